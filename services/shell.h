@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace tagora {
+
+// Hands things to the desktop: documents and web pages to their associated programs,
+// and other programs started on their own. The real one lives in the widget layer;
+// tests install a recorder.
+class Shell
+{
+public:
+    virtual ~Shell() = default;
+    // Opens a file or web address with the program the desktop associates with it.
+    virtual bool openUrl(const QUrl& url) = 0;
+    // Starts a program detached from Tagora with the given arguments, passed as they are.
+    virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+};
+
+// The installed shell (not owned). Until one is installed, every request fails.
+Shell& shell();
+void setShell(Shell* shell);
+
+} // namespace tagora

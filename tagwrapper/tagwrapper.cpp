@@ -1,0 +1,1 @@
+#include "tagwrapper.h"

@@ -1,0 +1,120 @@
+/*
+ * libtagwrapper: a plain C interface to the audio tag library TagLib.
+ *
+ * Handles are opaque. A TagLib_File is owned by the caller from taglib_file_newu()
+ * (or taglib_file_new*) until taglib_file_free(); its tag and audio-properties
+ * handles belong to the file and end with it. Never free those two yourself.
+ *
+ * Texts: paths are the file name's bytes as the platform spells them (on Linux,
+ * whatever bytes the directory holds). Field texts are UTF-8 both ways once
+ * taglib_set_strings_unicode(1) has been called (Latin-1 otherwise). Every text a
+ * function returns is owned by the library and stays valid until the next
+ * taglib_tag_free_strings(); callers copy it and never free it. NULL is returned
+ * where there is nothing to return.
+ *
+ * Threads: TagLib keeps process-wide state that is not thread-safe. Call the
+ * library from one thread only.
+ *
+ * No C++ exception ever leaves a function of this interface; failures are reported
+ * as NULL, 0 or an empty answer.
+ */
+#ifndef TAGWRAPPER_H
+#define TAGWRAPPER_H
+
+#if defined(TAGWRAPPER_BUILDING)
+#define TAGWRAPPER_EXPORT __attribute__((visibility("default")))
+#else
+#define TAGWRAPPER_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct TagLib_File_s TagLib_File;
+typedef struct TagLib_Tag_s TagLib_Tag;
+typedef struct TagLib_AudioProperties_s TagLib_AudioProperties;
+
+/* Same values as TagLib's own C binding. */
+typedef enum {
+    TagLib_File_MPEG,
+    TagLib_File_OggVorbis,
+    TagLib_File_FLAC,
+    TagLib_File_MPC,
+    TagLib_File_OggFlac,
+    TagLib_File_WavPack,
+    TagLib_File_Speex,
+    TagLib_File_TrueAudio,
+    TagLib_File_MP4,
+    TagLib_File_ASF
+} TagLib_File_Type;
+
+typedef enum {
+    TagLib_ID3v2_Latin1,
+    TagLib_ID3v2_UTF16,
+    TagLib_ID3v2_UTF16BE,
+    TagLib_ID3v2_UTF8
+} TagLib_ID3v2_Encoding;
+
+/* Library-wide settings. */
+TAGWRAPPER_EXPORT void taglib_set_strings_unicode(int unicode);
+TAGWRAPPER_EXPORT void taglib_set_string_management_enabled(int management);
+TAGWRAPPER_EXPORT void taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_Encoding encoding);
+/* Releases every text returned so far. */
+TAGWRAPPER_EXPORT void taglib_tag_free_strings(void);
+
+/* Files. taglib_file_newu returns NULL when the path is not a readable regular file of a
+ * known audio type (by extension, else by content). taglib_file_free(NULL) does nothing. */
+TAGWRAPPER_EXPORT TagLib_File* taglib_file_newu(const char* path);
+TAGWRAPPER_EXPORT TagLib_File* taglib_file_new(const char* path);
+TAGWRAPPER_EXPORT TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type);
+TAGWRAPPER_EXPORT void taglib_file_free(TagLib_File* file);
+TAGWRAPPER_EXPORT int taglib_file_is_valid(const TagLib_File* file);
+TAGWRAPPER_EXPORT TagLib_Tag* taglib_file_tag(const TagLib_File* file);
+TAGWRAPPER_EXPORT const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file);
+/* Writes pending changes. Returns non-zero on success, 0 when nothing could be written
+ * (read-only file, failed write). For MPEG files, options is a mask of tag types to keep:
+ * 1 = ID3v1, 2 = ID3v2 (saved as ID3v2.4), 3 = both; other types ignore it. */
+TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
+TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
+
+/* The common fields, through the file's tag handle. */
+TAGWRAPPER_EXPORT char* taglib_tag_title(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT char* taglib_tag_artist(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT char* taglib_tag_album(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT char* taglib_tag_comment(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT char* taglib_tag_genre(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT unsigned int taglib_tag_year(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT unsigned int taglib_tag_track(const TagLib_Tag* tag);
+TAGWRAPPER_EXPORT void taglib_tag_set_title(TagLib_Tag* tag, const char* title);
+TAGWRAPPER_EXPORT void taglib_tag_set_artist(TagLib_Tag* tag, const char* artist);
+TAGWRAPPER_EXPORT void taglib_tag_set_album(TagLib_Tag* tag, const char* album);
+TAGWRAPPER_EXPORT void taglib_tag_set_comment(TagLib_Tag* tag, const char* comment);
+TAGWRAPPER_EXPORT void taglib_tag_set_genre(TagLib_Tag* tag, const char* genre);
+/* 0 clears the field. */
+TAGWRAPPER_EXPORT void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year);
+TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track);
+
+/* Fields addressed through the file: a named property ("COPYRIGHT"), BPM and musical key,
+ * each a text in the format's own item. An empty text removes the item. */
+TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
+TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* value);
+TAGWRAPPER_EXPORT char* taglib_tag_get_bpm(TagLib_File* file);
+TAGWRAPPER_EXPORT void taglib_tag_set_bpm(TagLib_File* file, const char* bpm);
+TAGWRAPPER_EXPORT char* taglib_tag_get_key(TagLib_File* file);
+TAGWRAPPER_EXPORT void taglib_tag_set_key(TagLib_File* file, const char* key);
+
+/* Marks every tag of the file for removal; the next save strips them. */
+TAGWRAPPER_EXPORT void taglib_tag_remove(TagLib_File* file);
+
+/* Audio properties; 0 when unknown or properties is NULL. */
+TAGWRAPPER_EXPORT int taglib_audioproperties_length(const TagLib_AudioProperties* properties);
+TAGWRAPPER_EXPORT int taglib_audioproperties_bitrate(const TagLib_AudioProperties* properties);
+TAGWRAPPER_EXPORT int taglib_audioproperties_samplerate(const TagLib_AudioProperties* properties);
+TAGWRAPPER_EXPORT int taglib_audioproperties_channels(const TagLib_AudioProperties* properties);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAGWRAPPER_H */

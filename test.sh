@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds and runs Tagora's whole test suite. Exits non-zero on any failure.
+#   TAGORA_SKIP_SANITIZERS=1 ./test.sh   runs only the plain build (quick local loop)
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+
+run_ctest() { (cd "$1" && shift && ctest --output-on-failure --no-tests=error -j"$(nproc)" "$@"); }
+
+if [[ -z "${TAGORA_SKIP_SANITIZERS:-}" ]]; then
+  echo "== ThreadSanitizer build: threading tests =="
+  scripts/build.sh build-tsan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=thread
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L threads
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: whole suite =="
+  scripts/build.sh build-asan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=address
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" run_ctest build-asan
+fi
+
+echo "== Plain build: whole suite =="
+scripts/build.sh build -DTAGORA_WERROR=ON
+run_ctest build
