@@ -1,0 +1,179 @@
+#include "tagoperations.h"
+
+#include "services/nativepath.h"
+#include "tags/taglibrary.h"
+
+#include <QByteArray>
+
+#include <limits>
+
+namespace tagora {
+namespace {
+
+constexpr int kUnicodeStrings = -1; // "true" as the library's callers have always passed it
+constexpr int kSaveOptions = 3;     // the wrapper reads it as ID3v1 + ID3v2 for MPEG
+constexpr char kCopyrightField[] = "COPYRIGHT";
+
+template <typename... EntryPoint> bool allPresent(EntryPoint... entryPoints)
+{
+    return ((entryPoints != nullptr) && ...);
+}
+
+// Returned texts belong to the library until taglib_tag_free_strings, so each is copied at
+// once. Bytes that are not valid UTF-8 become U+FFFD.
+QString fromLibrary(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+int digitValue(QChar c, int base)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (base == 16 && u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (base == 16 && u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+unsigned int tagNumberFromText(const QString& text)
+{
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size && text[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < size && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    int base = 10;
+    if (i < size && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < size && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == size)
+        return 0; // no digits at all
+    qint64 value = 0;
+    for (; i < size; ++i) {
+        const int digit = digitValue(text[i], base);
+        if (digit < 0)
+            return 0;
+        value = value * base + digit;
+        // Also rejects -2147483648, which fits but would give 0 anyway.
+        if (value > std::numeric_limits<qint32>::max())
+            return 0;
+    }
+    if (negative || value < 1)
+        return 0;
+    return static_cast<unsigned int>(value);
+}
+
+void ReadTag(const QString& path, audiotag& tag)
+{
+    tag = audiotag();
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!allPresent(lib.taglib_set_strings_unicode, lib.taglib_file_newu, lib.taglib_file_is_valid,
+                    lib.taglib_file_tag, lib.taglib_tag_title, lib.taglib_tag_artist,
+                    lib.taglib_tag_album, lib.taglib_tag_track, lib.taglib_tag_year,
+                    lib.taglib_tag_genre, lib.taglib_tag_comment, lib.taglib_tag_get_byname,
+                    lib.taglib_tag_get_bpm, lib.taglib_tag_get_key, lib.taglib_file_audioproperties,
+                    lib.taglib_audioproperties_length, lib.taglib_tag_free_strings,
+                    lib.taglib_file_free))
+        return;
+
+    lib.taglib_set_strings_unicode(kUnicodeStrings);
+    const QByteArray nativePath = pathToNative(path);
+    TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
+    if (file && lib.taglib_file_is_valid(file)) {
+        if (const TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
+            tag.Title = fromLibrary(lib.taglib_tag_title(fileTag));
+            tag.Artist = fromLibrary(lib.taglib_tag_artist(fileTag));
+            tag.Album = fromLibrary(lib.taglib_tag_album(fileTag));
+            // An unset number (0) deliberately reads as the text 0.
+            tag.Track = QString::number(lib.taglib_tag_track(fileTag));
+            tag.Year = QString::number(lib.taglib_tag_year(fileTag));
+            tag.Genre = fromLibrary(lib.taglib_tag_genre(fileTag));
+            tag.Comment = fromLibrary(lib.taglib_tag_comment(fileTag));
+            tag.Copyright = fromLibrary(lib.taglib_tag_get_byname(file, kCopyrightField));
+            tag.Bpm = fromLibrary(lib.taglib_tag_get_bpm(file));
+            tag.Key = fromLibrary(lib.taglib_tag_get_key(file));
+        }
+        // A library that gives no properties is not asked for a length at all, so it never
+        // has to cope with a null handle.
+        if (const TagLib_AudioProperties* properties = lib.taglib_file_audioproperties(file))
+            tag.Length = lib.taglib_audioproperties_length(properties);
+    }
+    lib.taglib_tag_free_strings();
+    lib.taglib_file_free(file); // null when the file did not open; the library ignores it
+}
+
+WriteTagResult WriteTag(const QString& path, const audiotag& tag)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!allPresent(lib.taglib_file_newu, lib.taglib_file_tag, lib.taglib_tag_set_title,
+                    lib.taglib_tag_set_artist, lib.taglib_tag_set_album, lib.taglib_tag_set_track,
+                    lib.taglib_tag_set_year, lib.taglib_tag_set_genre, lib.taglib_tag_set_comment,
+                    lib.taglib_tag_set_byname, lib.taglib_tag_set_key, lib.taglib_tag_set_bpm,
+                    lib.taglib_file_save_ex, lib.taglib_file_free))
+        return WriteTagResult::NotOpened;
+
+    // No taglib_set_strings_unicode here: ReadTag switched it on, and every file saved has
+    // been read first to build its list row.
+    const QByteArray nativePath = pathToNative(path);
+    TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
+    if (!file)
+        return WriteTagResult::NotOpened;
+
+    if (TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
+        // Empty texts go as empty strings, never skipped, so a cleared field is cleared in
+        // the file too.
+        lib.taglib_tag_set_title(fileTag, tag.Title.toUtf8().constData());
+        lib.taglib_tag_set_artist(fileTag, tag.Artist.toUtf8().constData());
+        lib.taglib_tag_set_album(fileTag, tag.Album.toUtf8().constData());
+        lib.taglib_tag_set_track(fileTag, tagNumberFromText(tag.Track));
+        lib.taglib_tag_set_year(fileTag, tagNumberFromText(tag.Year));
+        lib.taglib_tag_set_genre(fileTag, tag.Genre.toUtf8().constData());
+        lib.taglib_tag_set_comment(fileTag, tag.Comment.toUtf8().constData());
+        lib.taglib_tag_set_byname(file, kCopyrightField, tag.Copyright.toUtf8().constData());
+        lib.taglib_tag_set_key(file, tag.Key.toUtf8().constData());
+        lib.taglib_tag_set_bpm(file, tag.Bpm.toUtf8().constData());
+    }
+    const WriteTagResult result = lib.taglib_file_save_ex(file, kSaveOptions) != 0
+                                      ? WriteTagResult::Saved
+                                      : WriteTagResult::SaveFailed;
+    lib.taglib_file_free(file);
+    return result;
+}
+
+bool RemoveTag(const QString& path)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!allPresent(lib.taglib_file_newu, lib.taglib_file_tag, lib.taglib_tag_remove,
+                    lib.taglib_file_save_ex, lib.taglib_file_free))
+        return false;
+
+    const QByteArray nativePath = pathToNative(path);
+    TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
+    if (!file)
+        return false;
+
+    // Without a tag handle there is nothing to strip: the file is left untouched and that
+    // counts as success, so the caller does not report a failure that did not happen.
+    bool stripped = true;
+    if (lib.taglib_file_tag(file)) {
+        lib.taglib_tag_remove(file);
+        stripped = lib.taglib_file_save_ex(file, kSaveOptions) != 0;
+    }
+    lib.taglib_file_free(file);
+    return stripped;
+}
+
+} // namespace tagora

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tags/audiotag.h"
+
+#include <QString>
+
+namespace tagora {
+
+// The three moves of tag data between an audio file and an audiotag, through the tag
+// library loaded by LoadTagLibrary(). They raise nothing, show nothing and keep nothing
+// between calls; each opens the file through the library and releases it before it
+// returns. Paths are absolute or relative to the current directory and reach the library
+// as the file name's bytes. GUI thread only.
+//
+// When the library or an entry point an operation needs is missing, the operation makes
+// no call at all: ReadTag gives the empty record, WriteTag NotOpened, RemoveTag false.
+
+// Fills `tag` from the file. What cannot be read stays empty: a file that cannot be
+// opened or is not a valid audio file gives the empty record; a file without a tag gives
+// ten empty texts and its playing time.
+void ReadTag(const QString& path, audiotag& tag);
+
+// Writes the ten texts of `tag` into the file (Length is ignored). Every field is written,
+// an empty text as an empty string. Without a tag handle nothing is set, yet the file is
+// still saved and the result is that save's.
+WriteTagResult WriteTag(const QString& path, const audiotag& tag);
+
+// Strips the file's tag. True when the tag was removed and the file saved, and also when
+// the library finds no tag to remove (nothing is left to strip, the file is not touched);
+// false when the file could not be opened or the save failed.
+bool RemoveTag(const QString& path);
+
+// The number written for a Track or Year text: optional leading spaces, an optional sign,
+// then decimal digits or hexadecimal digits after "$", "x" or "0x" (x in either case), and
+// nothing after the digits. A text that breaks this, does not fit a signed 32-bit integer,
+// or is below 1 gives 0, which leaves the field unset.
+unsigned int tagNumberFromText(const QString& text);
+
+} // namespace tagora
