@@ -1,1 +1,893 @@
 #include "tagwrapper.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+#include <taglib/audioproperties.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
+#include <taglib/mpcfile.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/speexfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
+// TagLib's own C binding declares these structs the same way; they are never defined, the
+// pointers are casts of our own objects.
+struct TagLib_File_s;
+struct TagLib_Tag_s;
+struct TagLib_AudioProperties_s;
+
+namespace {
+
+using TagLib::String;
+
+struct FileHandle
+{
+    TagLib::FileRef ref;
+    std::string path;
+    // Tag removal is applied by the save that follows, because for MPEG files TagLib strips
+    // straight on disk.
+    bool removePending = false;
+};
+
+bool g_unicode = false;
+bool g_manageStrings = true;
+bool g_encodingChosen = false;
+std::vector<char*> g_strings;
+
+FileHandle* handleOf(const TagLib_File* file)
+{
+    return reinterpret_cast<FileHandle*>(const_cast<TagLib_File*>(file));
+}
+
+TagLib::File* fileOf(const TagLib_File* file)
+{
+    FileHandle* h = handleOf(file);
+    return h ? h->ref.file() : nullptr;
+}
+
+TagLib::Tag* tagOf(const TagLib_Tag* tag)
+{
+    return reinterpret_cast<TagLib::Tag*>(const_cast<TagLib_Tag*>(tag));
+}
+
+String fromC(const char* text)
+{
+    if (!text)
+        return String();
+    return String(text, g_unicode ? String::UTF8 : String::Latin1);
+}
+
+char* toC(const String& text)
+{
+    const std::string bytes = text.to8Bit(g_unicode);
+    char* copy = static_cast<char*>(std::malloc(bytes.size() + 1));
+    if (!copy)
+        return nullptr;
+    std::memcpy(copy, bytes.c_str(), bytes.size() + 1);
+    if (g_manageStrings) {
+        try {
+            g_strings.push_back(copy);
+        } catch (...) {
+            std::free(copy);
+            return nullptr;
+        }
+    }
+    return copy;
+}
+
+// Opening a FIFO or a device makes TagLib block or read forever; only regular files (after
+// following links) are handed to it.
+bool isRegularFile(const char* path)
+{
+    struct stat st;
+    return path && *path && ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Root may open any file for writing, so the mode bits decide: a file nobody may write to is
+// treated as read-only by every user.
+bool isWritable(const FileHandle* h)
+{
+    struct stat st;
+    if (::stat(h->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && !h->ref.file()->readOnly();
+}
+
+void chooseDefaultEncoding()
+{
+    if (!g_encodingChosen) {
+        TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(String::UTF8);
+        g_encodingChosen = true;
+    }
+}
+
+TagLib_File* wrap(const char* path, TagLib::File* file)
+{
+    if (!file)
+        return nullptr;
+    auto* h = new FileHandle{TagLib::FileRef(file), path, false};
+    if (!file->isOpen()) {
+        delete h;
+        return nullptr;
+    }
+    return reinterpret_cast<TagLib_File*>(h);
+}
+
+TagLib::File* createByType(const char* path, TagLib_File_Type type)
+{
+    using Style = TagLib::AudioProperties::ReadStyle;
+    const Style style = TagLib::AudioProperties::Average;
+    switch (type) {
+    case TagLib_File_MPEG:
+        return new TagLib::MPEG::File(path, true, style);
+    case TagLib_File_OggVorbis:
+        return new TagLib::Ogg::Vorbis::File(path, true, style);
+    case TagLib_File_FLAC:
+        return new TagLib::FLAC::File(path, true, style);
+    case TagLib_File_MPC:
+        return new TagLib::MPC::File(path, true, style);
+    case TagLib_File_OggFlac:
+        return new TagLib::Ogg::FLAC::File(path, true, style);
+    case TagLib_File_WavPack:
+        return new TagLib::WavPack::File(path, true, style);
+    case TagLib_File_Speex:
+        return new TagLib::Ogg::Speex::File(path, true, style);
+    case TagLib_File_TrueAudio:
+        return new TagLib::TrueAudio::File(path, true, style);
+    case TagLib_File_MP4:
+        return new TagLib::MP4::File(path, true, style);
+    case TagLib_File_ASF:
+        return new TagLib::ASF::File(path, true, style);
+    }
+    return nullptr;
+}
+
+// --- Fields reached through the file ---------------------------------------------------------
+
+enum class Field { Copyright, Bpm, Key, Other };
+
+Field fieldOf(const String& upperName)
+{
+    if (upperName == "COPYRIGHT")
+        return Field::Copyright;
+    if (upperName == "BPM")
+        return Field::Bpm;
+    if (upperName == "INITIALKEY" || upperName == "KEY")
+        return Field::Key;
+    return Field::Other;
+}
+
+const char* id3v2FrameOf(Field f)
+{
+    switch (f) {
+    case Field::Copyright:
+        return "TCOP";
+    case Field::Bpm:
+        return "TBPM";
+    case Field::Key:
+        return "TKEY";
+    case Field::Other:
+        break;
+    }
+    return nullptr;
+}
+
+// The name the field has in the Vorbis comment and APE tag conventions (and PropertyMap).
+String propertyNameOf(Field f, const String& upperName)
+{
+    switch (f) {
+    case Field::Copyright:
+        return "COPYRIGHT";
+    case Field::Bpm:
+        return "BPM";
+    case Field::Key:
+        return "INITIALKEY";
+    case Field::Other:
+        break;
+    }
+    return upperName;
+}
+
+const char* const kMp4KeyItem = "----:com.apple.iTunes:initialkey";
+// tmpo holds only a number; any other BPM text goes here so it is not lost.
+const char* const kMp4BpmTextItem = "----:com.apple.iTunes:BPM";
+const char* const kAsfBpm = "WM/BeatsPerMinute";
+const char* const kAsfKey = "WM/InitialKey";
+
+bool readProperty(TagLib::File* file, const String& name, String& value)
+{
+    const TagLib::PropertyMap map = file->properties();
+    const auto it = map.find(name);
+    if (it == map.end() || it->second.isEmpty())
+        return false;
+    value = it->second.front();
+    return true;
+}
+
+void writeProperty(TagLib::File* file, const String& name, const String& value)
+{
+    TagLib::PropertyMap map = file->properties();
+    if (value.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, TagLib::StringList(value));
+    file->setProperties(map);
+}
+
+bool readXiph(const TagLib::Ogg::XiphComment* xiph, const String& name, String& value)
+{
+    const auto& fields = xiph->fieldListMap();
+    const auto it = fields.find(name);
+    if (it == fields.end() || it->second.isEmpty())
+        return false;
+    value = it->second.front();
+    return true;
+}
+
+void writeXiph(TagLib::Ogg::XiphComment* xiph, const String& name, const String& value)
+{
+    xiph->removeFields(name);
+    if (!value.isEmpty())
+        xiph->addField(name, value, true);
+}
+
+bool readApe(const TagLib::APE::Tag* ape, const String& name, String& value)
+{
+    const auto& items = ape->itemListMap();
+    const auto it = items.find(name.upper());
+    if (it == items.end() || it->second.values().isEmpty())
+        return false;
+    value = it->second.values().front();
+    return true;
+}
+
+void writeApe(TagLib::APE::Tag* ape, const String& name, const String& value)
+{
+    ape->removeItem(name);
+    if (!value.isEmpty())
+        ape->addValue(name, value, true);
+}
+
+bool readId3v2(const TagLib::ID3v2::Tag* id3, const char* frameId, String& value)
+{
+    const auto& frames = id3->frameListMap();
+    const auto it = frames.find(frameId);
+    if (it == frames.end() || it->second.isEmpty())
+        return false;
+    value = it->second.front()->toString();
+    return true;
+}
+
+void writeId3v2(TagLib::ID3v2::Tag* id3, const char* frameId, const String& value)
+{
+    id3->removeFrames(frameId);
+    if (value.isEmpty())
+        return;
+    auto* frame = new TagLib::ID3v2::TextIdentificationFrame(
+        frameId, TagLib::ID3v2::FrameFactory::instance()->defaultTextEncoding());
+    frame->setText(value);
+    id3->addFrame(frame);
+}
+
+bool readMp4Text(const TagLib::MP4::Tag* mp4, const char* item, String& value)
+{
+    if (!mp4->contains(item))
+        return false;
+    const TagLib::StringList list = mp4->item(item).toStringList();
+    if (list.isEmpty())
+        return false;
+    value = list.front();
+    return true;
+}
+
+void writeMp4Text(TagLib::MP4::Tag* mp4, const char* item, const String& value)
+{
+    mp4->removeItem(item);
+    if (!value.isEmpty())
+        mp4->setItem(item, TagLib::StringList(value));
+}
+
+// tmpo is a signed 16-bit number in TagLib; only a plain decimal that reads back the same fits.
+bool fitsMp4Tempo(const String& value, int& number)
+{
+    bool ok = false;
+    number = value.toInt(&ok);
+    return ok && number >= 0 && number <= 32767 && String::number(number) == value;
+}
+
+bool readMp4(TagLib::MP4::Tag* mp4, Field f, String& value)
+{
+    switch (f) {
+    case Field::Copyright:
+        return readMp4Text(mp4, "cprt", value);
+    case Field::Bpm:
+        if (mp4->contains("tmpo")) {
+            value = String::number(mp4->item("tmpo").toInt());
+            return true;
+        }
+        return readMp4Text(mp4, kMp4BpmTextItem, value);
+    case Field::Key:
+        return readMp4Text(mp4, kMp4KeyItem, value);
+    case Field::Other:
+        break;
+    }
+    return false;
+}
+
+void writeMp4(TagLib::MP4::Tag* mp4, Field f, const String& value)
+{
+    switch (f) {
+    case Field::Copyright:
+        writeMp4Text(mp4, "cprt", value);
+        break;
+    case Field::Bpm: {
+        mp4->removeItem("tmpo");
+        mp4->removeItem(kMp4BpmTextItem);
+        int number = 0;
+        if (fitsMp4Tempo(value, number))
+            mp4->setItem("tmpo", TagLib::MP4::Item(number));
+        else
+            writeMp4Text(mp4, kMp4BpmTextItem, value);
+        break;
+    }
+    case Field::Key:
+        writeMp4Text(mp4, kMp4KeyItem, value);
+        break;
+    case Field::Other:
+        break;
+    }
+}
+
+bool readAsfAttribute(const TagLib::ASF::Tag* asf, const char* name, String& value)
+{
+    const auto& attributes = asf->attributeListMap();
+    const auto it = attributes.find(name);
+    if (it == attributes.end() || it->second.isEmpty())
+        return false;
+    value = it->second.front().toString();
+    return true;
+}
+
+void writeAsfAttribute(TagLib::ASF::Tag* asf, const char* name, const String& value)
+{
+    asf->removeItem(name);
+    if (!value.isEmpty())
+        asf->setAttribute(name, TagLib::ASF::Attribute(value));
+}
+
+bool readAsf(const TagLib::ASF::Tag* asf, Field f, String& value)
+{
+    switch (f) {
+    case Field::Copyright:
+        value = asf->copyright();
+        return !value.isEmpty();
+    case Field::Bpm:
+        return readAsfAttribute(asf, kAsfBpm, value);
+    case Field::Key:
+        return readAsfAttribute(asf, kAsfKey, value);
+    case Field::Other:
+        break;
+    }
+    return false;
+}
+
+void writeAsf(TagLib::ASF::Tag* asf, Field f, const String& value)
+{
+    switch (f) {
+    case Field::Copyright:
+        asf->setCopyright(value);
+        break;
+    case Field::Bpm:
+        writeAsfAttribute(asf, kAsfBpm, value);
+        break;
+    case Field::Key:
+        writeAsfAttribute(asf, kAsfKey, value);
+        break;
+    case Field::Other:
+        break;
+    }
+}
+
+// The Vorbis comment of any Ogg or FLAC file, null for other types.
+TagLib::Ogg::XiphComment* xiphOf(TagLib::File* file)
+{
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file))
+        return flac->xiphComment(true);
+    return dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag());
+}
+
+bool readField(TagLib::File* file, const String& name, String& value)
+{
+    const String upper = name.upper();
+    const Field f = fieldOf(upper);
+    const String property = propertyNameOf(f, upper);
+    if (f != Field::Other) {
+        if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+            auto* id3 = mpeg->ID3v2Tag(false);
+            return id3 && readId3v2(id3, id3v2FrameOf(f), value);
+        }
+        if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag()))
+            return readMp4(mp4, f, value);
+        if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag()))
+            return readAsf(asf, f, value);
+    }
+    if (auto* xiph = xiphOf(file))
+        return readXiph(xiph, property, value);
+    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
+        auto* tag = ape->APETag(false);
+        return tag && readApe(tag, property, value);
+    }
+    return readProperty(file, property, value);
+}
+
+void writeField(TagLib::File* file, const String& name, const String& value)
+{
+    const String upper = name.upper();
+    const Field f = fieldOf(upper);
+    const String property = propertyNameOf(f, upper);
+    if (f != Field::Other) {
+        if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+            writeId3v2(mpeg->ID3v2Tag(true), id3v2FrameOf(f), value);
+            return;
+        }
+        if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag())) {
+            writeMp4(mp4, f, value);
+            return;
+        }
+        if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag())) {
+            writeAsf(asf, f, value);
+            return;
+        }
+    }
+    if (auto* xiph = xiphOf(file)) {
+        writeXiph(xiph, property, value);
+        return;
+    }
+    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
+        // APE keys are case-insensitive; "Copyright" is the spelling the APE convention uses.
+        writeApe(ape->APETag(true), f == Field::Copyright ? String("Copyright") : property, value);
+        return;
+    }
+    writeProperty(file, property, value);
+}
+
+char* getField(TagLib_File* file, const String& name)
+{
+    TagLib::File* f = fileOf(file);
+    if (!f || !f->isValid())
+        return nullptr;
+    String value;
+    if (!readField(f, name, value))
+        return nullptr;
+    return toC(value);
+}
+
+void setField(TagLib_File* file, const String& name, const char* value)
+{
+    TagLib::File* f = fileOf(file);
+    if (f && f->isValid())
+        writeField(f, name, fromC(value));
+}
+
+// --- Tag removal ------------------------------------------------------------------------------
+
+void clearTag(TagLib::Tag* tag)
+{
+    tag->setTitle(String());
+    tag->setArtist(String());
+    tag->setAlbum(String());
+    tag->setComment(String());
+    tag->setGenre(String());
+    tag->setYear(0);
+    tag->setTrack(0);
+}
+
+// Empties every tag in memory; for MPEG the stripping itself happens at save time.
+void clearAllTags(TagLib::File* file)
+{
+    if (dynamic_cast<TagLib::MPEG::File*>(file))
+        return;
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
+        flac->strip(TagLib::FLAC::File::ID3v1 | TagLib::FLAC::File::ID3v2);
+        if (auto* xiph = flac->xiphComment(false)) {
+            xiph->removeAllFields();
+            xiph->removeAllPictures();
+        }
+        flac->removePictures();
+        return;
+    }
+    if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
+        xiph->removeAllFields();
+        xiph->removeAllPictures();
+        return;
+    }
+    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
+        ape->strip(TagLib::APE::File::AllTags);
+        return;
+    }
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag())) {
+        TagLib::StringList keys;
+        for (const auto& item : mp4->itemMap())
+            keys.append(item.first);
+        for (const auto& key : keys)
+            mp4->removeItem(key);
+        return;
+    }
+    if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag())) {
+        TagLib::StringList names;
+        for (const auto& attribute : asf->attributeListMap())
+            names.append(attribute.first);
+        for (const auto& name : names)
+            asf->removeItem(name);
+        clearTag(asf);
+        asf->setCopyright(String());
+        asf->setRating(String());
+        return;
+    }
+    if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file)) {
+        mpc->strip(TagLib::MPC::File::AllTags);
+        return;
+    }
+    if (auto* wv = dynamic_cast<TagLib::WavPack::File*>(file)) {
+        wv->strip(TagLib::WavPack::File::AllTags);
+        return;
+    }
+    if (auto* tta = dynamic_cast<TagLib::TrueAudio::File*>(file)) {
+        tta->strip(TagLib::TrueAudio::File::AllTags);
+        return;
+    }
+    const TagLib::PropertyMap rest = file->setProperties(TagLib::PropertyMap());
+    file->removeUnsupportedProperties(rest.unsupportedData());
+    if (file->tag())
+        clearTag(file->tag());
+}
+
+bool save(FileHandle* h, int options)
+{
+    TagLib::File* file = h->ref.file();
+    if (!file || !file->isValid() || !isWritable(h))
+        return false;
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        if (h->removePending) {
+            h->removePending = false;
+            return mpeg->strip(TagLib::MPEG::File::AllTags);
+        }
+        const int mask = options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 |
+                                    TagLib::MPEG::File::APE);
+        if (mask == 0)
+            return mpeg->save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
+                              TagLib::ID3v2::v4);
+        return mpeg->save(mask, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
+                          TagLib::MPEG::File::Duplicate);
+    }
+    h->removePending = false;
+    return file->save();
+}
+
+} // namespace
+
+extern "C" {
+
+void taglib_set_strings_unicode(int unicode)
+{
+    g_unicode = unicode != 0;
+}
+
+void taglib_set_string_management_enabled(int management)
+{
+    g_manageStrings = management != 0;
+}
+
+void taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_Encoding encoding)
+{
+    try {
+        String::Type type = String::Latin1;
+        switch (encoding) {
+        case TagLib_ID3v2_Latin1:
+            type = String::Latin1;
+            break;
+        case TagLib_ID3v2_UTF16:
+            type = String::UTF16;
+            break;
+        case TagLib_ID3v2_UTF16BE:
+            type = String::UTF16BE;
+            break;
+        case TagLib_ID3v2_UTF8:
+            type = String::UTF8;
+            break;
+        }
+        TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(type);
+        g_encodingChosen = true;
+    } catch (...) {
+    }
+}
+
+void taglib_tag_free_strings(void)
+{
+    for (char* s : g_strings)
+        std::free(s);
+    g_strings.clear();
+}
+
+TagLib_File* taglib_file_newu(const char* path)
+{
+    try {
+        if (!isRegularFile(path))
+            return nullptr;
+        chooseDefaultEncoding();
+        TagLib::FileRef ref(path, true, TagLib::AudioProperties::Average);
+        TagLib::File* file = ref.file();
+        if (!file || !file->isOpen())
+            return nullptr;
+        return reinterpret_cast<TagLib_File*>(new FileHandle{ref, path, false});
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+TagLib_File* taglib_file_new(const char* path)
+{
+    return taglib_file_newu(path);
+}
+
+TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type)
+{
+    try {
+        if (!isRegularFile(path))
+            return nullptr;
+        chooseDefaultEncoding();
+        return wrap(path, createByType(path, type));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void taglib_file_free(TagLib_File* file)
+{
+    try {
+        delete handleOf(file);
+    } catch (...) {
+    }
+}
+
+int taglib_file_is_valid(const TagLib_File* file)
+{
+    try {
+        TagLib::File* f = fileOf(file);
+        return f && f->isValid() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+TagLib_Tag* taglib_file_tag(const TagLib_File* file)
+{
+    try {
+        TagLib::File* f = fileOf(file);
+        if (!f || !f->isValid())
+            return nullptr;
+        return reinterpret_cast<TagLib_Tag*>(f->tag());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file)
+{
+    try {
+        TagLib::File* f = fileOf(file);
+        if (!f || !f->isValid())
+            return nullptr;
+        return reinterpret_cast<const TagLib_AudioProperties*>(f->audioProperties());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_file_save_ex(TagLib_File* file, int options)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        return h && save(h, options) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_file_save(TagLib_File* file)
+{
+    return taglib_file_save_ex(file, 0);
+}
+
+#define TAGWRAPPER_TEXT_FIELD(getter, setter)                                                      \
+    char* taglib_tag_##getter(const TagLib_Tag* tag)                                               \
+    {                                                                                              \
+        try {                                                                                      \
+            TagLib::Tag* t = tagOf(tag);                                                           \
+            return t ? toC(t->getter()) : nullptr;                                                 \
+        } catch (...) {                                                                            \
+            return nullptr;                                                                        \
+        }                                                                                          \
+    }                                                                                              \
+    void taglib_tag_set_##getter(TagLib_Tag* tag, const char* text)                                \
+    {                                                                                              \
+        try {                                                                                      \
+            if (TagLib::Tag* t = tagOf(tag))                                                       \
+                t->setter(fromC(text));                                                            \
+        } catch (...) {                                                                            \
+        }                                                                                          \
+    }
+
+TAGWRAPPER_TEXT_FIELD(title, setTitle)
+TAGWRAPPER_TEXT_FIELD(artist, setArtist)
+TAGWRAPPER_TEXT_FIELD(album, setAlbum)
+TAGWRAPPER_TEXT_FIELD(comment, setComment)
+TAGWRAPPER_TEXT_FIELD(genre, setGenre)
+
+#undef TAGWRAPPER_TEXT_FIELD
+
+unsigned int taglib_tag_year(const TagLib_Tag* tag)
+{
+    try {
+        TagLib::Tag* t = tagOf(tag);
+        return t ? t->year() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+unsigned int taglib_tag_track(const TagLib_Tag* tag)
+{
+    try {
+        TagLib::Tag* t = tagOf(tag);
+        return t ? t->track() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year)
+{
+    try {
+        if (TagLib::Tag* t = tagOf(tag))
+            t->setYear(year);
+    } catch (...) {
+    }
+}
+
+void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
+{
+    try {
+        if (TagLib::Tag* t = tagOf(tag))
+            t->setTrack(track);
+    } catch (...) {
+    }
+}
+
+char* taglib_tag_get_byname(TagLib_File* file, const char* name)
+{
+    try {
+        if (!name || !*name)
+            return nullptr;
+        return getField(file, String(name, String::Latin1));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* value)
+{
+    try {
+        if (name && *name)
+            setField(file, String(name, String::Latin1), value);
+    } catch (...) {
+    }
+}
+
+char* taglib_tag_get_bpm(TagLib_File* file)
+{
+    try {
+        return getField(file, "BPM");
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void taglib_tag_set_bpm(TagLib_File* file, const char* bpm)
+{
+    try {
+        setField(file, "BPM", bpm);
+    } catch (...) {
+    }
+}
+
+char* taglib_tag_get_key(TagLib_File* file)
+{
+    try {
+        return getField(file, "INITIALKEY");
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void taglib_tag_set_key(TagLib_File* file, const char* key)
+{
+    try {
+        setField(file, "INITIALKEY", key);
+    } catch (...) {
+    }
+}
+
+void taglib_tag_remove(TagLib_File* file)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        TagLib::File* f = fileOf(file);
+        if (!f || !f->isValid())
+            return;
+        clearAllTags(f);
+        h->removePending = true;
+    } catch (...) {
+    }
+}
+
+int taglib_audioproperties_length(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->lengthInSeconds() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_audioproperties_bitrate(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->bitrate() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_audioproperties_samplerate(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->sampleRate() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_audioproperties_channels(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->channels() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // extern "C"
