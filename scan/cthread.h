@@ -1,0 +1,62 @@
+#pragma once
+
+#include "scan/tthread.h"
+
+#include <QLatin1String>
+#include <QString>
+
+#include <exception>
+
+namespace tagora {
+
+// Whatever receives the files a scan finds: the main window. Called on the GUI thread
+// only, inside the worker's hand-off; what it throws ends the scan.
+class ScanTarget
+{
+public:
+    // `fileName` is a bare name, resolved against the process's current directory.
+    virtual void addfile(const QString& fileName) = 0;
+
+protected:
+    ~ScanTarget() = default;
+};
+
+// The one receiver of scanned files (not owned; null until the main window sets it, and
+// then files found are dropped). GUI thread only.
+ScanTarget* scanTarget();
+void setScanTarget(ScanTarget* target);
+
+// The only filter of the scan: lower case, leading dot included.
+inline const QLatin1String AudioExtensions[] = {QLatin1String(".mp3"), QLatin1String(".ogg"),
+                                                QLatin1String(".wma"), QLatin1String(".ape"),
+                                                QLatin1String(".m4a"), QLatin1String(".flac")};
+
+// Lists the audio files of the process's current directory, handing each one to the
+// GUI thread (scanTarget()->addfile) and waiting until it has been added. Sub-folders are
+// not entered; hidden files are listed. A file is kept when its extension is one of
+// AudioExtensions (ASCII case folded) and it is a regular file of size > 0, or a symbolic
+// link to one. An error raised while a file is handed over ends the scan and is shown
+// once with the standard error display (silent-abort errors are not shown).
+class CThread : public TThread
+{
+public:
+    CThread() = default;
+    ~CThread() override;
+
+    static bool IsAudioFileExt(const QString& extension);
+
+    // The bare name being handed over; written by the worker before each hand-off.
+    QString CurrentName;
+    // The error being relayed to the GUI thread; null except while ReportScanError runs.
+    std::exception_ptr PendingError;
+
+protected:
+    void Execute() override;
+    virtual void ReportScanError(std::exception_ptr error);
+
+private:
+    void DeliverFile();
+    void ShowScanError();
+};
+
+} // namespace tagora

@@ -1,0 +1,223 @@
+#include "tthread.h"
+
+#include "services/messageboxes.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace tagora {
+namespace {
+
+struct HandOff
+{
+    const std::function<void()>* method;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+// The process-wide hand-off queue, shared by every worker like the toolkit's own.
+struct SyncQueue
+{
+    std::mutex mutex;
+    std::condition_variable changed;    // a hand-off was queued or a thread finished
+    std::condition_variable handedBack; // a queued hand-off has run
+    std::deque<HandOff*> pending;
+    std::atomic<std::thread::id> guiThread{};
+    int wakeFd = -1;
+    QPointer<QSocketNotifier> notifier; // GUI thread only
+
+    SyncQueue() { wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+
+    // Called by a worker: the notifier wakes the GUI thread's event loop. The counter is
+    // only a doorbell; the queue itself is read under the mutex.
+    void ringDoorbell()
+    {
+        if (wakeFd < 0)
+            return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    void answerDoorbell()
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
+    }
+
+    // GUI thread, when a thread object is created.
+    void attachToEventLoop()
+    {
+        std::thread::id none;
+        guiThread.compare_exchange_strong(none, std::this_thread::get_id());
+        QCoreApplication* app = QCoreApplication::instance();
+        Q_ASSERT(app && QThread::currentThread() == app->thread());
+        if (notifier || !app || wakeFd < 0)
+            return;
+        notifier = new QSocketNotifier(wakeFd, QSocketNotifier::Read, app);
+        QObject::connect(notifier.data(), &QSocketNotifier::activated, notifier.data(), [this] {
+            answerDoorbell();
+            TThread::CheckSynchronize();
+        });
+    }
+
+    bool onGuiThread() const { return std::this_thread::get_id() == guiThread.load(); }
+};
+
+SyncQueue& syncQueue()
+{
+    static SyncQueue queue;
+    return queue;
+}
+
+} // namespace
+
+TThread::TThread()
+{
+    syncQueue().attachToEventLoop();
+}
+
+TThread::~TThread()
+{
+    if (m_started) {
+        Terminate();
+        WaitFor();
+    }
+}
+
+void TThread::Start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_thread = std::thread(&TThread::run, this);
+}
+
+void TThread::Terminate()
+{
+    m_terminated.store(true, std::memory_order_release);
+}
+
+bool TThread::Finished() const
+{
+    SyncQueue& queue = syncQueue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    return m_finished;
+}
+
+void TThread::WaitFor()
+{
+    if (!m_started)
+        return;
+    SyncQueue& queue = syncQueue();
+    if (queue.onGuiThread()) {
+        // The worker may be blocked in a hand-off right now: keep serving them.
+        for (;;) {
+            bool finished;
+            {
+                std::unique_lock<std::mutex> lock(queue.mutex);
+                queue.changed.wait_for(lock, std::chrono::milliseconds(1000),
+                                       [&] { return m_finished || !queue.pending.empty(); });
+                finished = m_finished;
+            }
+            CheckSynchronize();
+            if (finished)
+                break;
+        }
+    } else {
+        std::unique_lock<std::mutex> lock(queue.mutex);
+        queue.changed.wait(lock, [&] { return m_finished; });
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TThread::CheckSynchronize()
+{
+    SyncQueue& queue = syncQueue();
+    for (;;) {
+        HandOff* handOff;
+        {
+            std::lock_guard<std::mutex> lock(queue.mutex);
+            if (queue.pending.empty())
+                return;
+            handOff = queue.pending.front();
+            queue.pending.pop_front();
+        }
+        try {
+            (*handOff->method)();
+        } catch (...) {
+            handOff->error = std::current_exception();
+        }
+        {
+            std::lock_guard<std::mutex> lock(queue.mutex);
+            handOff->done = true;
+        }
+        queue.handedBack.notify_all();
+    }
+}
+
+bool TThread::HandOffPending()
+{
+    SyncQueue& queue = syncQueue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    return !queue.pending.empty();
+}
+
+void TThread::Synchronize(const std::function<void()>& method)
+{
+    SyncQueue& queue = syncQueue();
+    if (queue.onGuiThread()) {
+        method();
+        return;
+    }
+    HandOff handOff{&method, nullptr, false};
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex);
+        queue.pending.push_back(&handOff);
+    }
+    queue.changed.notify_all();
+    queue.ringDoorbell();
+    {
+        std::unique_lock<std::mutex> lock(queue.mutex);
+        queue.handedBack.wait(lock, [&] { return handOff.done; });
+    }
+    if (handOff.error)
+        std::rethrow_exception(handOff.error);
+}
+
+void TThread::run()
+{
+    if (!Terminated()) {
+        try {
+            Execute();
+        } catch (...) {
+            m_fatalException = std::current_exception();
+        }
+    }
+    try {
+        Synchronize([this] {
+            if (OnTerminate)
+                runGuarded([this] { OnTerminate(this); });
+        });
+    } catch (...) {
+        // runGuarded lets nothing through; nothing is left to report it to anyway.
+    }
+    {
+        std::lock_guard<std::mutex> lock(syncQueue().mutex);
+        m_finished = true;
+    }
+    syncQueue().changed.notify_all();
+}
+
+} // namespace tagora

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <thread>
+
+namespace tagora {
+
+// A worker thread with a blocking hand-off to the GUI thread.
+//
+// The object is created suspended on the GUI thread (a QCoreApplication must exist), so
+// the creator can set OnTerminate before Start. Execute runs on the worker; when it has
+// returned (or was skipped because Terminate came first) OnTerminate runs on the GUI
+// thread, then the thread is finished. The object never deletes itself (FreeOnTerminate
+// stays false): its owner destroys it after WaitFor.
+//
+// Synchronize blocks the worker until the GUI thread has run the given method. The GUI
+// thread runs pending hand-offs from its event loop and inside WaitFor, so waiting for a
+// worker that is itself waiting in a hand-off cannot deadlock.
+//
+// Data crosses threads only under the hand-off's std::mutex; the Qt event loop merely
+// wakes the GUI thread (a socket notifier on an eventfd), so ThreadSanitizer sees every
+// ordering even though Qt itself is not instrumented.
+class TThread
+{
+public:
+    TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+    // Stops and waits for a running thread. A derived class whose Execute uses its own
+    // members must have been waited for before its destructor returns.
+    virtual ~TThread();
+
+    // Lets the suspended thread run. GUI thread; once only.
+    void Start();
+    // Sets the stop flag; does not wait. Any thread.
+    void Terminate();
+    bool Terminated() const { return m_terminated.load(std::memory_order_acquire); }
+    // Returns when the thread has finished (OnTerminate has run). On the GUI thread it keeps
+    // running pending hand-offs while it waits. Returns at once for a thread never started.
+    void WaitFor();
+    bool Finished() const;
+
+    // Kept for the familiar contract; the thread never frees itself, whatever this says.
+    bool FreeOnTerminate = false;
+    // Run on the GUI thread after Execute, given this thread. Anything it throws goes to the
+    // standard error display.
+    std::function<void(TThread*)> OnTerminate;
+    // What escaped Execute, if anything.
+    std::exception_ptr FatalException() const { return m_fatalException; }
+
+    // Runs every pending hand-off now. GUI thread; the event loop calls it by itself.
+    static void CheckSynchronize();
+    // True while some worker waits for the GUI thread to run its hand-off. Any thread.
+    static bool HandOffPending();
+
+protected:
+    virtual void Execute() = 0;
+    // Runs `method` on the GUI thread and blocks until it has run; what it throws is
+    // rethrown here. Called on the GUI thread itself, it runs `method` directly.
+    void Synchronize(const std::function<void()>& method);
+
+private:
+    void run();
+
+    std::thread m_thread;
+    std::atomic<bool> m_terminated{false};
+    bool m_started = false;              // GUI thread only
+    bool m_finished = false;             // under the hand-off mutex
+    std::exception_ptr m_fatalException; // written by the worker before it finishes
+};
+
+} // namespace tagora
