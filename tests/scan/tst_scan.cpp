@@ -1,0 +1,283 @@
+// The folder scan worker: which directory entries it hands over, and the contract of its
+// blocking hand-off to the GUI thread (stop, errors, early Terminate).
+#include "scan/cthread.h"
+#include "services/errors.h"
+#include "services/nativepath.h"
+#include "support/recorders.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace tagora;
+
+namespace {
+
+// Records what the worker hands over; `onAdd` may throw to play a failing addfile.
+struct RecordingTarget : ScanTarget
+{
+    RecordingTarget() { setScanTarget(this); }
+    ~RecordingTarget() { setScanTarget(nullptr); }
+    void addfile(const QString& fileName) override
+    {
+        onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+        if (onAdd)
+            onAdd(calls);
+        ++calls;
+        names << fileName;
+    }
+    QStringList names;
+    int calls = 0;
+    bool onGuiThread = true;
+    std::function<void(int)> onAdd;
+};
+
+// A scratch folder made current for the lifetime of the object.
+class CurrentFolder
+{
+public:
+    CurrentFolder() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~CurrentFolder()
+    {
+        // QTemporaryDir cannot remove names that are not valid UTF-8.
+        for (const QByteArray& name : m_created)
+            ::unlink(name.constData());
+        QDir::setCurrent(m_previous);
+    }
+
+    // Raw bytes on purpose: QFile would mangle names that are not valid UTF-8.
+    void file(const QByteArray& name, int size = 16)
+    {
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray content(size, 'x');
+        QCOMPARE(::write(fd, content.constData(), content.size()), ssize_t(size));
+        ::close(fd);
+        m_created << name;
+    }
+    void files(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            file(QByteArray("song") + QByteArray::number(i) + ".mp3");
+    }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+    QList<QByteArray> m_created;
+};
+
+// A worker whose end is recorded.
+struct Scan
+{
+    Scan()
+    {
+        thread.OnTerminate = [this](TThread* sender) {
+            ++terminated;
+            terminatedOnGuiThread = QThread::currentThread() == qApp->thread();
+            sawSender = sender == &thread;
+        };
+    }
+    CThread thread;
+    int terminated = 0;
+    bool terminatedOnGuiThread = false;
+    bool sawSender = false;
+};
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestScan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void isAudioFileExt_data();
+    void isAudioFileExt();
+    void keepsOnlyNonEmptyAudioFilesOfTheFolder();
+    void eventLoopServesHandOffs();
+    void stopWhileWorkerWaitsInHandOff();
+    void errorInThirdOfFiveHandOffs_data();
+    void errorInThirdOfFiveHandOffs();
+    void terminateBeforeStart();
+    void destroyingARunningScanStopsIt();
+};
+
+void TestScan::isAudioFileExt_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<bool>("accepted");
+    const char* accepted[] = {".mp3", ".ogg", ".wma", ".ape", ".m4a", ".flac", ".MP3", ".Flac"};
+    for (const char* e : accepted)
+        QTest::newRow(e) << QString::fromLatin1(e) << true;
+    QTest::newRow("mp4") << QStringLiteral(".mp4") << false;
+    QTest::newRow("trailing blank") << QStringLiteral(".mp3 ") << false;
+    QTest::newRow("no dot") << QStringLiteral("mp3") << false;
+    QTest::newRow("empty") << QString() << false;
+    // Only A to Z fold: a dotless capital I (U+0130) is not an i.
+    QTest::newRow("non-ASCII capital") << QString::fromUtf8(".\xc4\xb0") << false;
+    QTest::newRow("wav") << QStringLiteral(".wav") << false;
+}
+
+void TestScan::isAudioFileExt()
+{
+    QFETCH(QString, extension);
+    QFETCH(bool, accepted);
+    QCOMPARE(CThread::IsAudioFileExt(extension), accepted);
+}
+
+void TestScan::keepsOnlyNonEmptyAudioFilesOfTheFolder()
+{
+    CurrentFolder folder;
+    for (const char* name : {"One.MP3", "Two.Flac", "Three.m4a", "Four.mp4", "Five.wav",
+                             "Six.mp3.bak", "Seven", ".x.mp3", "\xff\xfe.ogg"})
+        folder.file(name);
+    folder.file("empty.mp3", 0);
+    QVERIFY(QDir().mkdir(QStringLiteral("album.mp3")));
+    QVERIFY(QDir().mkdir(QStringLiteral("sub")));
+    folder.file("sub/Eight.mp3");
+    QVERIFY(::symlink("One.MP3", "link.ogg") == 0);
+    QVERIFY(::symlink("missing.mp3", "dangling.ogg") == 0);
+    QVERIFY(::symlink("album.mp3", "folderlink.mp3") == 0);
+    QVERIFY(::symlink("empty.mp3", "emptylink.mp3") == 0);
+
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Start();
+    scan.thread.WaitFor();
+
+    const QStringList expected = {QStringLiteral(".x.mp3"),    QStringLiteral("One.MP3"),
+                                  QStringLiteral("Three.m4a"), QStringLiteral("Two.Flac"),
+                                  QStringLiteral("link.ogg"),  pathFromNative("\xff\xfe.ogg")};
+    QCOMPARE(sorted(target.names), sorted(expected));
+    QVERIFY(target.onGuiThread);
+    QCOMPARE(scan.terminated, 1);
+    QVERIFY(scan.terminatedOnGuiThread);
+    QVERIFY(scan.sawSender);
+    QVERIFY(!scan.thread.FatalException());
+}
+
+void TestScan::eventLoopServesHandOffs()
+{
+    CurrentFolder folder;
+    folder.files(3);
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Start();
+    QTRY_COMPARE(scan.terminated, 1);
+    QCOMPARE(target.calls, 3);
+    QVERIFY(target.onGuiThread);
+    QVERIFY(scan.terminatedOnGuiThread);
+    scan.thread.WaitFor();
+    QVERIFY(scan.thread.Finished());
+}
+
+void TestScan::stopWhileWorkerWaitsInHandOff()
+{
+    CurrentFolder folder;
+    folder.files(3);
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Start();
+    // No event processing here, so the worker stays blocked in its first hand-off.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QVERIFY(TThread::HandOffPending());
+
+    scan.thread.Terminate();
+    scan.thread.WaitFor();
+    QCOMPARE(target.calls, 1); // the waiting hand-off completes, then the loop ends
+    QCOMPARE(scan.terminated, 1);
+    QVERIFY(scan.terminatedOnGuiThread);
+    QVERIFY(!TThread::HandOffPending());
+}
+
+void TestScan::errorInThirdOfFiveHandOffs_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("program error") << 0 << QStringList{QStringLiteral("Disk on fire.")};
+    QTest::newRow("silent abort") << 1 << QStringList();
+    QTest::newRow("standard exception") << 2 << QStringList{QStringLiteral("bad things.")};
+}
+
+void TestScan::errorInThirdOfFiveHandOffs()
+{
+    QFETCH(int, kind);
+    QFETCH(QStringList, shown);
+    CurrentFolder folder;
+    folder.files(5);
+    test::RecordingMessageBoxes boxes;
+    RecordingTarget target;
+    target.onAdd = [kind](int call) {
+        if (call != 2)
+            return;
+        if (kind == 0)
+            throw Error(QStringLiteral("Disk on fire"));
+        if (kind == 1)
+            throw EAbort(QStringLiteral("quietly"));
+        throw std::runtime_error("bad things");
+    };
+    Scan scan;
+    scan.thread.Start();
+    scan.thread.WaitFor();
+
+    QCOMPARE(target.names.size(), 2);
+    QCOMPARE(target.calls, 2);
+    QCOMPARE(boxes.texts(), shown);
+    for (const test::ShownMessage& message : boxes.shown)
+        QCOMPARE(message.icon, MsgIcon::Error);
+    QCOMPARE(scan.terminated, 1);
+    QVERIFY(!scan.thread.PendingError);
+    QVERIFY(!scan.thread.FatalException());
+}
+
+void TestScan::terminateBeforeStart()
+{
+    CurrentFolder folder;
+    folder.files(2);
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Terminate();
+    scan.thread.Start();
+    scan.thread.WaitFor();
+    QCOMPARE(target.calls, 0);
+    QCOMPARE(scan.terminated, 1);
+    QVERIFY(scan.terminatedOnGuiThread);
+}
+
+void TestScan::destroyingARunningScanStopsIt()
+{
+    CurrentFolder folder;
+    folder.files(50);
+    RecordingTarget target;
+    int terminated = 0;
+    {
+        CThread thread;
+        thread.OnTerminate = [&](TThread*) { ++terminated; };
+        thread.Start();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    QCOMPARE(terminated, 1);
+    QCOMPARE(target.calls, 1);
+}
+
+QTEST_GUILESS_MAIN(TestScan)
+#include "tst_scan.moc"
