@@ -1,9 +1,10 @@
 #include "services/messageboxes.h"
 #include "ui/desktopshell.h"
+#include "ui/tmainform.h"
+#include "ui/tsettingsform.h"
 #include "ui/widgetmessageboxes.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char* argv[])
 {
@@ -13,7 +14,13 @@ int main(int argc, char* argv[])
     tagora::setMessageBoxes(&boxes);
     tagora::setShell(&desktop);
     tagora::setApplicationTitle(QStringLiteral("Tagora"));
-    QMainWindow window;
-    window.show();
-    return app.exec();
+
+    // The dialogs are created after the main window, hidden, and destroyed before it.
+    new tagora::TMainForm;
+    new tagora::TsettingsForm(tagora::MainForm);
+    tagora::MainForm->show();
+    const int result = app.exec();
+    delete tagora::settingsForm;
+    delete tagora::MainForm;
+    return result;
 }
