@@ -163,7 +163,13 @@ TagLib::File* createByType(const char* path, TagLib_File_Type type)
 
 // --- Fields reached through the file ---------------------------------------------------------
 
-enum class Field { Copyright, Bpm, Key, Other };
+enum class Field
+{
+    Copyright,
+    Bpm,
+    Key,
+    Other
+};
 
 Field fieldOf(const String& upperName)
 {
@@ -488,6 +494,16 @@ void setField(TagLib_File* file, const String& name, const char* value)
         writeField(f, name, fromC(value));
 }
 
+// TagLib's ASF setters store an empty text (or "0") as an attribute; every other format
+// drops the item, and so do we.
+void dropEmptyAsfAttribute(TagLib::Tag* tag, const char* attribute)
+{
+    if (!attribute)
+        return;
+    if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(tag))
+        asf->removeItem(attribute);
+}
+
 // --- Tag removal ------------------------------------------------------------------------------
 
 void clearTag(TagLib::Tag* tag)
@@ -533,14 +549,16 @@ void clearAllTags(TagLib::File* file)
         return;
     }
     if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag())) {
+        // Album, genre, year and track are attributes that the setters would add back empty,
+        // so the content description is cleared first and the attributes removed after.
+        clearTag(asf);
+        asf->setCopyright(String());
+        asf->setRating(String());
         TagLib::StringList names;
         for (const auto& attribute : asf->attributeListMap())
             names.append(attribute.first);
         for (const auto& name : names)
             asf->removeItem(name);
-        clearTag(asf);
-        asf->setCopyright(String());
-        asf->setRating(String());
         return;
     }
     if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file)) {
@@ -718,7 +736,7 @@ int taglib_file_save(TagLib_File* file)
     return taglib_file_save_ex(file, 0);
 }
 
-#define TAGWRAPPER_TEXT_FIELD(getter, setter)                                                      \
+#define TAGWRAPPER_TEXT_FIELD(getter, setter, asfAttribute)                                        \
     char* taglib_tag_##getter(const TagLib_Tag* tag)                                               \
     {                                                                                              \
         try {                                                                                      \
@@ -731,17 +749,22 @@ int taglib_file_save(TagLib_File* file)
     void taglib_tag_set_##getter(TagLib_Tag* tag, const char* text)                                \
     {                                                                                              \
         try {                                                                                      \
-            if (TagLib::Tag* t = tagOf(tag))                                                       \
-                t->setter(fromC(text));                                                            \
+            if (TagLib::Tag* t = tagOf(tag)) {                                                     \
+                const String value = fromC(text);                                                  \
+                t->setter(value);                                                                  \
+                if (value.isEmpty())                                                               \
+                    dropEmptyAsfAttribute(t, asfAttribute);                                        \
+            }                                                                                      \
         } catch (...) {                                                                            \
         }                                                                                          \
     }
 
-TAGWRAPPER_TEXT_FIELD(title, setTitle)
-TAGWRAPPER_TEXT_FIELD(artist, setArtist)
-TAGWRAPPER_TEXT_FIELD(album, setAlbum)
-TAGWRAPPER_TEXT_FIELD(comment, setComment)
-TAGWRAPPER_TEXT_FIELD(genre, setGenre)
+// Title, artist and comment live in the ASF content description, not in attributes.
+TAGWRAPPER_TEXT_FIELD(title, setTitle, nullptr)
+TAGWRAPPER_TEXT_FIELD(artist, setArtist, nullptr)
+TAGWRAPPER_TEXT_FIELD(album, setAlbum, "WM/AlbumTitle")
+TAGWRAPPER_TEXT_FIELD(comment, setComment, nullptr)
+TAGWRAPPER_TEXT_FIELD(genre, setGenre, "WM/Genre")
 
 #undef TAGWRAPPER_TEXT_FIELD
 
@@ -768,8 +791,11 @@ unsigned int taglib_tag_track(const TagLib_Tag* tag)
 void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year)
 {
     try {
-        if (TagLib::Tag* t = tagOf(tag))
+        if (TagLib::Tag* t = tagOf(tag)) {
             t->setYear(year);
+            if (year == 0)
+                dropEmptyAsfAttribute(t, "WM/Year");
+        }
     } catch (...) {
     }
 }
@@ -777,8 +803,11 @@ void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year)
 void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
 {
     try {
-        if (TagLib::Tag* t = tagOf(tag))
+        if (TagLib::Tag* t = tagOf(tag)) {
             t->setTrack(track);
+            if (track == 0)
+                dropEmptyAsfAttribute(t, "WM/TrackNumber");
+        }
     } catch (...) {
     }
 }
