@@ -2,18 +2,68 @@
 // site, the update check, the About dialog and the companion programs.
 #include "tmainform.h"
 
-namespace tagora {
+#include "services/companions.h"
+#include "services/help.h"
+#include "services/shell.h"
+#include "services/site.h"
 
-void TMainForm::HelpActionExecute(QObject*) {}
-void TMainForm::websiteActionExecute(QObject*) {}
+#include <QUrl>
+
+namespace tagora {
+namespace {
+
+// The file the Tools commands hand over: the selected row's full path, empty when no row
+// is selected. Forms nothing until the tag panel's SelectedFilePath takes its place.
+QString fileToHand(const TMainForm&)
+{
+    return QString();
+}
+
+} // namespace
+
+void TMainForm::HelpActionExecute(QObject*)
+{
+    OpenHelp(helpFileName());
+}
+
+void TMainForm::websiteActionExecute(QObject*)
+{
+    // Whether the browser came up is not reported.
+    shell().openUrl(QUrl(productPage()));
+}
+
 void TMainForm::UpdateActionExecute(QObject*) {}
 void TMainForm::AboutActionExecute(QObject*) {}
 
-void TMainForm::OndriskActionExecute(QObject*) {}
-void TMainForm::PalvaneActionExecute(QObject*) {}
-void TMainForm::QuorrelActionExecute(QObject*) {}
-void TMainForm::BrenlowActionExecute(QObject*) {}
-void TMainForm::TaskerinActionExecute(QObject*) {}
-void TMainForm::MirrowenActionExecute(QObject*) {}
+// The recorder starts without a file; the other five get the selected one.
+void TMainForm::OndriskActionExecute(QObject*)
+{
+    RunCompanion(Companion::Ondrisk, QString());
+}
+
+void TMainForm::PalvaneActionExecute(QObject*)
+{
+    RunCompanion(Companion::Palvane, fileToHand(*this));
+}
+
+void TMainForm::QuorrelActionExecute(QObject*)
+{
+    RunCompanion(Companion::Quorrel, fileToHand(*this));
+}
+
+void TMainForm::BrenlowActionExecute(QObject*)
+{
+    RunCompanion(Companion::Brenlow, fileToHand(*this));
+}
+
+void TMainForm::TaskerinActionExecute(QObject*)
+{
+    RunCompanion(Companion::Taskerin, fileToHand(*this));
+}
+
+void TMainForm::MirrowenActionExecute(QObject*)
+{
+    RunCompanion(Companion::Mirrowen, fileToHand(*this));
+}
 
 } // namespace tagora
