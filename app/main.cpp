@@ -1,5 +1,6 @@
 #include "services/messageboxes.h"
 #include "ui/desktopshell.h"
+#include "ui/taboutform.h"
 #include "ui/tmainform.h"
 #include "ui/tsettingsform.h"
 #include "ui/widgetmessageboxes.h"
@@ -17,10 +18,12 @@ int main(int argc, char* argv[])
 
     // The dialogs are created after the main window, hidden, and destroyed before it.
     new tagora::TMainForm;
+    new tagora::TAboutForm(tagora::MainForm);
     new tagora::TsettingsForm(tagora::MainForm);
     tagora::MainForm->show();
     const int result = app.exec();
     delete tagora::settingsForm;
+    delete tagora::AboutForm;
     delete tagora::MainForm;
     return result;
 }

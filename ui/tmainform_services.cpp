@@ -6,6 +6,8 @@
 #include "services/help.h"
 #include "services/shell.h"
 #include "services/site.h"
+#include "services/updatecheck.h"
+#include "taboutform.h"
 
 #include <QUrl>
 
@@ -32,8 +34,21 @@ void TMainForm::websiteActionExecute(QObject*)
     shell().openUrl(QUrl(productPage()));
 }
 
-void TMainForm::UpdateActionExecute(QObject*) {}
-void TMainForm::AboutActionExecute(QObject*) {}
+void TMainForm::UpdateActionExecute(QObject*)
+{
+    CheckForUpdates();
+}
+
+void TMainForm::AboutActionExecute(QObject*)
+{
+    // Modeless; a second request brings the open dialog to the front. The program creates
+    // the dialog at start; a window made without it gets one here.
+    if (!AboutForm)
+        new TAboutForm(this);
+    AboutForm->show();
+    AboutForm->raise();
+    AboutForm->activateWindow();
+}
 
 // The recorder starts without a file; the other five get the selected one.
 void TMainForm::OndriskActionExecute(QObject*)
