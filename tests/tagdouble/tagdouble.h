@@ -1,8 +1,8 @@
 #pragma once
 
 // Control functions of the recording tag library double (libtagdouble.so). Besides the
-// tag library's entry points, the double exports these; a test reaches them through
-// QLibrary on the same file the loader loaded, so both share one copy of the double.
+// tag library's entry points, the double exports these; a test reaches them with dlopen
+// and dlsym on the file the loader loaded, so both share one copy of the double.
 //
 // Every entry-point call is logged as one line: name(arguments), handles shown as file,
 // tag, props or null, texts in double quotes with their raw bytes, numbers in decimal.
