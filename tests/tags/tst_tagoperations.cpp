@@ -192,7 +192,8 @@ private Q_SLOTS:
         audiotag tag;
         ReadTag(kPath, tag);
         QCOMPARE(tag.Length, 0);
-        QVERIFY(!m_double.log().contains("taglib_audioproperties_length(null)"));
+        for (const QByteArray& line : m_double.log())
+            QVERIFY(!line.startsWith("taglib_audioproperties_length"));
     }
 
     void pathReachesTheLibraryAsTheFileNameBytes()
