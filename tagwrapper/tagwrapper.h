@@ -58,7 +58,10 @@ typedef enum {
 
 /* Library-wide settings. */
 TAGWRAPPER_EXPORT void taglib_set_strings_unicode(int unicode);
+/* With management off (it is on by default), returned texts are not kept for
+ * taglib_tag_free_strings(); the caller releases each one with free(). */
 TAGWRAPPER_EXPORT void taglib_set_string_management_enabled(int management);
+/* Encoding of ID3v2 text frames written from now on; UTF-8 unless set otherwise. */
 TAGWRAPPER_EXPORT void taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_Encoding encoding);
 /* Releases every text returned so far. */
 TAGWRAPPER_EXPORT void taglib_tag_free_strings(void);
@@ -72,10 +75,13 @@ TAGWRAPPER_EXPORT void taglib_file_free(TagLib_File* file);
 TAGWRAPPER_EXPORT int taglib_file_is_valid(const TagLib_File* file);
 TAGWRAPPER_EXPORT TagLib_Tag* taglib_file_tag(const TagLib_File* file);
 TAGWRAPPER_EXPORT const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file);
-/* Writes pending changes. Returns non-zero on success, 0 when nothing could be written
- * (read-only file, failed write). For MPEG files, options is a mask of tag types to keep:
- * 1 = ID3v1, 2 = ID3v2 (saved as ID3v2.4), 3 = both; other types ignore it. */
+/* Writes pending changes. Returns non-zero on success, 0 when nothing could be written:
+ * the file has no write permission in its mode bits (even for root), or the write failed.
+ * For MPEG files, options is a mask of the tag types the file keeps: 1 = ID3v1, 2 = ID3v2
+ * (saved as ID3v2.4, new frames in UTF-8), 4 = APE; 3 saves ID3v1 and ID3v2 and strips an
+ * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
+/* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
 
 /* The common fields, through the file's tag handle. */
@@ -96,7 +102,13 @@ TAGWRAPPER_EXPORT void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year);
 TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track);
 
 /* Fields addressed through the file: a named property ("COPYRIGHT"), BPM and musical key,
- * each a text in the format's own item. An empty text removes the item. */
+ * each a text in the format's own item. An empty text removes the item.
+ *   MPEG (ID3v2): TCOP, TBPM, TKEY.   Ogg Vorbis, FLAC: COPYRIGHT, BPM, INITIALKEY.
+ *   MP4: cprt, tmpo (a BPM that is not a plain number 0..32767 goes to the free-form
+ *   ----:com.apple.iTunes:BPM instead), ----:com.apple.iTunes:initialkey.
+ *   ASF: Copyright (content description), WM/BeatsPerMinute, WM/InitialKey.
+ *   APE: Copyright, BPM, INITIALKEY.
+ * Other names go through TagLib's property map. NULL when the item is absent. */
 TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
 TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* value);
 TAGWRAPPER_EXPORT char* taglib_tag_get_bpm(TagLib_File* file);
@@ -104,7 +116,9 @@ TAGWRAPPER_EXPORT void taglib_tag_set_bpm(TagLib_File* file, const char* bpm);
 TAGWRAPPER_EXPORT char* taglib_tag_get_key(TagLib_File* file);
 TAGWRAPPER_EXPORT void taglib_tag_set_key(TagLib_File* file, const char* key);
 
-/* Marks every tag of the file for removal; the next save strips them. */
+/* Marks every tag of the file for removal; the next save strips them (ID3v1, ID3v2, APE,
+ * Vorbis comment fields and pictures, MP4 items, ASF attributes) and leaves the audio as
+ * it is. */
 TAGWRAPPER_EXPORT void taglib_tag_remove(TagLib_File* file);
 
 /* Audio properties; 0 when unknown or properties is NULL. */
