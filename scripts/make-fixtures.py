@@ -94,7 +94,8 @@ def main():
 
         # MPEG-2 layer III at 16 kHz: lame writes no ID3 tag unless asked to.
         run("lame", "--silent", "-m", "m", "-b", "8", "--resample", "16", wav, out("sample.mp3"))
-        run("oggenc", "--quiet", "-q", "-1", "-o", out("sample.ogg"), wav)
+        # A fixed stream serial number keeps the output the same from run to run.
+        run("oggenc", "--quiet", "--serial", "1", "-q", "-1", "-o", out("sample.ogg"), wav)
         run("flac", "--silent", "--force", "--best", "--no-padding", "-o", out("sample.flac"), wav)
         # wmav2 needs at least 24 kbit/s at 8 kHz.
         ffmpeg("-i", wav, "-c:a", "wmav2", "-b:a", "24k", *FFMPEG_QUIET, out("sample.wma"))
