@@ -26,6 +26,7 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -721,6 +722,28 @@ private Q_SLOTS:
         taglib_tag_set_byname(file.get(), "COPYRIGHT", nullptr);
         taglib_tag_set_byname(file.get(), nullptr, "x");
         QVERIFY(!taglib_tag_get_byname(file.get(), nullptr));
+    }
+
+    // Before taglib_set_strings_unicode(1) texts are Latin-1 both ways; with management off
+    // the caller owns each returned text.
+    void textModes()
+    {
+        const QString path = copyFixture(QStringLiteral("flac"));
+        FilePtr file = open(path);
+        QVERIFY(file);
+        TagLib_Tag* tag = taglib_file_tag(file.get());
+        taglib_set_strings_unicode(0);
+        taglib_tag_set_title(tag, "caf\xe9");
+        QCOMPARE(QByteArray(taglib_tag_title(tag)), QByteArray("caf\xe9"));
+        taglib_set_strings_unicode(1);
+        QCOMPARE(QByteArray(taglib_tag_title(tag)), QByteArray("caf\xc3\xa9"));
+
+        taglib_set_string_management_enabled(0);
+        char* own = taglib_tag_title(tag);
+        taglib_set_string_management_enabled(1);
+        taglib_tag_free_strings();
+        QCOMPARE(QByteArray(own), QByteArray("caf\xc3\xa9"));
+        std::free(own);
     }
 
     // The type is taken from the content when the name does not tell it.
