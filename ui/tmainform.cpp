@@ -38,16 +38,22 @@ constexpr QSize kClientSize(785, 525);
 constexpr QSize kPageDesignSize(596, 221);
 constexpr int kTypingLimit = 250;
 
+// Where Tahoma and Segoe UI are missing, fonts of similar width stand in, so the tool bar
+// captions still fit their 55-pixel buttons.
 QFont windowFont()
 {
-    QFont font(QStringLiteral("Tahoma"));
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
     font.setPixelSize(11);
     return font;
 }
 
 QFont menuBarFont()
 {
-    QFont font(QStringLiteral("Segoe UI"));
+    QFont font;
+    font.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setPixelSize(12);
     return font;
 }
@@ -276,6 +282,8 @@ void TMainForm::createToolBar()
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setIconSize(QSize(22, 22));
         button->setFixedSize(55, 42);
+        // The tool bar's style sheet would otherwise drop the window's font families.
+        button->setFont(windowFont());
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::NoFocus);
         // Only the five buttons of the tag page show hints.
@@ -287,6 +295,8 @@ void TMainForm::createToolBar()
     auto direct = [this](const char* caption, const QIcon& icon,
                          void (TMainForm::*handler)(QObject*)) {
         auto* action = new QAction(icon, QLatin1String(caption), ToolBar1);
+        // The button shows the icon text, which would otherwise lose a leading blank.
+        action->setIconText(QLatin1String(caption));
         connect(action, &QAction::triggered, this,
                 [this, action, handler] { runGuarded([&] { (this->*handler)(action); }); });
         return action;

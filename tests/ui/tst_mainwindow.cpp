@@ -1,0 +1,627 @@
+// The main window as built: actions, menus, tool bar, enabling rule, layout and resizing,
+// hints, keyboard order and the typing limit of the tag fields.
+#include "services/registry.h"
+#include "support/recorders.h"
+#include "ui/filelist.h"
+#include "ui/limitededit.h"
+#include "ui/tmainform.h"
+#include "ui/tsettingsform.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFrame>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeView>
+#include <QtTest>
+#include <memory>
+
+using namespace tagora;
+
+namespace {
+
+// Texts of a menu's entries, "-" for a separator.
+QStringList entries(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+QMenu* menuNamed(QMenuBar* bar, const QString& title)
+{
+    for (QAction* a : bar->actions()) {
+        if (a->text() == title)
+            return a->menu();
+    }
+    return nullptr;
+}
+
+QAction* entry(QMenu* menu, const QString& text)
+{
+    for (QAction* a : menu->actions()) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+bool hasVisiblePixels(const QIcon& icon, int size)
+{
+    const QImage image = icon.pixmap(size, size).toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
+                return true;
+    return false;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    template <typename T> T* child(const char* name) const
+    {
+        T* found = m_form->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qWarning("no control %s", name);
+        return found;
+    }
+    void selectRow(bool selected);
+
+    QTemporaryDir m_config;
+    std::unique_ptr<IniRegistry> m_store;
+    std::unique_ptr<test::RecordingMessageBoxes> m_boxes;
+    TMainForm* m_form = nullptr;
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void actionTable_data();
+    void actionTable();
+    void menusInOrder();
+    void toolBar_data();
+    void toolBar();
+    void images_data();
+    void images();
+    void enablingRule();
+    void popupMenu();
+    void designLayout();
+    void tagPageAtDesignSize_data();
+    void tagPageAtDesignSize();
+    void widening();
+    void minimumSizes();
+    void hintsOnlyOnTheFiveButtons();
+    void keyboardOrder();
+    void typingLimit_data();
+    void typingLimit();
+    void longProgramTextKeptWhole();
+    void clearAll();
+    void exitCloses();
+    void optionsComesToFront();
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    m_store = std::make_unique<IniRegistry>(m_config.path());
+    setRegistry(m_store.get());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    setRegistry(nullptr);
+}
+
+void TestMainWindow::init()
+{
+    m_boxes = std::make_unique<test::RecordingMessageBoxes>();
+    m_form = new TMainForm;
+    new TsettingsForm(m_form);
+    QCOMPARE(MainForm, m_form);
+}
+
+void TestMainWindow::cleanup()
+{
+    delete settingsForm;
+    delete m_form;
+    m_form = nullptr;
+    QVERIFY2(m_boxes->shown.isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
+    m_boxes.reset();
+}
+
+void TestMainWindow::selectRow(bool selected)
+{
+    m_form->files->clear();
+    if (selected) {
+        auto* row = new QTreeWidgetItem(m_form->files, {QStringLiteral("a.mp3")});
+        m_form->files->setCurrentItem(row);
+    }
+    m_form->validatecontrols();
+}
+
+void TestMainWindow::actionTable_data()
+{
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<bool>("image");
+    QTest::addColumn<bool>("rowCommand");
+
+    auto row = [](const char* name, const char* category, const char* caption, const char* hint,
+                  bool image, bool rowCommand) {
+        QTest::newRow(name) << QString::fromLatin1(category) << QString::fromLatin1(caption)
+                            << QString::fromLatin1(hint) << image << rowCommand;
+    };
+    row("RefreshAction", "File", "Refresh", "Refresh Folder", true, false);
+    row("OptionsAction", "File", "Options", "", false, false);
+    row("ExitAction", "File", "Exit", "Exit", false, false);
+    row("PlayAction", "", "Play", "Play", true, true);
+    row("SaveTagAction", "Action", "Save Tag", "Save tag inside audio file", false, true);
+    row("RemoveTagAction", "Action", "Remove Tag", "Remove tag from audio file", false, true);
+    row("CopyTagAction", "Action", "Copy Tag", "Copy tag to clipboard", false, true);
+    row("PasteTagAction", "Action", "Paste Tag", "Paste tag from clipboard", false, true);
+    row("HelpAction", "Help", "Help Content", "", false, false);
+    row("websiteAction", "Help", "Web site...", "", false, false);
+    row("UpdateAction", "Help", "Check Updates...", "", false, false);
+    row("AboutAction", "Help", "About", "", false, false);
+    row("OndriskAction", "Tools", "Ondrisk", "", false, false);
+    row("PalvaneAction", "Tools", "Palvane", "", false, false);
+    row("QuorrelAction", "Tools", "Quorrel", "", false, false);
+    row("BrenlowAction", "Tools", "Brenlow", "", false, false);
+    row("TaskerinAction", "Tools", "Taskerin", "", false, false);
+    row("MirrowenAction", "Tools", "Mirrowen", "", false, false);
+}
+
+void TestMainWindow::actionTable()
+{
+    QFETCH(QString, category);
+    QFETCH(QString, caption);
+    QFETCH(QString, hint);
+    QFETCH(bool, image);
+    QFETCH(bool, rowCommand);
+
+    QCOMPARE(m_form->ActionManager1->findChildren<QAction*>().size(), 18);
+    auto* action =
+        m_form->ActionManager1->findChild<QAction*>(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(action);
+    QCOMPARE(action->property("category").toString(), category);
+    QCOMPARE(action->text(), caption);
+    QCOMPARE(action->statusTip(), hint);
+    QCOMPARE(!action->icon().isNull(), image);
+    QVERIFY(action->shortcuts().isEmpty());
+
+    selectRow(false);
+    QCOMPARE(action->isEnabled(), !rowCommand);
+    selectRow(true);
+    QVERIFY(action->isEnabled());
+    selectRow(false);
+    QCOMPARE(action->isEnabled(), !rowCommand);
+}
+
+void TestMainWindow::menusInOrder()
+{
+    QMenuBar* bar = m_form->ActionMainMenuBar1;
+    QStringList titles;
+    for (const QAction* a : bar->actions())
+        titles << a->text();
+    QCOMPARE(titles, (QStringList{QStringLiteral("&File"), QStringLiteral("&Action"),
+                                  QStringLiteral("&Tools"), QStringLiteral("&Help")}));
+    QCOMPARE(entries(menuNamed(bar, QStringLiteral("&File"))),
+             (QStringList{QStringLiteral("&Refresh"), QStringLiteral("&Options"),
+                          QStringLiteral("-"), QStringLiteral("&Exit")}));
+    QCOMPARE(entries(menuNamed(bar, QStringLiteral("&Action"))),
+             (QStringList{QStringLiteral("&Copy Tag"), QStringLiteral("&Paste Tag"),
+                          QStringLiteral("&Save Tag"), QStringLiteral("&Remove Tag")}));
+    QCOMPARE(entries(menuNamed(bar, QStringLiteral("&Tools"))),
+             (QStringList{QStringLiteral("&Ondrisk"), QStringLiteral("&Palvane"),
+                          QStringLiteral("&Quorrel"), QStringLiteral("&Brenlow"),
+                          QStringLiteral("&Taskerin"), QStringLiteral("&Mirrowen")}));
+    QCOMPARE(entries(menuNamed(bar, QStringLiteral("&Help"))),
+             (QStringList{QStringLiteral("&Help Content"), QStringLiteral("&Web site..."),
+                          QStringLiteral("&Check Updates..."), QStringLiteral("&About")}));
+
+    // Entries stand for their actions: choosing one runs the action.
+    QSignalSpy exit(m_form->ExitAction, &QAction::triggered);
+    entry(menuNamed(bar, QStringLiteral("&File")), QStringLiteral("&Exit"))->trigger();
+    QCOMPARE(exit.count(), 1);
+    // Only Refresh carries a picture in the menus.
+    QVERIFY(!entry(menuNamed(bar, QStringLiteral("&File")), QStringLiteral("&Refresh"))
+                 ->icon()
+                 .isNull());
+    QVERIFY(entry(menuNamed(bar, QStringLiteral("&File")), QStringLiteral("&Options"))
+                ->icon()
+                .isNull());
+}
+
+void TestMainWindow::toolBar_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("followsSelection");
+    QTest::newRow("ToolButton1") << QStringLiteral("Play") << true;
+    QTest::newRow("ToolButton2") << QStringLiteral("Refresh") << false;
+    QTest::newRow("ToolButton3") << QStringLiteral("Copy Tag") << true;
+    QTest::newRow("ToolButton4") << QStringLiteral("Paste Tag") << true;
+    QTest::newRow("ToolButton5") << QStringLiteral("Options") << false;
+    QTest::newRow("ToolButton7") << QStringLiteral("Recording") << false;
+    QTest::newRow("ToolButton8") << QStringLiteral("Convert") << false;
+    QTest::newRow("ToolButton10") << QStringLiteral("Edit Audio") << false;
+    QTest::newRow("ToolButton11") << QStringLiteral(" Tempo") << false;
+}
+
+void TestMainWindow::toolBar()
+{
+    QFETCH(QString, caption);
+    QFETCH(bool, followsSelection);
+
+    auto* button =
+        m_form->ToolBar1->findChild<QToolButton*>(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(button);
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->size(), QSize(55, 42));
+    QCOMPARE(button->iconSize(), QSize(22, 22));
+    QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QVERIFY(hasVisiblePixels(button->icon(), 22));
+    QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+
+    selectRow(false);
+    QCOMPARE(button->isEnabled(), !followsSelection);
+    selectRow(true);
+    QVERIFY(button->isEnabled());
+}
+
+void TestMainWindow::images_data()
+{
+    QTest::addColumn<int>("size");
+    for (const char* name : {"play-16", "refresh-16", "tag-16"})
+        QTest::newRow(name) << 16;
+    for (const char* name : {"play-22", "refresh-22", "copytag-22", "pastetag-22", "options-22",
+                             "recording-22", "convert-22", "midi-22", "editaudio-22", "tempo-22"})
+        QTest::newRow(name) << 22;
+}
+
+void TestMainWindow::images()
+{
+    QFETCH(int, size);
+    const QImage image(
+        QStringLiteral(":/icons/%1.png").arg(QLatin1String(QTest::currentDataTag())));
+    QCOMPARE(image.size(), QSize(size, size));
+    QVERIFY(hasVisiblePixels(QIcon(QPixmap::fromImage(image)), size));
+}
+
+void TestMainWindow::enablingRule()
+{
+    QMenuBar* bar = m_form->ActionMainMenuBar1;
+    QMenu* actionMenu = menuNamed(bar, QStringLiteral("&Action"));
+    QMenu* toolsMenu = menuNamed(bar, QStringLiteral("&Tools"));
+    const QList<QPushButton*> buttons = {m_form->Button1, m_form->Button2, m_form->Button3,
+                                         m_form->Button4, m_form->Button5};
+
+    for (bool selected : {false, true, false}) {
+        selectRow(selected);
+        for (const QAction* a : actionMenu->actions())
+            QCOMPARE(a->isEnabled(), selected);
+        for (const QAction* a : toolsMenu->actions())
+            QVERIFY(a->isEnabled());
+        for (const QPushButton* b : buttons)
+            QCOMPARE(b->isEnabled(), selected);
+        for (QLineEdit* field : m_form->TabSheet1->findChildren<QLineEdit*>())
+            QVERIFY(field->isEnabled());
+        QCOMPARE(m_form->Rename2->isEnabled(), selected);
+    }
+
+    // enablecontrols touches exactly its six: the rest stay enabled either way.
+    m_form->enablecontrols(false);
+    for (QAction* a :
+         {m_form->RefreshAction, m_form->OptionsAction, m_form->ExitAction, m_form->HelpAction,
+          m_form->websiteAction, m_form->UpdateAction, m_form->AboutAction, m_form->OndriskAction,
+          m_form->PalvaneAction, m_form->QuorrelAction, m_form->BrenlowAction,
+          m_form->TaskerinAction, m_form->MirrowenAction})
+        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+}
+
+void TestMainWindow::popupMenu()
+{
+    QCOMPARE(m_form->PopupActionBar1->objectName(), QStringLiteral("PopupActionBar1"));
+    QCOMPARE(m_form->PopupActionBar1->actions(), QList<QAction*>{m_form->Rename2});
+    QCOMPARE(m_form->Rename2->text(), QStringLiteral("Play"));
+    QCOMPARE(m_form->files->contextMenuPolicy(), Qt::CustomContextMenu);
+    selectRow(true);
+    QSignalSpy play(m_form->PlayAction, &QAction::triggered);
+    m_form->Rename2->trigger();
+    QCOMPARE(play.count(), 1);
+}
+
+void TestMainWindow::designLayout()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("Corvane Tagora"));
+    QCOMPARE(m_form->size(), QSize(785, 525));
+    QCOMPARE(m_form->CoolBar1->geometry().top(), 0);
+    QCOMPARE(m_form->CoolBar1->height(), 71);
+    QCOMPARE(m_form->ActionMainMenuBar1->height(), 25);
+    QCOMPARE(m_form->ToolBar1->height(), 42);
+    QCOMPARE(m_form->StatusBar1->height(), 19);
+    QCOMPARE(m_form->StatusBar1->geometry().bottom(), 524);
+    QCOMPARE(m_form->StatusPanel0->width(), 200);
+    QCOMPARE(m_form->StatusPanel1->width(), 50);
+    QCOMPARE(m_form->ShellTreeView1->width(), 176);
+    QCOMPARE(m_form->Splitter1->handleWidth(), 5);
+    QCOMPARE(m_form->Panel1->width(), 785 - 176 - 5);
+    QCOMPARE(m_form->Panel1->height(), 525 - 71 - 19);
+    QCOMPARE(m_form->PageControl1->height(), 249);
+    QCOMPARE(m_form->PageControl1->geometry().bottom(), m_form->Panel1->height() - 1);
+    QCOMPARE(m_form->files->height(), m_form->Panel1->height() - 249);
+    QCOMPARE(m_form->PageControl1->tabText(0), QStringLiteral(" Tag Info "));
+    QCOMPARE(m_form->PageControl1->count(), 1);
+}
+
+void TestMainWindow::tagPageAtDesignSize_data()
+{
+    QTest::addColumn<QRect>("design");
+    QTest::addColumn<int>("anchor"); // 0 left, 1 stretches, 2 right
+    QTest::newRow("TitleEdit") << QRect(80, 16, 497, 21) << 1;
+    QTest::newRow("ArtistEdit") << QRect(80, 44, 497, 21) << 1;
+    QTest::newRow("AlbumEdit") << QRect(80, 72, 497, 21) << 1;
+    QTest::newRow("TrackEdit") << QRect(80, 100, 50, 21) << 0;
+    QTest::newRow("YearEdit") << QRect(170, 100, 50, 21) << 0;
+    QTest::newRow("BPMEdit") << QRect(265, 100, 50, 21) << 0;
+    QTest::newRow("KeyEdit") << QRect(355, 100, 50, 21) << 0;
+    QTest::newRow("GenreEdit") << QRect(460, 100, 117, 21) << 1;
+    QTest::newRow("CommentEdit") << QRect(80, 128, 497, 21) << 1;
+    QTest::newRow("CopyrightEdit") << QRect(80, 156, 497, 21) << 1;
+    QTest::newRow("Button3") << QRect(80, 183, 65, 25) << 0;
+    QTest::newRow("Button4") << QRect(151, 183, 65, 25) << 0;
+    QTest::newRow("Button5") << QRect(222, 183, 65, 25) << 0;
+    QTest::newRow("Button1") << QRect(421, 183, 75, 25) << 2;
+    QTest::newRow("Button2") << QRect(502, 183, 76, 25) << 2;
+}
+
+void TestMainWindow::tagPageAtDesignSize()
+{
+    QFETCH(QRect, design);
+    QFETCH(int, anchor);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QWidget* control = child<QWidget>(QTest::currentDataTag());
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget(), m_form->TabSheet1);
+
+    for (int widen : {0, 215, -100}) {
+        m_form->resize(785 + widen, 525 + widen);
+        QCoreApplication::processEvents();
+        // Measured against the page as the style sizes it inside the 249-high tab control.
+        const int grow = m_form->TabSheet1->width() - 596;
+        QRect expected = design;
+        if (anchor == 1)
+            expected.setWidth(design.width() + grow);
+        else if (anchor == 2)
+            expected.moveLeft(design.left() + grow);
+        QCOMPARE(control->geometry(), expected);
+        if (anchor == 1)
+            QCOMPARE(m_form->TabSheet1->width() - control->geometry().right() - 1, 19);
+    }
+}
+
+void TestMainWindow::widening()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    const int listHeight = m_form->files->height();
+    const int pageWidth = m_form->TabSheet1->width();
+    const int treeWidth = m_form->ShellTreeView1->width();
+    const QRect save = m_form->Button1->geometry();
+    const QRect copy = m_form->Button3->geometry();
+    const int title = m_form->TitleEdit->width();
+
+    m_form->resize(785 + 120, 525 + 80);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_form->files->height(), listHeight + 80);
+    QCOMPARE(m_form->PageControl1->height(), 249);
+    QCOMPARE(m_form->ShellTreeView1->width(), treeWidth);
+    QCOMPARE(m_form->TabSheet1->width(), pageWidth + 120);
+    QCOMPARE(m_form->TitleEdit->width(), title + 120);
+    QCOMPARE(m_form->Button1->geometry(), save.translated(120, 0));
+    QCOMPARE(m_form->Button3->geometry(), copy);
+    QCOMPARE(m_form->TrackEdit->width(), 50);
+}
+
+void TestMainWindow::minimumSizes()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QCOMPARE(m_form->Panel1->minimumSize(), QSize(470, 310));
+    m_form->resize(200, 150);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_form->Panel1->size(), QSize(470, 310));
+    QCOMPARE(m_form->ShellTreeView1->width(), 150);
+    QCOMPARE(m_form->size(), QSize(150 + 5 + 470, 71 + 310 + 19));
+
+    // The splitter stops where either side would drop below its minimum.
+    m_form->resize(900, 525);
+    QCoreApplication::processEvents();
+    m_form->Splitter1->setSizes({20, 900});
+    QCOMPARE(m_form->ShellTreeView1->width(), 150);
+    m_form->Splitter1->setSizes({900, 20});
+    QCOMPARE(m_form->Panel1->width(), 470);
+    QVERIFY(!m_form->Splitter1->childrenCollapsible());
+}
+
+void TestMainWindow::hintsOnlyOnTheFiveButtons()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    const QList<QPair<QPushButton*, QString>> hinted = {
+        {m_form->Button1, QStringLiteral("Save tag inside audio file")},
+        {m_form->Button2, QStringLiteral("Remove tag from audio file")},
+        {m_form->Button3, QStringLiteral("Copy tag to clipboard")},
+        {m_form->Button4, QStringLiteral("Paste tag from clipboard")},
+        {m_form->Button5, QStringLiteral("Clear edit fields")}};
+    QStringList captions;
+    for (const auto& [button, hint] : hinted) {
+        QCOMPARE(button->toolTip(), hint);
+        captions << button->text();
+    }
+    QCOMPARE(captions, (QStringList{QStringLiteral("Save Tag"), QStringLiteral("Remove Tag"),
+                                    QStringLiteral("Copy Tag"), QStringLiteral("Paste Tag"),
+                                    QStringLiteral("Clear")}));
+
+    // Tool buttons carry their action's tool tip, but the window does not show it.
+    for (QToolButton* button : m_form->ToolBar1->findChildren<QToolButton*>()) {
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+        QVERIFY(QCoreApplication::sendEvent(button, &help));
+        QVERIFY2(!QToolTip::isVisible(), qPrintable(button->objectName()));
+    }
+    for (QWidget* w : m_form->findChildren<QWidget*>()) {
+        if (qobject_cast<QToolButton*>(w) || qobject_cast<QPushButton*>(w))
+            continue;
+        QVERIFY2(w->toolTip().isEmpty(), qPrintable(w->objectName()));
+    }
+    // No status tip reaches the status bar.
+    QStatusTipEvent tip(QStringLiteral("Refresh Folder"));
+    QCoreApplication::sendEvent(m_form, &tip);
+    QVERIFY(m_form->StatusBar1->currentMessage().isEmpty());
+}
+
+void TestMainWindow::keyboardOrder()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    const QList<QWidget*> expected = {
+        m_form->TitleEdit, m_form->ArtistEdit, m_form->AlbumEdit,   m_form->TrackEdit,
+        m_form->YearEdit,  m_form->GenreEdit,  m_form->CommentEdit, m_form->CopyrightEdit,
+        m_form->Button1,   m_form->Button2,    m_form->Button3,     m_form->Button4,
+        m_form->Button5,   m_form->BPMEdit,    m_form->KeyEdit,     m_form->ShellTreeView1};
+    // Walk the focus chain, keeping widgets that take focus with the Tab key.
+    QList<QWidget*> order;
+    QWidget* w = m_form->TitleEdit;
+    while (order.size() < expected.size()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && expected.contains(w))
+            order << w;
+        w = w->nextInFocusChain();
+        if (w == m_form->TitleEdit)
+            break;
+    }
+    QCOMPARE(order, expected);
+    // The list and the page come before the tree.
+    QWidget* before = m_form->files;
+    while (before != m_form->TitleEdit && before != m_form->ShellTreeView1)
+        before = before->nextInFocusChain();
+    QCOMPARE(before, m_form->TitleEdit);
+    QCOMPARE(m_form->ActionMainMenuBar1->focusPolicy(), Qt::NoFocus);
+}
+
+void TestMainWindow::typingLimit_data()
+{
+    QTest::addColumn<int>("limit");
+    for (const char* name : {"TitleEdit", "ArtistEdit", "AlbumEdit", "TrackEdit", "YearEdit",
+                             "GenreEdit", "CommentEdit", "CopyrightEdit"})
+        QTest::newRow(name) << 250;
+    QTest::newRow("BPMEdit") << 0;
+    QTest::newRow("KeyEdit") << 0;
+}
+
+void TestMainWindow::typingLimit()
+{
+    QFETCH(int, limit);
+    auto* field = child<LimitedEdit>(QTest::currentDataTag());
+    QVERIFY(field);
+    QCOMPARE(field->typingLimit(), limit);
+    QCOMPARE(field->maxLength(), 32767); // the limit must not cut what the program sets
+
+    const int typed = limit ? limit + 10 : 300;
+    QTest::keyClicks(field, QString(typed, QLatin1Char('x')));
+    QCOMPARE(field->text().size(), limit ? limit : typed);
+
+    // Pasting inserts what fits, at the cursor.
+    field->setText(QString(limit ? limit - 3 : 10, QLatin1Char('a')));
+    field->setCursorPosition(2);
+    QGuiApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    if (limit) {
+        QCOMPARE(field->text().size(), limit);
+        QCOMPARE(field->text().left(6), QStringLiteral("aa012a"));
+        QCOMPARE(field->cursorPosition(), 5);
+    } else {
+        QCOMPARE(field->text().size(), 20);
+    }
+}
+
+void TestMainWindow::longProgramTextKeptWhole()
+{
+    const QString stored(300, QLatin1Char('t'));
+    m_form->TitleEdit->setText(stored);
+    QCOMPARE(m_form->TitleEdit->text(), stored);
+
+    // The user cannot lengthen it, but can shorten it.
+    m_form->TitleEdit->setCursorPosition(300);
+    QTest::keyClicks(m_form->TitleEdit, QStringLiteral("abc"));
+    QCOMPARE(m_form->TitleEdit->text(), stored);
+    QTest::keyClick(m_form->TitleEdit, Qt::Key_Backspace);
+    QCOMPARE(m_form->TitleEdit->text().size(), 299);
+    // Still over the limit: typing is refused, as it is for any full field.
+    QTest::keyClicks(m_form->TitleEdit, QStringLiteral("z"));
+    QCOMPARE(m_form->TitleEdit->text(), QString(299, QLatin1Char('t')));
+    m_form->TitleEdit->selectAll();
+    QTest::keyClicks(m_form->TitleEdit, QStringLiteral("short"));
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("short"));
+}
+
+void TestMainWindow::clearAll()
+{
+    const QList<QLineEdit*> fields = m_form->findChildren<QLineEdit*>();
+    for (QLineEdit* field : fields)
+        field->setText(QStringLiteral("value"));
+    m_form->enablecontrols(true);
+    m_form->ClearAll();
+    QCOMPARE(fields.size(), 10);
+    for (QLineEdit* field : fields)
+        QVERIFY(field->text().isEmpty());
+    QCOMPARE(m_form->TitleLabel->text(), QStringLiteral("Title:"));
+    QVERIFY(m_form->PlayAction->isEnabled());
+}
+
+void TestMainWindow::exitCloses()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    m_form->ExitAction->trigger();
+    QVERIFY(!m_form->isVisible());
+}
+
+void TestMainWindow::optionsComesToFront()
+{
+    QVERIFY(!settingsForm->isVisible());
+    m_form->show();
+    m_form->OptionsAction->trigger();
+    QVERIFY(settingsForm->isVisible());
+    QVERIFY(!settingsForm->isModal());
+    settingsForm->close();
+    QVERIFY(!settingsForm->isVisible());
+    // The tool bar's Options button reaches the same dialog.
+    m_form->findChild<QToolButton*>(QStringLiteral("ToolButton5"))->click();
+    QVERIFY(settingsForm->isVisible());
+    m_form->OptionsAction->trigger();
+    QCOMPARE(m_form->findChildren<TsettingsForm*>().size(), 1);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
