@@ -108,6 +108,7 @@ private Q_SLOTS:
         QTest::newRow("executable missing") << "missing";
         QTest::newRow("file not executable") << "not executable";
         QTest::newRow("folder with the program's name") << "folder";
+        QTest::newRow("dangling link") << "dangling link";
     }
     void notFound()
     {
@@ -130,6 +131,9 @@ private Q_SLOTS:
             QVERIFY(writeReporter(folder + QLatin1String("palvane"), false));
         if (situation == QLatin1String("folder"))
             QVERIFY(QDir().mkpath(folder + QLatin1String("palvane")));
+        if (situation == QLatin1String("dangling link"))
+            QVERIFY(QFile::link(install.path() + QLatin1String("/gone"),
+                                folder + QLatin1String("palvane")));
         test::RecordingShell shell;
         test::RecordingMessageBoxes boxes;
 
@@ -165,23 +169,33 @@ private Q_SLOTS:
         QTest::addColumn<int>("which");
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("handed");
+        QTest::addColumn<bool>("throughLink");
         QTest::newRow("file with blanks") << int(Companion::Taskerin) << "/music/My Band/a b.mp3"
-                                          << "/music/My Band/a b.mp3";
+                                          << "/music/My Band/a b.mp3" << false;
         QTest::newRow("no row selected") << int(Companion::Palvane) << ""
-                                         << "";
+                                         << "" << false;
         QTest::newRow("recorder gets no file") << int(Companion::Ondrisk) << "/music/a.mp3"
-                                               << "";
+                                               << "" << false;
+        QTest::newRow("program is a link") << int(Companion::Brenlow) << "/music/a.mid"
+                                           << "/music/a.mid" << true;
     }
     void startsTheProgram()
     {
         QFETCH(int, which);
         QFETCH(QString, selected);
         QFETCH(QString, handed);
+        QFETCH(bool, throughLink);
         const CompanionProgram program = companionProgram(Companion(which));
         QTemporaryDir install;
         const QString folder = install.path() + QLatin1String("/Corvane Tools/");
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(writeReporter(folder + program.executableName));
+        if (throughLink) {
+            QVERIFY(writeReporter(install.path() + QLatin1String("/real-program")));
+            QVERIFY(QFile::link(install.path() + QLatin1String("/real-program"),
+                                folder + program.executableName));
+        } else {
+            QVERIFY(writeReporter(folder + program.executableName));
+        }
         registerCompanion(m_config.path(), program.registryKey.section(u'\\', 2), folder);
         test::RecordingShell shell;
         test::RecordingMessageBoxes boxes;
