@@ -114,6 +114,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     createMenus();
     createToolBar();
     createPanel();
+    wireFileList();
     setTabOrder();
 
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize,
@@ -125,6 +126,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
 TMainForm::~TMainForm()
 {
     runGuarded([this] { FormDestroy(this); });
+    if (scanTarget() == this)
+        setScanTarget(nullptr);
     if (MainForm == this)
         MainForm = nullptr;
 }

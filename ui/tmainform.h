@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/cthread.h"
+
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QRect>
@@ -28,7 +30,7 @@ class LimitedEdit;
 // The main window. Controls, actions and handlers carry the names the rest of the program
 // knows them by; every handler runs on the GUI thread and takes the sender, which it
 // ignores. The window owns all its controls.
-class TMainForm : public QMainWindow
+class TMainForm : public QMainWindow, public ScanTarget
 {
     Q_OBJECT
 
@@ -77,7 +79,7 @@ public:
     void filesCompare(QObject* Sender, QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int Data,
                       int& Compare);
     // A file found by the scan, as a bare name in the current directory.
-    void addfile(const QString& FileName);
+    void addfile(const QString& FileName) override;
     void onterminate(QObject* Sender);
 
     // Sort state of the file list: column 0 to 4 and the direction flag.
@@ -168,6 +170,7 @@ private:
         Anchor anchor;
     };
 
+    void wireFileList();
     void createActions();
     void createMenus();
     void createToolBar();

@@ -1,15 +1,44 @@
-// The file list's rows and sorting, as the main window serves them.
+// The file list's rows and sorting, as the main window serves them: the list does the work.
 #include "tmainform.h"
+
+#include "services/messageboxes.h"
+#include "ui/filelist.h"
+
+#include <QHeaderView>
+#include <QLabel>
 
 namespace tagora {
 
-void TMainForm::addfile(const QString&) {}
-void TMainForm::onterminate(QObject*) {}
-void TMainForm::filesColumnClick(QObject*, int) {}
-
-void TMainForm::filesCompare(QObject*, QTreeWidgetItem*, QTreeWidgetItem*, int, int& Compare)
+void TMainForm::wireFileList()
 {
-    Compare = 0;
+    // Files found by a scan come here, on the GUI thread.
+    setScanTarget(this);
+    files->bindSortState(SortColumn, SortFlag);
+    connect(files, &FileList::statusTextChanged, StatusPanel0, &QLabel::setText);
+    connect(files->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { runGuarded([&] { filesColumnClick(files, column); }); });
+}
+
+void TMainForm::addfile(const QString& FileName)
+{
+    files->addfile(FileName);
+}
+
+void TMainForm::onterminate(QObject*)
+{
+    files->onterminate();
+}
+
+void TMainForm::filesColumnClick(QObject*, int Column)
+{
+    files->filesColumnClick(Column);
+    validatecontrols();
+}
+
+void TMainForm::filesCompare(QObject*, QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int,
+                             int& Compare)
+{
+    Compare = files->filesCompare(Item1, Item2);
 }
 
 } // namespace tagora
