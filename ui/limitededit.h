@@ -19,6 +19,7 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     friend class TypingLimitValidator;

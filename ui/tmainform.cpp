@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -26,6 +27,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace tagora {
 
@@ -527,11 +529,18 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e)
         placeTagPage();
     } else if (e->type() == QEvent::ToolTip && qobject_cast<QToolButton*>(watched)) {
         return true;
-    } else if (files && watched == files->viewport()) {
-        if (e->type() == QEvent::MouseButtonRelease)
-            runGuarded([this] { filesClick(files); });
-        else if (e->type() == QEvent::MouseButtonDblClick)
+    } else if (files && watched == files->viewport() &&
+               (e->type() == QEvent::MouseButtonRelease ||
+                e->type() == QEvent::MouseButtonDblClick) &&
+               static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        // A double click is a click followed by the double click; the release that ends
+        // it is no further click.
+        if (e->type() == QEvent::MouseButtonDblClick) {
+            m_endingDoubleClick = true;
             runGuarded([this] { filesDblClick(files); });
+        } else if (!std::exchange(m_endingDoubleClick, false)) {
+            runGuarded([this] { filesClick(files); });
+        }
     }
     return QMainWindow::eventFilter(watched, e);
 }

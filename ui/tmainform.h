@@ -181,7 +181,7 @@ private:
     template <typename Control> Control* place(Control* control, QRect design, Anchor anchor);
 
     QVector<Placement> m_placements;
-    bool m_shown = false;
+    bool m_endingDoubleClick = false;
 };
 
 extern TMainForm* MainForm;

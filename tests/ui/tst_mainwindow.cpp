@@ -113,6 +113,7 @@ private Q_SLOTS:
     void typingLimit_data();
     void typingLimit();
     void longProgramTextKeptWhole();
+    void contextMenuPasteLimited();
     void clearAll();
     void exitCloses();
     void optionsComesToFront();
@@ -583,6 +584,40 @@ void TestMainWindow::longProgramTextKeptWhole()
     m_form->TitleEdit->selectAll();
     QTest::keyClicks(m_form->TitleEdit, QStringLiteral("short"));
     QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("short"));
+
+    // Undo goes back to the long text whole.
+    m_form->TitleEdit->setText(stored);
+    m_form->TitleEdit->selectAll();
+    QTest::keyClicks(m_form->TitleEdit, QStringLiteral("a"));
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("a"));
+    QTest::keyClick(m_form->TitleEdit, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_form->TitleEdit->text(), stored);
+}
+
+void TestMainWindow::contextMenuPasteLimited()
+{
+    LimitedEdit* field = m_form->CommentEdit;
+    field->setText(QString(245, QLatin1Char('c')));
+    field->setCursorPosition(245);
+    QGuiApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    bool pasted = false;
+    QTimer::singleShot(0, this, [&pasted] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* a : menu->actions()) {
+            if (a->text().startsWith(QLatin1String("&Paste"))) {
+                a->trigger();
+                pasted = true;
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                field->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(field, &menuEvent);
+    QVERIFY(pasted);
+    QCOMPARE(field->text(), QString(245, QLatin1Char('c')) + QStringLiteral("01234"));
 }
 
 void TestMainWindow::clearAll()
