@@ -1,0 +1,232 @@
+// A folder of real audio files listed into the real main window by the scan worker: rows,
+// texts, order and status count, also when the scan is stopped or fails half-way.
+#include "scan/cthread.h"
+#include "services/errors.h"
+#include "services/registry.h"
+#include "support/recorders.h"
+#include "tags/taglibrary.h"
+#include "tags/tagoperations.h"
+#include "ui/filelist.h"
+#include "ui/tmainform.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <sys/time.h>
+
+using namespace tagora;
+
+namespace {
+
+const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
+
+// Stands between the worker and the window; fails on the given call before the row is added.
+struct FailingTarget : ScanTarget
+{
+    explicit FailingTarget(TMainForm* window, int failing) : form(window), failingCall(failing)
+    {
+        setScanTarget(this);
+    }
+    ~FailingTarget() { setScanTarget(form); }
+    void addfile(const QString& fileName) override
+    {
+        if (++calls == failingCall)
+            throw EInOutError(5);
+        form->addfile(fileName);
+    }
+    TMainForm* form;
+    int failingCall;
+    int calls = 0;
+};
+
+QStringList column(const FileList* list, int index)
+{
+    QStringList texts;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        texts << list->topLevelItem(row)->text(index);
+    return texts;
+}
+
+void setModified(const QString& name, const QDate& day)
+{
+    timeval times[2];
+    times[0].tv_sec = times[1].tv_sec = QDateTime(day, QTime(12, 0)).toSecsSinceEpoch();
+    times[0].tv_usec = times[1].tv_usec = 0;
+    QCOMPARE(::utimes(QFile::encodeName(name).constData(), times), 0);
+}
+
+} // namespace
+
+class TestListing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void listsTheAudioFilesOfTheFolderSorted();
+    void errorInThirdOfFiveHandOffs();
+    void stopWhileWorkerWaitsInHandOff();
+
+private:
+    // Copies of the fixtures, tagged, in a folder made current.
+    void makeFolder(int copiesOfEachType);
+    // Runs one scan into the window, bound to its onterminate.
+    void scan(CThread& thread);
+
+    QTemporaryDir m_config;
+    std::unique_ptr<IniRegistry> m_store;
+    std::unique_ptr<test::RecordingMessageBoxes> m_boxes;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    TMainForm* m_form = nullptr;
+    QString m_previousDir;
+};
+
+void TestListing::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    m_store = std::make_unique<IniRegistry>(m_config.path());
+    setRegistry(m_store.get());
+    m_previousDir = QDir::currentPath();
+}
+
+void TestListing::cleanupTestCase()
+{
+    setRegistry(nullptr);
+}
+
+void TestListing::init()
+{
+    m_boxes = std::make_unique<test::RecordingMessageBoxes>();
+    m_form = new TMainForm;
+    if (!TagLibraryLoaded())
+        LoadTagLibrary();
+    QVERIFY(TagLibraryLoaded());
+}
+
+void TestListing::cleanup()
+{
+    delete m_form;
+    m_form = nullptr;
+    QDir::setCurrent(m_previousDir);
+    m_folder.reset();
+    m_boxes.reset();
+}
+
+void TestListing::makeFolder(int copiesOfEachType)
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_folder->path()));
+    int day = 1;
+    for (int copy = 0; copy < copiesOfEachType; ++copy) {
+        for (const char* type : kTypes) {
+            const QString ext = QString::fromLatin1(type);
+            const QString name = QStringLiteral("%1 %2.%3").arg(ext.toUpper()).arg(copy).arg(ext);
+            QVERIFY(QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + ext, name));
+            QFile::setPermissions(name, QFile::ReadOwner | QFile::WriteOwner);
+            audiotag tag;
+            ReadTag(name, tag);
+            tag.Title = QStringLiteral("Title of ") + name;
+            tag.Artist = QStringLiteral("Artist ") + ext;
+            QCOMPARE(WriteTag(name, tag), WriteTagResult::Saved);
+            setModified(name, QDate(2020, 1, day++));
+        }
+    }
+}
+
+void TestListing::scan(CThread& thread)
+{
+    m_form->files->clear();
+    m_form->files->setAutoSort(false);
+    thread.OnTerminate = [this](TThread*) { m_form->onterminate(nullptr); };
+    thread.Start();
+}
+
+void TestListing::listsTheAudioFilesOfTheFolderSorted()
+{
+    makeFolder(1);
+    // Not listed: other types, an empty file, a sub-folder's file, a folder named like audio.
+    QFile(QStringLiteral("notes.txt")).open(QIODevice::WriteOnly);
+    QVERIFY(QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.mp3"),
+                        QStringLiteral("copy.mp3.bak")));
+    QFile(QStringLiteral("empty.mp3")).open(QIODevice::WriteOnly);
+    QVERIFY(QDir().mkpath(QStringLiteral("sub/inner.mp3")));
+    QVERIFY(QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.ogg"),
+                        QStringLiteral("sub/deeper.ogg")));
+
+    CThread thread;
+    scan(thread);
+    QTRY_VERIFY(thread.Finished()); // served by the event loop
+    thread.WaitFor();
+
+    FileList* files = m_form->files;
+    // The start state: "File", Z to A.
+    QCOMPARE(column(files, 0),
+             QStringLiteral("WMA 0.wma|OGG 0.ogg|MP3 0.mp3|M4A 0.m4a|FLAC 0.flac|APE 0.ape")
+                 .split(QLatin1Char('|')));
+    for (int row = 0; row < files->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = files->topLevelItem(row);
+        const QString name = item->text(0);
+        const QString ext = name.section(QLatin1Char('.'), -1);
+        QCOMPARE(item->text(1), QStringLiteral("Title of ") + name);
+        QCOMPARE(item->text(2), QStringLiteral("Artist ") + ext);
+        QCOMPARE(item->text(3), files->durationText(2));
+        const int day =
+            1 + QStringList{QStringLiteral("mp3"), QStringLiteral("ogg"), QStringLiteral("wma"),
+                            QStringLiteral("ape"), QStringLiteral("m4a"), QStringLiteral("flac")}
+                    .indexOf(ext);
+        QCOMPARE(item->text(4), files->dateText(QDate(2020, 1, day)));
+    }
+    QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 6"));
+    QVERIFY(files->autoSort());
+    QVERIFY(m_boxes->shown.isEmpty());
+
+    // The window's header handler sorts by the date, newest first.
+    m_form->SortFlag = false;
+    m_form->filesColumnClick(m_form, 4);
+    QCOMPARE(column(files, 0).first(), QStringLiteral("FLAC 0.flac"));
+    QCOMPARE(column(files, 0).last(), QStringLiteral("MP3 0.mp3"));
+}
+
+void TestListing::errorInThirdOfFiveHandOffs()
+{
+    makeFolder(1);
+    QVERIFY(QFile::remove(QStringLiteral("APE 0.ape")));
+    FailingTarget target(m_form, 3);
+    CThread thread;
+    scan(thread);
+    thread.WaitFor();
+    QCOMPARE(m_form->files->topLevelItemCount(), 2);
+    QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("I/O error 5.")});
+    QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
+    QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 2"));
+    m_boxes->shown.clear();
+}
+
+void TestListing::stopWhileWorkerWaitsInHandOff()
+{
+    makeFolder(3);
+    CThread thread;
+    scan(thread);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    thread.Terminate();
+    thread.WaitFor();
+    QCOMPARE(m_form->files->topLevelItemCount(), 1);
+    QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 1"));
+}
+
+QTEST_MAIN(TestListing)
+#include "tst_listing.moc"
