@@ -1,5 +1,7 @@
 #include "tagwrapper.h"
 
+#include "inputguards.h"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -125,7 +127,7 @@ TagLib_File* wrap(const char* path, TagLib::File* file)
     if (!file)
         return nullptr;
     auto* h = new FileHandle{TagLib::FileRef(file), path, false};
-    if (!file->isOpen()) {
+    if (!file->isOpen() || !tagwrapper::hasAudio(file)) {
         delete h;
         return nullptr;
     }
@@ -649,12 +651,12 @@ void taglib_tag_free_strings(void)
 TagLib_File* taglib_file_newu(const char* path)
 {
     try {
-        if (!isRegularFile(path))
+        if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path))
             return nullptr;
         chooseDefaultEncoding();
         TagLib::FileRef ref(path, true, TagLib::AudioProperties::Average);
         TagLib::File* file = ref.file();
-        if (!file || !file->isOpen())
+        if (!file || !file->isOpen() || !tagwrapper::hasAudio(file))
             return nullptr;
         return reinterpret_cast<TagLib_File*>(new FileHandle{ref, path, false});
     } catch (...) {
@@ -670,7 +672,7 @@ TagLib_File* taglib_file_new(const char* path)
 TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type)
 {
     try {
-        if (!isRegularFile(path))
+        if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path, type))
             return nullptr;
         chooseDefaultEncoding();
         return wrap(path, createByType(path, type));

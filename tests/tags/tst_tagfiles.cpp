@@ -310,12 +310,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, bytes));
         audiotag tag = plainTag();
         ReadTag(path, tag);
-        if (extension == QLatin1String("mp3") || extension == QLatin1String("ape"))
-            QEXPECT_FAIL("", "the library calls MPEG and APE files without any audio valid",
-                         Continue);
         QCOMPARE(tag, audiotag());
-        if (tag != audiotag())
-            return; // taken for audio, so writing into it is fair
         // A file the library cannot read is not damaged further.
         QVERIFY(WriteTag(path, plainTag()) != WriteTagResult::Saved);
         RemoveTag(path);

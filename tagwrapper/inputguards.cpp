@@ -1,0 +1,486 @@
+#include "inputguards.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <taglib/apefile.h>
+#include <taglib/audioproperties.h>
+#include <taglib/mpegfile.h>
+
+namespace tagwrapper {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// The structures checked here; everything else TagLib reads with enough care.
+enum class Family
+{
+    Other,
+    Mp4,
+    Flac,
+    Ogg,
+    ByContent // an extension TagLib does not know: it looks at the content
+};
+
+// Reads of a file that never block (a FIFO swapped in after the caller's check is refused)
+// and never read past what the file holds.
+class Reader
+{
+public:
+    explicit Reader(const char* path)
+    {
+        m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        struct stat st;
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            m_size = static_cast<std::uint64_t>(st.st_size);
+            m_ok = true;
+        }
+    }
+    ~Reader()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    bool ok() const { return m_ok; }
+    std::uint64_t size() const { return m_size; }
+
+    // Exactly `count` bytes at `offset`, or false.
+    bool read(std::uint64_t offset, void* buffer, std::size_t count) const
+    {
+        if (offset > m_size || count > m_size - offset)
+            return false;
+        auto* out = static_cast<char*>(buffer);
+        while (count > 0) {
+            const ssize_t got = ::pread(m_fd, out, count, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            out += got;
+            offset += static_cast<std::uint64_t>(got);
+            count -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    bool read(std::uint64_t offset, std::size_t count, Bytes& bytes) const
+    {
+        bytes.resize(count);
+        return read(offset, bytes.data(), count);
+    }
+
+    // Offset of the first `pattern` at or after `from`, or -1; scans the file in chunks.
+    std::int64_t find(const char* pattern, std::uint64_t from, std::uint64_t limit) const
+    {
+        const std::size_t n = std::strlen(pattern);
+        constexpr std::size_t kChunk = 64 * 1024;
+        std::vector<char> chunk(kChunk + n);
+        const std::uint64_t end = std::min(limit, m_size);
+        for (std::uint64_t at = from; at < end && end - at >= n; at += kChunk) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kChunk + n - 1, end - at));
+            if (!read(at, chunk.data(), want))
+                return -1;
+            const auto hit = std::search(chunk.begin(), chunk.begin() + static_cast<long>(want),
+                                         pattern, pattern + n);
+            if (hit != chunk.begin() + static_cast<long>(want))
+                return static_cast<std::int64_t>(at +
+                                                 static_cast<std::uint64_t>(hit - chunk.begin()));
+        }
+        return -1;
+    }
+
+private:
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+    bool m_ok = false;
+};
+
+std::uint32_t bigEndian32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
+           std::uint32_t(p[3]);
+}
+
+std::uint32_t littleEndian32(const unsigned char* p)
+{
+    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 |
+           std::uint32_t(p[0]);
+}
+
+std::string upperExtension(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    const char* dot = std::strrchr(name, '.');
+    std::string ext = dot ? dot + 1 : "";
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// The family of the TagLib class FileRef picks for this extension.
+Family familyOfExtension(const std::string& ext)
+{
+    static const char* const mp4[] = {"M4A", "M4R", "M4B", "M4P", "MP4", "3G2", "M4V"};
+    static const char* const ogg[] = {"OGG", "OGA", "SPX", "OPUS"};
+    static const char* const other[] = {"MP3", "MP2",    "AAC",  "MPC", "WV",   "TTA", "WMA",
+                                        "ASF", "AIF",    "AIFF", "AFC", "AIFC", "WAV", "APE",
+                                        "MOD", "MODULE", "NST",  "WOW", "S3M",  "IT",  "XM"};
+    const auto in = [&ext](const auto& list) {
+        return std::any_of(std::begin(list), std::end(list),
+                           [&ext](const char* e) { return ext == e; });
+    };
+    if (in(mp4))
+        return Family::Mp4;
+    if (ext == "FLAC")
+        return Family::Flac;
+    if (in(ogg))
+        return Family::Ogg;
+    if (in(other))
+        return Family::Other;
+    return Family::ByContent;
+}
+
+Family familyOfType(TagLib_File_Type type)
+{
+    switch (type) {
+    case TagLib_File_MP4:
+        return Family::Mp4;
+    case TagLib_File_FLAC:
+        return Family::Flac;
+    case TagLib_File_OggVorbis:
+    case TagLib_File_OggFlac:
+    case TagLib_File_Speex:
+        return Family::Ogg;
+    case TagLib_File_MPEG:
+    case TagLib_File_MPC:
+    case TagLib_File_WavPack:
+    case TagLib_File_TrueAudio:
+    case TagLib_File_ASF:
+        break;
+    }
+    return Family::Other;
+}
+
+// Size of an ID3v2 tag at the start of the file (header, body and footer), 0 without one.
+std::uint64_t leadingId3v2Size(const Reader& r)
+{
+    unsigned char h[10];
+    if (!r.read(0, h, sizeof h) || std::memcmp(h, "ID3", 3) != 0)
+        return 0;
+    for (int i = 6; i < 10; ++i) {
+        if (h[i] & 0x80)
+            return 0; // not a synchsafe size: TagLib sees no tag either
+    }
+    const std::uint64_t body = std::uint64_t(h[6]) << 21 | std::uint64_t(h[7]) << 14 |
+                               std::uint64_t(h[8]) << 7 | std::uint64_t(h[9]);
+    return 10 + body + ((h[5] & 0x10) ? 10 : 0);
+}
+
+// --- MP4 ---------------------------------------------------------------------------------------
+
+bool isMp4Container(const unsigned char* name)
+{
+    static const char* const containers[] = {"moov", "udta", "mdia", "meta", "ilst", "stbl",
+                                             "minf", "moof", "traf", "trak", "stsd"};
+    return std::any_of(std::begin(containers), std::end(containers),
+                       [name](const char* c) { return std::memcmp(name, c, 4) == 0; });
+}
+
+// Walks the atom tree the way TagLib builds it, without recursion, and refuses a tree
+// deeper or larger than TagLib can build safely. Where TagLib would stop reading (a bad
+// size, a cut-off header) the walk stops too and the file passes: TagLib copes with that.
+bool checkMp4(const Reader& r)
+{
+    const std::uint64_t fileEnd = r.size();
+    std::vector<std::uint64_t> openEnds; // end offsets of the containers we are inside
+    std::uint64_t pos = 0;
+    long atoms = 0;
+    for (;;) {
+        while (!openEnds.empty() && pos >= openEnds.back())
+            openEnds.pop_back();
+        if (openEnds.empty() && (pos > fileEnd || fileEnd - pos < 8))
+            return true;
+        unsigned char header[8];
+        if (!r.read(pos, header, sizeof header))
+            return true;
+        if (++atoms > kMaxMp4Atoms)
+            return false;
+        std::uint64_t length = bigEndian32(header);
+        std::uint64_t headerSize = 8;
+        if (length == 0) {
+            length = fileEnd - pos;
+        } else if (length == 1) {
+            unsigned char large[8];
+            if (!r.read(pos + 8, large, sizeof large))
+                return true;
+            length = std::uint64_t(bigEndian32(large)) << 32 | bigEndian32(large + 4);
+            headerSize = 16;
+        }
+        if (length < 8 || length > fileEnd - pos)
+            return true;
+        const unsigned char* name = header + 4;
+        for (int i = 0; i < 4; ++i) {
+            if ((name[i] < ' ' || name[i] > '~') && name[i] != 0xA9)
+                return true;
+        }
+        if (!isMp4Container(name)) {
+            pos += length;
+            continue;
+        }
+        if (static_cast<int>(openEnds.size()) + 1 > kMaxMp4Depth)
+            return false;
+        std::uint64_t child = pos + headerSize;
+        if (std::memcmp(name, "meta", 4) == 0) {
+            // "meta" is a full atom (version and flags first) unless a known child follows
+            // right away.
+            static const char* const direct[] = {"hdlr", "ilst", "mhdr", "ctry", "lang"};
+            unsigned char next[8];
+            const bool known =
+                r.read(child, next, sizeof next) &&
+                std::any_of(std::begin(direct), std::end(direct),
+                            [&next](const char* n) { return std::memcmp(next + 4, n, 4) == 0; });
+            if (!known)
+                child += 4;
+        } else if (std::memcmp(name, "stsd", 4) == 0) {
+            child += 8;
+        }
+        openEnds.push_back(pos + length);
+        pos = child;
+    }
+}
+
+// --- Vorbis comments (FLAC and Ogg) ------------------------------------------------------------
+
+// A Vorbis comment block: every length must stay inside the block. TagLib adds them up in
+// 32 bits, so a length near 4 GiB wraps and makes it read the block over and over.
+bool checkXiphComment(const unsigned char* data, std::uint64_t size)
+{
+    if (size < 4)
+        return true;
+    std::uint64_t pos = 4 + std::uint64_t(littleEndian32(data));
+    if (pos > size)
+        return false;
+    if (size - pos < 4)
+        return true;
+    const std::uint64_t fields = littleEndian32(data + pos);
+    pos += 4;
+    if (size >= 8 && fields > (size - 8) / 4)
+        return true; // TagLib ignores a count this large and reads no field
+    for (std::uint64_t i = 0; i < fields; ++i) {
+        if (size - pos < 4)
+            return false;
+        const std::uint64_t length = littleEndian32(data + pos);
+        pos += 4;
+        if (length > size - pos)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
+// A FLAC picture block: type, MIME type, description, four numbers, picture data.
+bool checkFlacPicture(const Bytes& data)
+{
+    const std::uint64_t size = data.size();
+    std::uint64_t pos = 4;
+    for (int text = 0; text < 2; ++text) {
+        if (size < pos + 4)
+            return false;
+        const std::uint64_t length = bigEndian32(data.data() + pos);
+        pos += 4;
+        if (length > size - pos)
+            return false;
+        pos += length;
+    }
+    pos += 16;
+    if (size < pos + 4)
+        return false;
+    return bigEndian32(data.data() + pos) <= size - pos - 4;
+}
+
+bool checkFlac(const Reader& r, std::uint64_t searchFrom)
+{
+    const std::int64_t marker = r.find("fLaC", searchFrom, r.size());
+    if (marker < 0)
+        return true; // TagLib finds no stream and calls the file invalid
+    std::uint64_t pos = static_cast<std::uint64_t>(marker) + 4;
+    Bytes block;
+    for (int index = 0;; ++index) {
+        if (index >= kMaxFlacBlocks)
+            return false;
+        unsigned char header[4];
+        if (!r.read(pos, header, sizeof header))
+            return true; // TagLib stops here and calls the file invalid
+        const int type = header[0] & 0x7f;
+        const bool last = (header[0] & 0x80) != 0;
+        const std::uint64_t length =
+            std::uint64_t(header[1]) << 16 | std::uint64_t(header[2]) << 8 | header[3];
+        pos += 4;
+        if (length > r.size() - pos)
+            return false;
+        if (type == 4 || type == 6) {
+            if (!r.read(pos, static_cast<std::size_t>(length), block))
+                return false;
+            if (type == 4 && !checkXiphComment(block.data(), block.size()))
+                return false;
+            if (type == 6 && !checkFlacPicture(block))
+                return false;
+        }
+        pos += length;
+        if (last)
+            return true;
+    }
+}
+
+// --- Ogg -------------------------------------------------------------------------------------
+
+// Packets that may hold a comment header come first in a stream.
+constexpr int kOggHeaderPackets = 16;
+
+// The first packets of the stream, assembled from pages as TagLib does: from the first
+// "OggS", page after page, segment by segment.
+std::vector<Bytes> oggHeaderPackets(const Reader& r)
+{
+    std::vector<Bytes> packets(1);
+    const std::int64_t first = r.find("OggS", 0, r.size());
+    if (first < 0)
+        return {};
+    std::uint64_t pos = static_cast<std::uint64_t>(first);
+    for (;;) {
+        unsigned char header[27];
+        unsigned char lacing[255];
+        if (!r.read(pos, header, sizeof header) || std::memcmp(header, "OggS", 4) != 0)
+            break;
+        const std::size_t segments = header[26];
+        if (!r.read(pos + 27, lacing, segments))
+            break;
+        std::uint64_t data = pos + 27 + segments;
+        for (std::size_t s = 0; s < segments; ++s) {
+            Bytes& packet = packets.back();
+            const std::size_t at = packet.size();
+            packet.resize(at + lacing[s]);
+            if (!r.read(data, packet.data() + at, lacing[s])) {
+                packet.resize(at);
+                return packets;
+            }
+            data += lacing[s];
+            if (lacing[s] < 255) {
+                if (packets.size() == kOggHeaderPackets)
+                    return packets;
+                packets.emplace_back();
+            }
+        }
+        if (header[5] & 0x04)
+            break; // last page of the stream
+        pos = data;
+    }
+    return packets;
+}
+
+bool startsWith(const Bytes& packet, const char* prefix, std::size_t n)
+{
+    return packet.size() >= n && std::memcmp(packet.data(), prefix, n) == 0;
+}
+
+bool checkOgg(const Reader& r)
+{
+    const std::vector<Bytes> packets = oggHeaderPackets(r);
+    if (packets.empty())
+        return true;
+    const bool speex = startsWith(packets[0], "Speex   ", 8);
+    const bool flac = startsWith(packets[0],
+                                 "\x7f"
+                                 "FLAC",
+                                 5);
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        const Bytes& p = packets[i];
+        std::size_t skip = 0;
+        if (startsWith(p, "\x03vorbis", 7))
+            skip = 7;
+        else if (startsWith(p, "OpusTags", 8))
+            skip = 8;
+        else if (flac && !p.empty() && (p[0] & 0x7f) == 4)
+            skip = 4;
+        else if (!(speex && i == 1))
+            continue;
+        if (!checkXiphComment(p.data() + std::min(skip, p.size()),
+                              p.size() - std::min(skip, p.size())))
+            return false;
+    }
+    return true;
+}
+
+// --- Dispatch ----------------------------------------------------------------------------------
+
+bool checkFamily(const Reader& r, Family family)
+{
+    switch (family) {
+    case Family::Mp4:
+        return checkMp4(r);
+    case Family::Flac:
+        return checkFlac(r, leadingId3v2Size(r));
+    case Family::Ogg:
+        return checkOgg(r);
+    case Family::Other:
+        return true;
+    case Family::ByContent:
+        break;
+    }
+    // TagLib tries one type after another on such a file; each check whose signature the
+    // content carries applies.
+    unsigned char head[12] = {};
+    r.read(0, head, std::min<std::uint64_t>(sizeof head, r.size()));
+    if (std::memcmp(head + 4, "ftyp", 4) == 0 && !checkMp4(r))
+        return false;
+    if (std::memcmp(head, "OggS", 4) == 0 && !checkOgg(r))
+        return false;
+    const std::uint64_t id3 = leadingId3v2Size(r);
+    if (r.find("fLaC", id3, id3 + 1024) >= 0 && !checkFlac(r, id3))
+        return false;
+    return true;
+}
+
+bool passes(const char* path, Family family)
+{
+    if (!path || !*path)
+        return false;
+    const Reader reader(path);
+    return reader.ok() && checkFamily(reader, family);
+}
+
+} // namespace
+
+bool passesInputGuards(const char* path)
+{
+    return path && passes(path, familyOfExtension(upperExtension(path)));
+}
+
+bool passesInputGuards(const char* path, TagLib_File_Type type)
+{
+    return passes(path, familyOfType(type));
+}
+
+bool hasAudio(TagLib::File* file)
+{
+    if (!dynamic_cast<TagLib::MPEG::File*>(file) && !dynamic_cast<TagLib::APE::File*>(file))
+        return true;
+    // Both leave the sample rate at 0 when they find no frame or no APE header.
+    const TagLib::AudioProperties* properties = file->audioProperties();
+    return properties && properties->sampleRate() > 0;
+}
+
+} // namespace tagwrapper

@@ -1,0 +1,37 @@
+// Checks made on a file before and right after TagLib parses it. TagLib 1.13 trusts some
+// structures of a file too far: it recurses once per nested MP4 atom (tens of thousands of
+// nested atoms overflow the stack) and adds Vorbis comment field lengths in 32 bits, so a
+// length that wraps makes it parse the same bytes again and again and allocate gigabytes.
+// A file that fails a check is not handed to TagLib at all and counts as unreadable.
+#pragma once
+
+#include "tagwrapper.h"
+
+namespace TagLib {
+class File;
+}
+
+namespace tagwrapper {
+
+// Deepest MP4 atom nesting accepted; real files nest about eight deep.
+constexpr int kMaxMp4Depth = 32;
+// Most atoms TagLib is asked to build a tree of; a real file holds a few hundred to a few
+// thousand (fragmented files the most).
+constexpr long kMaxMp4Atoms = 200000;
+// Most FLAC metadata blocks accepted; real files have fewer than twenty.
+constexpr int kMaxFlacBlocks = 4096;
+
+// True when the file at `path` may be parsed by TagLib as the type its name gives (as
+// TagLib's FileRef chooses it: by extension, by content for an unknown extension). False for
+// anything that is not a regular file. Reads only the structures it checks.
+bool passesInputGuards(const char* path);
+
+// The same for a file opened as the given type, whatever its name.
+bool passesInputGuards(const char* path, TagLib_File_Type type);
+
+// False for a file TagLib opened although it holds no audio at all: TagLib calls an MPEG or
+// APE file without a single audio frame (empty, garbage, a cut-off header) valid, and a
+// save would then grow a tag into that garbage.
+bool hasAudio(TagLib::File* file);
+
+} // namespace tagwrapper
