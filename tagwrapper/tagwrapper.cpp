@@ -1,12 +1,17 @@
 #include "tagwrapper.h"
 
 #include "inputguards.h"
+#include "safesave.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <taglib/apefile.h>
@@ -43,11 +48,18 @@ using TagLib::String;
 
 struct FileHandle
 {
+    // TagLib reads and writes through this stream, never by the path; it outlives ref.
+    std::unique_ptr<tagwrapper::DescriptorStream> stream;
     TagLib::FileRef ref;
-    std::string path;
+    // The file as it was when opened (and after each save): a save into a file that changed
+    // in the meantime would write an edit based on contents that are no longer there.
+    tagwrapper::FileIdentity identity;
     // Tag removal is applied by the save that follows, because for MPEG files TagLib strips
     // straight on disk.
     bool removePending = false;
+    // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
+    // that copy, not the file, so this handle saves nothing any more.
+    bool stale = false;
 };
 
 bool g_unicode = false;
@@ -104,16 +116,6 @@ bool isRegularFile(const char* path)
     return path && *path && ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Root may open any file for writing, so the mode bits decide: a file nobody may write to is
-// treated as read-only by every user.
-bool isWritable(const FileHandle* h)
-{
-    struct stat st;
-    if (::stat(h->path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && !h->ref.file()->readOnly();
-}
-
 void chooseDefaultEncoding()
 {
     if (!g_encodingChosen) {
@@ -122,43 +124,50 @@ void chooseDefaultEncoding()
     }
 }
 
-TagLib_File* wrap(const char* path, TagLib::File* file)
+// Opens the file at path the way the handle will keep it: TagLib parses it through a stream
+// of ours over one descriptor, with the file's identity taken from that same descriptor.
+// create builds the TagLib object on the stream (null when the type is not recognised).
+template <typename Create> TagLib_File* openHandle(const char* path, Create create)
 {
-    if (!file)
+    std::unique_ptr<tagwrapper::DescriptorStream> stream(
+        tagwrapper::DescriptorStream::openFile(path));
+    tagwrapper::FileIdentity identity;
+    if (!stream || !tagwrapper::identityOf(stream->descriptor(), identity))
         return nullptr;
-    auto* h = new FileHandle{TagLib::FileRef(file), path, false};
-    if (!file->isOpen() || !tagwrapper::hasAudio(file)) {
-        delete h;
+    TagLib::FileRef ref = create(stream.get());
+    TagLib::File* file = ref.file();
+    if (!file || !file->isOpen() || !tagwrapper::hasAudio(file))
         return nullptr;
-    }
+    auto* h = new FileHandle{std::move(stream), ref, identity, false, false};
     return reinterpret_cast<TagLib_File*>(h);
 }
 
-TagLib::File* createByType(const char* path, TagLib_File_Type type)
+TagLib::File* createByType(TagLib::IOStream* stream, TagLib_File_Type type)
 {
     using Style = TagLib::AudioProperties::ReadStyle;
     const Style style = TagLib::AudioProperties::Average;
+    auto* frames = TagLib::ID3v2::FrameFactory::instance();
     switch (type) {
     case TagLib_File_MPEG:
-        return new TagLib::MPEG::File(path, true, style);
+        return new TagLib::MPEG::File(stream, frames, true, style);
     case TagLib_File_OggVorbis:
-        return new TagLib::Ogg::Vorbis::File(path, true, style);
+        return new TagLib::Ogg::Vorbis::File(stream, true, style);
     case TagLib_File_FLAC:
-        return new TagLib::FLAC::File(path, true, style);
+        return new TagLib::FLAC::File(stream, frames, true, style);
     case TagLib_File_MPC:
-        return new TagLib::MPC::File(path, true, style);
+        return new TagLib::MPC::File(stream, true, style);
     case TagLib_File_OggFlac:
-        return new TagLib::Ogg::FLAC::File(path, true, style);
+        return new TagLib::Ogg::FLAC::File(stream, true, style);
     case TagLib_File_WavPack:
-        return new TagLib::WavPack::File(path, true, style);
+        return new TagLib::WavPack::File(stream, true, style);
     case TagLib_File_Speex:
-        return new TagLib::Ogg::Speex::File(path, true, style);
+        return new TagLib::Ogg::Speex::File(stream, true, style);
     case TagLib_File_TrueAudio:
-        return new TagLib::TrueAudio::File(path, true, style);
+        return new TagLib::TrueAudio::File(stream, frames, true, style);
     case TagLib_File_MP4:
-        return new TagLib::MP4::File(path, true, style);
+        return new TagLib::MP4::File(stream, true, style);
     case TagLib_File_ASF:
-        return new TagLib::ASF::File(path, true, style);
+        return new TagLib::ASF::File(stream, true, style);
     }
     return nullptr;
 }
@@ -581,26 +590,153 @@ void clearAllTags(TagLib::File* file)
         clearTag(file->tag());
 }
 
+// --- Saving -----------------------------------------------------------------------------------
+
+struct SaveRequest
+{
+    bool strip = false;
+    // MPEG tag types to keep; 0 keeps the ones the file has.
+    int mpegTags = 0;
+};
+
+// TagLib's part of a save; the stream under the file points at the copy meanwhile.
+bool writeTags(TagLib::File* file, const SaveRequest& request)
+{
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        if (request.strip)
+            return mpeg->strip(TagLib::MPEG::File::AllTags);
+        if (request.mpegTags == 0)
+            return mpeg->save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
+                              TagLib::ID3v2::v4);
+        return mpeg->save(request.mpegTags, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
+                          TagLib::MPEG::File::Duplicate);
+    }
+    return file->save();
+}
+
+// The values a saved file must give back when it is read again.
+struct Snapshot
+{
+    String title, artist, album, comment, genre;
+    unsigned int year = 0;
+    unsigned int track = 0;
+    String copyright, bpm, key;
+};
+
+bool operator==(const Snapshot& a, const Snapshot& b)
+{
+    return a.title == b.title && a.artist == b.artist && a.album == b.album &&
+           a.comment == b.comment && a.genre == b.genre && a.year == b.year && a.track == b.track &&
+           a.copyright == b.copyright && a.bpm == b.bpm && a.key == b.key;
+}
+
+bool operator!=(const Snapshot& a, const Snapshot& b)
+{
+    return !(a == b);
+}
+
+Snapshot commonFields(TagLib::Tag* tag)
+{
+    Snapshot s;
+    if (tag) {
+        s.title = tag->title();
+        s.artist = tag->artist();
+        s.album = tag->album();
+        s.comment = tag->comment();
+        s.genre = tag->genre();
+        s.year = tag->year();
+        s.track = tag->track();
+    }
+    return s;
+}
+
+Snapshot fileFields(TagLib::File* file)
+{
+    Snapshot s = commonFields(file->tag());
+    readField(file, "COPYRIGHT", s.copyright);
+    readField(file, "BPM", s.bpm);
+    readField(file, "INITIALKEY", s.key);
+    return s;
+}
+
+Snapshot id3v2Fields(TagLib::ID3v2::Tag* tag)
+{
+    Snapshot s = commonFields(tag);
+    if (tag) {
+        readId3v2(tag, "TCOP", s.copyright);
+        readId3v2(tag, "TBPM", s.bpm);
+        readId3v2(tag, "TKEY", s.key);
+    }
+    return s;
+}
+
+// Compares the file as TagLib holds it after its save with the copy read back from disk. A
+// write that went wrong unnoticed, or a value TagLib cannot store (it writes an ASF title or
+// comment longer than 32767 characters with a wrapped length, an MP4 track number above
+// 65535 cut to 16 bits), shows up here and the save is not completed.
+bool sameContent(TagLib::File* memory, TagLib::File* disk, const SaveRequest& request)
+{
+    if (!disk->isValid() || typeid(*disk) != typeid(*memory))
+        return false;
+    // A tag never touches the audio, so what TagLib measures of it stays the same.
+    const TagLib::AudioProperties* before = memory->audioProperties();
+    const TagLib::AudioProperties* after = disk->audioProperties();
+    if (before &&
+        (!after || before->lengthInMilliseconds() != after->lengthInMilliseconds() ||
+         before->sampleRate() != after->sampleRate() || before->channels() != after->channels()))
+        return false;
+    auto* memoryMpeg = dynamic_cast<TagLib::MPEG::File*>(memory);
+    if (!memoryMpeg)
+        return fileFields(memory) == fileFields(disk);
+    auto* diskMpeg = static_cast<TagLib::MPEG::File*>(disk);
+    if (request.strip)
+        return !diskMpeg->hasID3v1Tag() && !diskMpeg->hasID3v2Tag() && !diskMpeg->hasAPETag();
+    // Each tag type written is compared on its own; TagLib keeps tags it stripped from the
+    // file in memory. ID3v1 is left out: it holds 30 bytes of Latin-1 per field by design.
+    const bool all = request.mpegTags == 0;
+    if ((all || (request.mpegTags & TagLib::MPEG::File::ID3v2)) &&
+        id3v2Fields(memoryMpeg->ID3v2Tag()) != id3v2Fields(diskMpeg->ID3v2Tag()))
+        return false;
+    if ((all || (request.mpegTags & TagLib::MPEG::File::APE)) &&
+        commonFields(memoryMpeg->APETag()) != commonFields(diskMpeg->APETag()))
+        return false;
+    return true;
+}
+
+bool readsBack(FileHandle* h, int copyFd, const SaveRequest& request)
+{
+    const int fd = ::fcntl(copyFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // Under the original's name, so that TagLib picks the type it picked for the original.
+    tagwrapper::DescriptorStream stream(fd, h->stream->name());
+    TagLib::FileRef reread(&stream, true, TagLib::AudioProperties::Average);
+    return reread.file() && sameContent(h->ref.file(), reread.file(), request);
+}
+
 bool save(FileHandle* h, int options)
 {
     TagLib::File* file = h->ref.file();
-    if (!file || !file->isValid() || !isWritable(h))
+    if (!file || !file->isValid() || h->stale)
         return false;
-    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
-        if (h->removePending) {
-            h->removePending = false;
-            return mpeg->strip(TagLib::MPEG::File::AllTags);
-        }
-        const int mask = options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 |
-                                    TagLib::MPEG::File::APE);
-        if (mask == 0)
-            return mpeg->save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
-                              TagLib::ID3v2::v4);
-        return mpeg->save(mask, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
-                          TagLib::MPEG::File::Duplicate);
+    SaveRequest request;
+    request.strip = h->removePending;
+    request.mpegTags =
+        options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 | TagLib::MPEG::File::APE);
+    tagwrapper::SaveSteps steps;
+    steps.write = [&] { return writeTags(file, request); };
+    steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
+    switch (tagwrapper::saveSafely(*h->stream, h->identity, steps)) {
+    case tagwrapper::SaveResult::Saved:
+        h->removePending = false;
+        return true;
+    case tagwrapper::SaveResult::Failed:
+        h->stale = true;
+        return false;
+    case tagwrapper::SaveResult::Refused:
+        break;
     }
-    h->removePending = false;
-    return file->save();
+    return false;
 }
 
 } // namespace
@@ -654,11 +790,9 @@ TagLib_File* taglib_file_newu(const char* path)
         if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path))
             return nullptr;
         chooseDefaultEncoding();
-        TagLib::FileRef ref(path, true, TagLib::AudioProperties::Average);
-        TagLib::File* file = ref.file();
-        if (!file || !file->isOpen() || !tagwrapper::hasAudio(file))
-            return nullptr;
-        return reinterpret_cast<TagLib_File*>(new FileHandle{ref, path, false});
+        return openHandle(path, [](TagLib::IOStream* stream) {
+            return TagLib::FileRef(stream, true, TagLib::AudioProperties::Average);
+        });
     } catch (...) {
         return nullptr;
     }
@@ -675,7 +809,9 @@ TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type)
         if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path, type))
             return nullptr;
         chooseDefaultEncoding();
-        return wrap(path, createByType(path, type));
+        return openHandle(path, [type](TagLib::IOStream* stream) {
+            return TagLib::FileRef(createByType(stream, type));
+        });
     } catch (...) {
         return nullptr;
     }

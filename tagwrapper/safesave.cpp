@@ -1,0 +1,565 @@
+#include "safesave.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tagwrapper {
+
+namespace {
+
+constexpr off_t kChunk = 1 << 20;
+const char kCopySuffix[] = ".tagora-tmp";
+constexpr size_t kCopySuffixLength = sizeof(kCopySuffix) - 1;
+constexpr size_t kRandomLength = 6;
+// Longest part of the original name kept in a copy's name, so the whole stays below NAME_MAX.
+constexpr size_t kMaxNamePart = 200;
+// A copy this old whose lock nobody holds belongs to a save that died.
+constexpr time_t kLeftoverAge = 60;
+
+bool readAll(int fd, char* buffer, size_t count, off_t at, size_t& got)
+{
+    got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, buffer + got, count - got, at + off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return true;
+}
+
+// pwrite may write less than asked (a full disk, a file-size limit); the rest is retried until
+// the system reports the error itself.
+bool writeAll(int fd, const char* data, size_t count, off_t at)
+{
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, data + done, count - done, at + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Copies count bytes from one descriptor to another; false unless every byte arrived.
+bool copyRange(int from, off_t fromAt, int to, off_t toAt, off_t count)
+{
+    std::vector<char> buffer(size_t(std::min(count, kChunk)));
+    while (count > 0) {
+        const size_t want = size_t(std::min<off_t>(count, off_t(buffer.size())));
+        size_t got = 0;
+        if (!readAll(from, buffer.data(), want, fromAt, got) || got != want)
+            return false;
+        if (!writeAll(to, buffer.data(), got, toAt))
+            return false;
+        fromAt += off_t(got);
+        toAt += off_t(got);
+        count -= off_t(got);
+    }
+    return true;
+}
+
+FileIdentity identityFromStat(const struct stat& st)
+{
+    FileIdentity id;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.modified = st.st_mtim;
+    return id;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The copy TagLib writes into. It is locked for as long as it exists, which tells a cleanup
+// in another process that its save is still running, and it goes away with this object
+// unless it took the original's place.
+class TemporaryCopy
+{
+public:
+    TemporaryCopy() = default;
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+    ~TemporaryCopy()
+    {
+        if (m_fd < 0)
+            return;
+        if (!m_renamed)
+            ::unlink(m_path.c_str());
+        ::close(m_fd);
+    }
+
+    bool create(const std::string& folder, const std::string& name)
+    {
+        std::string path = folder;
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += '.';
+        path += name.substr(0, kMaxNamePart);
+        path += '.';
+        path.append(kRandomLength, 'X');
+        path += kCopySuffix;
+        std::vector<char> buffer(path.begin(), path.end());
+        buffer.push_back('\0');
+        const int fd = ::mkostemps(buffer.data(), int(kCopySuffixLength), O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        m_fd = fd;
+        m_path = buffer.data();
+        ::flock(m_fd, LOCK_EX | LOCK_NB);
+        return true;
+    }
+
+    int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+    void renamed() { m_renamed = true; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    bool m_renamed = false;
+};
+
+// A rename would lose extended attributes (ACLs, labels, user data) the copy does not carry.
+bool copyExtendedAttributes(int from, int to)
+{
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;
+    if (size == 0)
+        return true;
+    std::vector<char> names(size_t(size) + 1);
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size < 0)
+        return false;
+    for (ssize_t at = 0; at < size;) {
+        const char* attribute = names.data() + at;
+        at += ssize_t(std::strlen(attribute)) + 1;
+        const ssize_t length = ::fgetxattr(from, attribute, nullptr, 0);
+        if (length < 0)
+            return false;
+        std::vector<char> value(size_t(length) + 1);
+        const ssize_t got = ::fgetxattr(from, attribute, value.data(), value.size());
+        if (got < 0 || ::fsetxattr(to, attribute, value.data(), size_t(got), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Gives the copy the original's owner, mode and extended attributes; false when one of them
+// cannot be given (a user may not hand a file to another owner).
+bool giveAttributes(int original, int copy, const struct stat& st)
+{
+    struct stat cs;
+    if (::fstat(copy, &cs) != 0)
+        return false;
+    if ((cs.st_uid != st.st_uid || cs.st_gid != st.st_gid) &&
+        ::fchown(copy, st.st_uid, st.st_gid) != 0)
+        return false;
+    // After fchown, which clears set-user-ID bits.
+    if (::fchmod(copy, st.st_mode & 07777) != 0)
+        return false;
+    return copyExtendedAttributes(original, copy);
+}
+
+// Writes the verified copy over the original, keeping its inode (its other hard links, owner
+// and attributes). Room for any growth is claimed first, so a full disk or a size limit is
+// met while the original is still whole.
+bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& opened)
+{
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    struct stat cs;
+    bool ok = ::fstat(fd, &st) == 0 && identityFromStat(st) == opened && ::fstat(copy, &cs) == 0;
+    const off_t oldSize = opened.size;
+    const off_t newSize = ok ? cs.st_size : 0;
+    struct rlimit limit;
+    if (ok && ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        rlim_t(newSize) > limit.rlim_cur)
+        ok = false;
+    if (ok && newSize > oldSize) {
+        if (!copyRange(copy, oldSize, fd, oldSize, newSize - oldSize) || ::fsync(fd) != 0) {
+            if (::ftruncate(fd, oldSize) != 0) {
+                // Nothing more can be done; the bytes before oldSize were never touched.
+            }
+            ok = false;
+        }
+    }
+    ok = ok && copyRange(copy, 0, fd, 0, std::min(oldSize, newSize));
+    if (ok && newSize < oldSize)
+        ok = ::ftruncate(fd, newSize) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool operator==(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+}
+
+bool identityOf(int fd, FileIdentity& identity)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    identity = identityFromStat(st);
+    return true;
+}
+
+// --- DescriptorStream ---------------------------------------------------------------------
+
+DescriptorStream::DescriptorStream(int fd, std::string name) : m_fd(fd), m_name(std::move(name)) {}
+
+DescriptorStream::~DescriptorStream()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+DescriptorStream* DescriptorStream::openFile(const char* path)
+{
+    if (!path || !*path)
+        return nullptr;
+    // Non-blocking, so a FIFO put in the file's place after a check is not waited on.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return new DescriptorStream(fd, path);
+}
+
+TagLib::FileName DescriptorStream::name() const
+{
+    return m_name.c_str();
+}
+
+TagLib::ByteVector DescriptorStream::readBlock(unsigned long length)
+{
+    const long end = this->length();
+    if (length == 0 || m_position >= end)
+        return TagLib::ByteVector();
+    // A size read from a broken file may be anything; never allocate beyond the file.
+    length = std::min<unsigned long>(length, static_cast<unsigned long>(end - m_position));
+    TagLib::ByteVector buffer(static_cast<unsigned int>(length));
+    size_t got = 0;
+    if (!readAll(m_fd, buffer.data(), length, m_position, got) && m_writable)
+        m_failed = true;
+    buffer.resize(static_cast<unsigned int>(got));
+    m_position += long(got);
+    return buffer;
+}
+
+void DescriptorStream::writeBlock(const TagLib::ByteVector& data)
+{
+    if (!m_writable || m_failed)
+        return;
+    if (!writeAll(m_fd, data.data(), data.size(), m_position))
+        m_failed = true;
+    m_position += long(data.size());
+}
+
+bool DescriptorStream::moveRange(off_t from, off_t to, off_t count)
+{
+    if (count <= 0 || from == to)
+        return true;
+    std::vector<char> buffer(size_t(std::min(count, kChunk)));
+    // Overlapping ranges are copied from the end that is not overwritten yet.
+    const bool backwards = to > from;
+    off_t done = 0;
+    while (done < count) {
+        const off_t part = std::min<off_t>(count - done, off_t(buffer.size()));
+        const off_t offset = backwards ? count - done - part : done;
+        size_t got = 0;
+        if (!readAll(m_fd, buffer.data(), size_t(part), from + offset, got) || off_t(got) != part)
+            return false;
+        if (!writeAll(m_fd, buffer.data(), size_t(part), to + offset))
+            return false;
+        done += part;
+    }
+    return true;
+}
+
+void DescriptorStream::insert(const TagLib::ByteVector& data, unsigned long start,
+                              unsigned long replace)
+{
+    if (!m_writable || m_failed)
+        return;
+    if (data.size() == replace) {
+        seek(long(start));
+        writeBlock(data);
+        return;
+    }
+    if (data.size() < replace) {
+        seek(long(start));
+        writeBlock(data);
+        removeBlock(start + data.size(), replace - data.size());
+        return;
+    }
+    const off_t end = length();
+    const off_t tail = off_t(start + replace);
+    const off_t growth = off_t(data.size() - replace);
+    if (tail < end && !moveRange(tail, tail + growth, end - tail)) {
+        m_failed = true;
+        return;
+    }
+    if (!writeAll(m_fd, data.data(), data.size(), off_t(start)))
+        m_failed = true;
+    m_position = long(std::max<off_t>(end + growth, off_t(start + data.size())));
+}
+
+void DescriptorStream::removeBlock(unsigned long start, unsigned long length)
+{
+    if (!m_writable || m_failed)
+        return;
+    const off_t end = this->length();
+    const off_t from = off_t(start + length);
+    const off_t kept = std::max<off_t>(0, end - from);
+    if (!moveRange(from, off_t(start), kept)) {
+        m_failed = true;
+        return;
+    }
+    truncate(long(off_t(start) + kept));
+    m_position = long(off_t(start) + kept);
+}
+
+bool DescriptorStream::readOnly() const
+{
+    return !m_writable;
+}
+
+bool DescriptorStream::isOpen() const
+{
+    return m_fd >= 0;
+}
+
+void DescriptorStream::seek(long offset, Position p)
+{
+    long base = 0;
+    if (p == Current)
+        base = m_position;
+    else if (p == End)
+        base = length();
+    // As fseek: a position before the start is refused and the old one kept.
+    if (offset < 0 && base < -offset)
+        return;
+    m_position = base + offset;
+}
+
+long DescriptorStream::tell() const
+{
+    return m_position;
+}
+
+long DescriptorStream::length()
+{
+    struct stat st;
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 ? long(st.st_size) : 0;
+}
+
+void DescriptorStream::truncate(long length)
+{
+    if (!m_writable || m_failed)
+        return;
+    if (length < 0 || ::ftruncate(m_fd, length) != 0)
+        m_failed = true;
+}
+
+int DescriptorStream::exchange(int fd, bool writable)
+{
+    const int previous = m_fd;
+    m_fd = fd;
+    m_writable = writable;
+    m_failed = false;
+    m_position = 0;
+    return previous;
+}
+
+// --- Leftover copies ----------------------------------------------------------------------
+
+bool isTemporaryCopyName(const char* name)
+{
+    const size_t length = name ? std::strlen(name) : 0;
+    // '.', at least one byte of the original name, '.', the random part, the suffix.
+    if (length < 3 + kRandomLength + kCopySuffixLength || name[0] != '.')
+        return false;
+    if (std::strcmp(name + length - kCopySuffixLength, kCopySuffix) != 0)
+        return false;
+    const char* random = name + length - kCopySuffixLength - kRandomLength;
+    if (random[-1] != '.')
+        return false;
+    for (size_t i = 0; i < kRandomLength; ++i) {
+        const char c = random[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+void removeLeftoverCopies(const std::string& folder)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryCopyName(entry->d_name))
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || now.tv_sec - st.st_mtim.tv_sec < kLeftoverAge)
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name,
+                                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat held;
+        // Still the file that was looked at, and no running save holds it.
+        if (::fstat(fd, &held) == 0 && held.st_ino == st.st_ino && held.st_dev == st.st_dev &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// --- The save -----------------------------------------------------------------------------
+
+SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps)
+{
+    // Links are resolved: a symbolic link keeps pointing at its target, which is what changes.
+    char* resolved = ::realpath(stream.name(), nullptr);
+    if (!resolved)
+        return SaveResult::Refused;
+    const std::string target(resolved);
+    std::free(resolved);
+
+    struct stat st;
+    FileIdentity held;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        identityFromStat(st) != opened || !identityOf(stream.descriptor(), held) || held != opened)
+        return SaveResult::Refused;
+    // A file nobody may write to stays as it is, for root too (whose access() always says
+    // yes); and a user who may not write to the file may not replace it either, even in a
+    // folder that lets them.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+        ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return SaveResult::Refused;
+
+    const std::string folder = folderOf(target);
+    removeLeftoverCopies(folder);
+
+    // More than one name for the inode: replacing one name would split them apart.
+    bool inPlace = st.st_nlink > 1;
+    TemporaryCopy copy;
+    if (!copy.create(folder, baseOf(target))) {
+        if (errno != EACCES && errno != EPERM)
+            return SaveResult::Refused;
+        // A writable file in a folder we may not add to: the copy is made and verified
+        // elsewhere and the result written in place.
+        const char* tmp = std::getenv("TMPDIR");
+        if (!copy.create(tmp && *tmp ? tmp : "/tmp", baseOf(target)))
+            return SaveResult::Refused;
+        inPlace = true;
+    }
+    if (!copyRange(stream.descriptor(), 0, copy.fd(), 0, st.st_size))
+        return SaveResult::Refused;
+    const int copyForStream = ::fcntl(copy.fd(), F_DUPFD_CLOEXEC, 0);
+    if (copyForStream < 0)
+        return SaveResult::Refused;
+
+    const int original = stream.exchange(copyForStream, true);
+    bool written = false;
+    try {
+        written = steps.write();
+    } catch (...) {
+        written = false;
+    }
+    written = written && !stream.failed();
+    ::close(stream.exchange(original, false));
+    if (!written)
+        return SaveResult::Failed;
+
+    // The copy is complete on disk and reads back what was meant, and the original is still
+    // the file that was opened, or nothing goes further.
+    if (::fsync(copy.fd()) != 0 || !steps.verify(copy.fd()))
+        return SaveResult::Failed;
+    if (::lstat(target.c_str(), &st) != 0 || identityFromStat(st) != opened ||
+        !identityOf(original, held) || held != opened)
+        return SaveResult::Failed;
+
+    if (!inPlace && !giveAttributes(original, copy.fd(), st))
+        inPlace = true;
+    if (inPlace) {
+        if (!overwriteInPlace(target, copy.fd(), opened))
+            return SaveResult::Failed;
+        identityOf(original, opened);
+        return SaveResult::Saved;
+    }
+
+    if (::rename(copy.path().c_str(), target.c_str()) != 0)
+        return SaveResult::Failed;
+    copy.renamed();
+    syncFolder(folder);
+    // From now on the handle reads the saved file.
+    const int saved = ::fcntl(copy.fd(), F_DUPFD_CLOEXEC, 0);
+    if (saved >= 0) {
+        ::close(stream.exchange(saved, false));
+        identityOf(saved, opened);
+    }
+    return SaveResult::Saved;
+}
+
+} // namespace tagwrapper

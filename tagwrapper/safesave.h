@@ -1,0 +1,114 @@
+// Saving without ever leaving a damaged file. TagLib 1.13 writes into the file in place through
+// fwrite without looking at the result: a full disk or a file-size limit gives a torn file and
+// a save reported as done, and a crash while a tag grows leaves half of it shifted. Here TagLib
+// only ever writes into a copy, through a stream that checks every write; the copy is read back
+// and flushed before it replaces the original in one rename.
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include <taglib/tiostream.h>
+
+namespace tagwrapper {
+
+// What tells a file apart from the one that was opened: the same inode, not grown or shrunk
+// and not written since (as far as the modification time's tick can tell).
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+};
+
+bool operator==(const FileIdentity& a, const FileIdentity& b);
+inline bool operator!=(const FileIdentity& a, const FileIdentity& b)
+{
+    return !(a == b);
+}
+
+// TagLib's stream over a file descriptor. Outside a save it is read-only (TagLib refuses to
+// write through it); during one it points at the copy and records any write that did not go
+// through whole. Positions and lengths behave as TagLib's own FileStream.
+class DescriptorStream : public TagLib::IOStream
+{
+public:
+    // Takes ownership of fd; name is what TagLib sees (it picks the file type by extension).
+    DescriptorStream(int fd, std::string name);
+    ~DescriptorStream() override;
+    DescriptorStream(const DescriptorStream&) = delete;
+    DescriptorStream& operator=(const DescriptorStream&) = delete;
+
+    // Opens path for reading; only a regular file (after links) gives a stream, and a FIFO
+    // or device is never waited on. Null otherwise.
+    static DescriptorStream* openFile(const char* path);
+
+    TagLib::FileName name() const override;
+    TagLib::ByteVector readBlock(unsigned long length) override;
+    void writeBlock(const TagLib::ByteVector& data) override;
+    void insert(const TagLib::ByteVector& data, unsigned long start = 0,
+                unsigned long replace = 0) override;
+    void removeBlock(unsigned long start = 0, unsigned long length = 0) override;
+    bool readOnly() const override;
+    bool isOpen() const override;
+    void seek(long offset, Position p = Beginning) override;
+    long tell() const override;
+    long length() override;
+    void truncate(long length) override;
+
+    int descriptor() const { return m_fd; }
+    // Puts another descriptor under the stream (writable or not) and hands back the one it
+    // had, which the caller then owns. Clears the failure record.
+    int exchange(int fd, bool writable);
+    // True when a write, move or truncation since the last exchange() did not complete.
+    bool failed() const { return m_failed; }
+
+private:
+    bool moveRange(off_t from, off_t to, off_t count);
+
+    int m_fd;
+    std::string m_name;
+    long m_position = 0;
+    bool m_writable = false;
+    bool m_failed = false;
+};
+
+bool identityOf(int fd, FileIdentity& identity);
+
+// The hidden name pattern of our copies: ".<name>.XXXXXX.tagora-tmp". The last extension is no
+// audio type, so a folder listing never shows one as a file to edit.
+bool isTemporaryCopyName(const char* name);
+
+// Removes copies left in folder by a save that died (older than a minute and not locked by a
+// save in progress). Never touches any other file.
+void removeLeftoverCopies(const std::string& folder);
+
+enum class SaveResult
+{
+    Saved,
+    // Nothing was written and the file still matches what TagLib holds in memory.
+    Refused,
+    // TagLib wrote into a copy that was then thrown away: the original is untouched, but
+    // the positions TagLib keeps in memory describe the copy.
+    Failed
+};
+
+struct SaveSteps
+{
+    // TagLib's save, run while the stream points at the copy.
+    std::function<bool()> write;
+    // Reads the finished copy (a descriptor the callee must not close) back and says whether
+    // it holds what was meant to be written.
+    std::function<bool(int copyFd)> verify;
+};
+
+// Saves the file behind stream, which was opened as `opened` (updated on success). See the
+// comment at the top for the steps; a file with several hard links, or whose owner a copy
+// cannot be given, receives the verified bytes in place instead of being replaced.
+SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps);
+
+} // namespace tagwrapper
