@@ -48,6 +48,7 @@ QByteArray QtHttpClient::get(const QUrl& url, const QByteArray& userAgent, int m
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait early
 
     auto take = [&] {
         if (body.size() < maxBytes)

@@ -160,7 +160,10 @@ int alignUp(int offset)
 
 quint16 wordAt(const QByteArray& block, int at)
 {
-    return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(block.constData() + at));
+    if (at < 0 || at + 2 > block.size())
+        return 0;
+    const auto* bytes = reinterpret_cast<const uchar*>(block.constData()) + at;
+    return quint16(bytes[0] | (bytes[1] << 8));
 }
 
 bool parseNode(const QByteArray& block, int at, int limit, Node* node)
