@@ -73,6 +73,27 @@ QPixmap menusPicture(QMenuBar* bar)
     return all;
 }
 
+// The pictures of the menus (16 x 16) and the tool bar (22 x 22), four times enlarged.
+QPixmap imagesPicture()
+{
+    const QStringList names = {
+        QStringLiteral("play-16"),     QStringLiteral("refresh-16"), QStringLiteral("tag-16"),
+        QStringLiteral("play-22"),     QStringLiteral("refresh-22"), QStringLiteral("copytag-22"),
+        QStringLiteral("pastetag-22"), QStringLiteral("options-22"), QStringLiteral("recording-22"),
+        QStringLiteral("convert-22"),  QStringLiteral("midi-22"),    QStringLiteral("editaudio-22"),
+        QStringLiteral("tempo-22")};
+    const int cell = 22 * 4 + 8;
+    QPixmap all(cell * int(names.size()), cell);
+    all.fill(Qt::white);
+    QPainter painter(&all);
+    for (int i = 0; i < names.size(); ++i) {
+        const QImage image(QStringLiteral(":/icons/%1.png").arg(names.at(i)));
+        const QImage big = image.scaled(image.size() * 4);
+        painter.drawImage(i * cell + (cell - big.width()) / 2, (cell - big.height()) / 2, big);
+    }
+    return all;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -119,6 +140,8 @@ int main(int argc, char* argv[])
     mainForm->resize(100, 100);
     settle();
     ok = save(mainForm->grab(), folder, QStringLiteral("mainwindow-smallest.png")) && ok;
+
+    ok = save(imagesPicture(), folder, QStringLiteral("images.png")) && ok;
 
     mainForm->OptionsAction->trigger();
     settle();
