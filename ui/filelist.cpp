@@ -151,8 +151,9 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent), m_locale()
     m_timeSeparator = timeSeparatorOf(m_locale);
     m_dateFormat = withFourDigitYear(m_locale.dateFormat(QLocale::ShortFormat));
 
-    // Numeric dates are read back here; anything else (month names, other digits) is left
-    // to QLocale, which is much slower but rarely needed.
+    // Dates are read back here as long as the format has only numbers, month and day names
+    // and literal text; anything else (or digits other than ASCII) is left to QLocale,
+    // which is much slower.
     bool quoted = false;
     for (qsizetype i = 0; i < m_dateFormat.size(); ++i) {
         const QChar c = m_dateFormat[i];
@@ -162,7 +163,7 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent), m_locale()
         }
         if (quoted || !isFormatLetter(c)) {
             if (m_dateFields.empty() || m_dateFields.back().kind != 0)
-                m_dateFields.push_back({0, QString()});
+                m_dateFields.push_back({0, QString(), {}});
             m_dateFields.back().literal += c;
             continue;
         }
@@ -170,13 +171,25 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent), m_locale()
         while (i + run < m_dateFormat.size() && m_dateFormat[i + run] == c)
             ++run;
         i += run - 1;
-        const bool numeric = ((c == QLatin1Char('d') || c == QLatin1Char('M')) && run <= 2) ||
-                             (c == QLatin1Char('y') && run == 4);
-        if (!numeric) {
+        const QLocale::FormatType length = run == 3 ? QLocale::ShortFormat : QLocale::LongFormat;
+        if ((c == QLatin1Char('d') || c == QLatin1Char('M')) && run <= 2) {
+            m_dateFields.push_back({static_cast<char>(c.unicode()), QString(), {}});
+        } else if (c == QLatin1Char('y') && run == 4) {
+            m_dateFields.push_back({'y', QString(), {}});
+        } else if (c == QLatin1Char('M') && run <= 4) {
+            DateField field{'N', QString(), {}};
+            for (int month = 1; month <= 12; ++month)
+                field.names << m_locale.monthName(month, length);
+            m_dateFields.push_back(field);
+        } else if (c == QLatin1Char('d') && run <= 4) {
+            DateField field{'W', QString(), {}};
+            for (int day = 1; day <= 7; ++day)
+                field.names << m_locale.dayName(day, length);
+            m_dateFields.push_back(field);
+        } else {
             m_dateFields.clear();
             break;
         }
-        m_dateFields.push_back({static_cast<char>(c.unicode()), QString()});
     }
 }
 
@@ -237,6 +250,21 @@ qint64 FileList::dateValue(const QString& text) const
                 ok = (day = readNumber(text, pos, 2)) >= 0;
             } else if (field.kind == 'M') {
                 ok = (month = readNumber(text, pos, 2)) >= 0;
+            } else if (!field.names.isEmpty()) {
+                // The longest name that matches: "June" must not stop at "Jun".
+                int found = -1;
+                for (int n = 0; n < field.names.size(); ++n) {
+                    const QString& name = field.names[n];
+                    if (!name.isEmpty() && QStringView(text).mid(pos).startsWith(name) &&
+                        (found < 0 || name.size() > field.names[found].size()))
+                        found = n;
+                }
+                ok = found >= 0;
+                if (ok) {
+                    pos += field.names[found].size();
+                    if (field.kind == 'N')
+                        month = found + 1;
+                }
             } else {
                 ok = (year = readNumber(text, pos, 4)) >= 0;
             }

@@ -90,8 +90,9 @@ Q_SIGNALS:
 private:
     struct DateField
     {
-        char kind; // 'd', 'M', 'y', or 0 for literal text
+        char kind; // 'd', 'M', 'y'; 'N' month name, 'W' day name; 0 literal text
         QString literal;
+        QStringList names; // of the months (1 to 12) or days for 'N' and 'W'
     };
 
     int m_ownSortColumn = 0;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
 #include <memory>
 
 #include <sys/stat.h>
@@ -146,6 +147,8 @@ private Q_SLOTS:
 
     void localeTexts_data();
     void localeTexts();
+    void datesReadBackUnchanged_data();
+    void datesReadBackUnchanged();
     void durationShowsTheTimeOfDayOnly_data();
     void durationShowsTheTimeOfDayOnly();
 
@@ -192,6 +195,10 @@ void TestFileList::localeTexts_data()
                            << "1:02:05"
                            << "04.03.2026"
                            << "30.12.1899";
+    QTest::newRow("C") << "C"
+                       << "1:02:05"
+                       << "4 Mar 2026"
+                       << "30 Dec 1899";
     QTest::newRow("fi_FI") << "fi_FI"
                            << "1.02.05"
                            << "4.3.2026"
@@ -214,6 +221,27 @@ void TestFileList::localeTexts()
     QCOMPARE(list.dateValue(date), QDate(2026, 3, 4).toJulianDay());
     QCOMPARE(list.dateValue(dayZero), QDate(1899, 12, 30).toJulianDay());
     QCOMPARE(list.dateValue(list.dateText(QDate(1999, 12, 31))), QDate(1999, 12, 31).toJulianDay());
+}
+
+void TestFileList::datesReadBackUnchanged_data()
+{
+    QTest::addColumn<QString>("locale");
+    for (const char* name : {"C", "en_US", "de_DE", "fr_FR", "ja_JP", "ko_KR", "hu_HU", "ar_EG"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestFileList::datesReadBackUnchanged()
+{
+    QFETCH(QString, locale);
+    LocaleScope scope(locale.toLatin1().constData());
+    FileList list;
+    QVERIFY(list.dateFormat().contains(QLatin1String("yyyy")));
+    for (const QDate& date : {QDate(1899, 12, 30), QDate(1999, 12, 31), QDate(2000, 6, 15),
+                              QDate(2026, 3, 4), QDate(2069, 9, 1)}) {
+        const QString text = list.dateText(date);
+        QCOMPARE(list.dateValue(text), date.toJulianDay());
+    }
+    QCOMPARE(list.dateValue(QStringLiteral("not a date")), LLONG_MIN);
 }
 
 void TestFileList::durationShowsTheTimeOfDayOnly_data()

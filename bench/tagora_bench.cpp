@@ -1,0 +1,245 @@
+// tagora-bench: how fast a folder is listed through the program's real path (scan worker,
+// hand-offs, addfile through libtagwrapper.so, rows, the final sort) compared with a bare
+// TagLib loop over the same files, and how much memory the process needs at 20,000 rows.
+//
+// Run without arguments. The last three lines are machine-readable:
+//   ratio 2000 X.XX     listing time over bare-loop time at 2,000 files
+//   ratio 20000 Y.YY    the same at 20,000 files
+//   peak_mib Z          the process's peak resident memory
+#include "scan/cthread.h"
+#include "services/registry.h"
+#include "tags/taglibrary.h"
+#include "ui/filelist.h"
+#include "ui/tmainform.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <taglib/audioproperties.h>
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace tagora;
+
+namespace {
+
+const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
+constexpr int kVariantsPerType = 40;
+constexpr int kRounds = 2;
+
+struct Template
+{
+    QByteArray extension;
+    QByteArray bytes;
+};
+
+// Tagged copies of the fixtures, several per type so titles and artists differ.
+std::vector<Template> makeTemplates(const QString& scratch)
+{
+    std::vector<Template> templates;
+    for (int variant = 0; variant < kVariantsPerType; ++variant) {
+        for (const char* type : kTypes) {
+            const QString extension = QString::fromLatin1(type);
+            const QString path = scratch + QStringLiteral("/template.") + extension;
+            QFile::remove(path);
+            if (!QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + extension, path))
+                qFatal("cannot copy the %s fixture", type);
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+            {
+                TagLib::FileRef file(QFile::encodeName(path).constData());
+                if (file.isNull() || !file.tag())
+                    qFatal("TagLib cannot open the %s fixture", type);
+                const QString title =
+                    QStringLiteral("Song number %1 in %2").arg(variant).arg(extension);
+                const QString artist = QStringLiteral("Artist %1").arg(variant * 7 % 13);
+                file.tag()->setTitle(TagLib::String(title.toStdString(), TagLib::String::UTF8));
+                file.tag()->setArtist(TagLib::String(artist.toStdString(), TagLib::String::UTF8));
+                file.tag()->setAlbum("Benchmark");
+                file.tag()->setTrack(variant + 1);
+                file.save();
+            }
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            templates.push_back({QByteArray(type), f.readAll()});
+        }
+    }
+    return templates;
+}
+
+// `count` files in a new folder, in no particular name order, modified on different days.
+std::vector<QByteArray> makeFolder(const QString& folder, int count,
+                                   const std::vector<Template>& templates)
+{
+    std::vector<QByteArray> names;
+    const time_t base = 1262304000; // 2010-01-01
+    for (int i = 0; i < count; ++i) {
+        const Template& t = templates[i % templates.size()];
+        const unsigned scrambled = (unsigned(i) * 2654435761u) % 1000003u;
+        const QByteArray name = "Track " + QByteArray::number(scrambled) + " of " +
+                                QByteArray::number(i) + "." + t.extension;
+        const QByteArray path = QFile::encodeName(folder) + "/" + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, t.bytes.constData(), t.bytes.size()) != t.bytes.size())
+            qFatal("cannot write %s", path.constData());
+        ::close(fd);
+        timeval times[2];
+        times[0].tv_sec = times[1].tv_sec = base + time_t(scrambled % 5000) * 86400;
+        times[0].tv_usec = times[1].tv_usec = 0;
+        ::utimes(path.constData(), times);
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The program's path: a scan worker feeding the main window until its onterminate has run
+// (which includes the one sort at the end). Returns seconds.
+double listFolder(TMainForm& form, const QString& folder, int expected)
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder);
+    form.files->clear();
+    form.files->setAutoSort(false);
+
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    CThread thread;
+    thread.OnTerminate = [&](TThread*) {
+        form.onterminate(nullptr);
+        loop.quit();
+    };
+    thread.Start();
+    loop.exec();
+    thread.WaitFor();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+
+    QDir::setCurrent(previous);
+    if (form.files->topLevelItemCount() != expected)
+        qFatal("listed %d files of %d", form.files->topLevelItemCount(), expected);
+    return seconds;
+}
+
+// What any program must do at least: open each file with TagLib, read the fields and the
+// playing time, close it. Returns seconds.
+double bareLoop(const QString& folder, const std::vector<QByteArray>& names)
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder);
+    QElapsedTimer timer;
+    timer.start();
+    std::size_t checksum = 0;
+    for (const QByteArray& name : names) {
+        TagLib::FileRef file(name.constData());
+        if (file.isNull())
+            continue;
+        if (const TagLib::Tag* tag = file.tag()) {
+            checksum += tag->title().size() + tag->artist().size() + tag->album().size() +
+                        tag->comment().size() + tag->genre().size() + tag->year() + tag->track();
+        }
+        if (const TagLib::AudioProperties* properties = file.audioProperties())
+            checksum += properties->lengthInSeconds();
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    QDir::setCurrent(previous);
+    if (checksum == 0)
+        qFatal("the bare loop read nothing");
+    return seconds;
+}
+
+double sortMilliseconds(FileList& list, int column, bool flag)
+{
+    list.SortColumn() = column;
+    list.SortFlag() = flag;
+    QElapsedTimer timer;
+    timer.start();
+    list.sortRows();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double peakMib()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir work;
+    // Nothing of the user's own settings is read or written.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.path() + QStringLiteral("/config")));
+    QApplication app(argc, argv);
+    IniRegistry store(work.path() + QStringLiteral("/config"));
+    setRegistry(&store);
+
+    const QString empty = work.path() + QStringLiteral("/empty");
+    QDir().mkpath(empty);
+    QDir::setCurrent(empty);
+
+    auto form = std::make_unique<TMainForm>();
+    if (!TagLibraryLoaded())
+        LoadTagLibrary();
+    if (!TagLibraryLoaded())
+        qFatal("libtagwrapper.so not found beside tagora-bench");
+    form->show();
+    app.processEvents();
+
+    const std::vector<Template> templates = makeTemplates(work.path());
+    std::printf("files of all six types, %zu tagged variants\n", templates.size());
+
+    std::vector<double> ratios;
+    for (const int count : {2000, 20000}) {
+        const QString folder = work.path() + QStringLiteral("/files%1").arg(count);
+        QDir().mkpath(folder);
+        const std::vector<QByteArray> names = makeFolder(folder, count, templates);
+        bareLoop(folder, names); // warm the page cache
+
+        double listing = 1e9, bare = 1e9;
+        for (int round = 0; round < kRounds; ++round) {
+            listing = std::min(listing, listFolder(*form, folder, count));
+            bare = std::min(bare, bareLoop(folder, names));
+        }
+        std::printf("%d files: listing %.0f files/s (%.3f s), bare TagLib loop %.0f files/s "
+                    "(%.3f s)\n",
+                    count, count / listing, listing, count / bare, bare);
+        if (count == 20000) {
+            FileList& list = *form->files;
+            std::printf("sort at %d rows: File %.1f ms, Title %.1f ms, Duration %.1f ms, "
+                        "Last Modified %.1f ms\n",
+                        list.topLevelItemCount(), sortMilliseconds(list, 0, false),
+                        sortMilliseconds(list, 1, true), sortMilliseconds(list, 3, true),
+                        sortMilliseconds(list, 4, false));
+            list.SortColumn() = 0;
+            list.SortFlag() = true;
+        }
+        ratios.push_back(listing / bare);
+        QDir(folder).removeRecursively();
+        std::fflush(stdout);
+    }
+
+    form.reset();
+    setRegistry(nullptr);
+    std::printf("ratio 2000 %.2f\n", ratios[0]);
+    std::printf("ratio 20000 %.2f\n", ratios[1]);
+    std::printf("peak_mib %.0f\n", peakMib());
+    return 0;
+}
