@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs Tagora's whole test suite. Exits non-zero on any failure.
 #   TAGORA_SKIP_SANITIZERS=1 ./test.sh   runs only the plain build (quick local loop)
+#   TAGORA_FUZZ_SECONDS=10 ./test.sh     runs each fuzz target for 10 s instead of 60
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -16,6 +17,8 @@ if [[ -z "${TAGORA_SKIP_SANITIZERS:-}" ]]; then
   scripts/build.sh build-asan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=address
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" run_ctest build-asan
+  echo "== libFuzzer targets (clang): ${TAGORA_FUZZ_SECONDS:-60} s per extension =="
+  tests/fuzz/run-fuzzers.sh build-fuzz
 fi
 
 echo "== Plain build: whole suite =="

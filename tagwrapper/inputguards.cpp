@@ -200,9 +200,34 @@ bool isMp4Container(const unsigned char* name)
                        [name](const char* c) { return std::memcmp(name, c, 4) == 0; });
 }
 
+// Atoms whose numbers TagLib rewrites in place when a save moves the audio data: chunk
+// offset tables (a count, then 4- or 8-byte offsets) and fragment headers (a base offset
+// after the flags). TagLib trusts the count and the flags: a count larger than the table
+// makes it write billions of entries past the atom, which hangs the save and grows the file.
+bool checkOffsetAtom(const Reader& r, std::uint64_t pos, const unsigned char* name,
+                     std::uint64_t available)
+{
+    unsigned char fields[4];
+    if (std::memcmp(name, "stco", 4) == 0 || std::memcmp(name, "co64", 4) == 0) {
+        const std::uint64_t entry = name[0] == 's' ? 4 : 8;
+        if (available < 16 || !r.read(pos + 12, fields, sizeof fields))
+            return false;
+        return bigEndian32(fields) <= (available - 16) / entry;
+    }
+    if (std::memcmp(name, "tfhd", 4) == 0) {
+        if (available < 12 || !r.read(pos + 8, fields, sizeof fields))
+            return false;
+        const bool hasBaseOffset = (fields[3] & 1) != 0;
+        return !hasBaseOffset || available >= 24;
+    }
+    return true;
+}
+
 // Walks the atom tree the way TagLib builds it, without recursion, and refuses a tree
-// deeper or larger than TagLib can build safely. Where TagLib would stop reading (a bad
-// size, a cut-off header) the walk stops too and the file passes: TagLib copes with that.
+// deeper or larger than TagLib can build safely, or offset tables it would overrun. Where
+// TagLib stops reading (a length below 8, a cut-off header) the walk stops too and the file
+// passes. A length beyond the end of the file does not stop TagLib 1.13, so it does not stop
+// the walk either.
 bool checkMp4(const Reader& r)
 {
     const std::uint64_t fileEnd = r.size();
@@ -229,14 +254,14 @@ bool checkMp4(const Reader& r)
                 return true;
             length = std::uint64_t(bigEndian32(large)) << 32 | bigEndian32(large + 4);
             headerSize = 16;
-        }
-        if (length < 8 || length > fileEnd - pos)
-            return true;
-        const unsigned char* name = header + 4;
-        for (int i = 0; i < 4; ++i) {
-            if ((name[i] < ' ' || name[i] > '~') && name[i] != 0xA9)
+            if (length > std::uint64_t(INT64_MAX))
                 return true;
         }
+        if (length < 8)
+            return true;
+        const unsigned char* name = header + 4;
+        if (!checkOffsetAtom(r, pos, name, std::min(length, fileEnd - pos)))
+            return false;
         if (!isMp4Container(name)) {
             pos += length;
             continue;

@@ -1,0 +1,146 @@
+#include "fuzzharness.h"
+
+#include "tagwrapper.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+
+namespace fuzzing {
+namespace {
+
+std::string g_folder;
+
+void removeWorkFolder()
+{
+    if (g_folder.empty())
+        return;
+    if (DIR* dir = ::opendir(g_folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ::unlink((g_folder + '/' + entry->d_name).c_str());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(g_folder.c_str());
+}
+
+bool writeFile(const std::string& path, const std::uint8_t* data, std::size_t size)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    while (size > 0 && ok) {
+        const ssize_t n = ::write(fd, data, size);
+        ok = n > 0;
+        if (ok) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+// Reads every text so that TagLib converts each, and touches every byte of each so a bad
+// string is noticed here.
+void consume(const char* text)
+{
+    volatile std::size_t sink = 0;
+    if (text)
+        sink = sink + std::strlen(text);
+}
+
+void readEverything(TagLib_File* file)
+{
+    taglib_file_is_valid(file);
+    if (const TagLib_Tag* tag = taglib_file_tag(file)) {
+        consume(taglib_tag_title(tag));
+        consume(taglib_tag_artist(tag));
+        consume(taglib_tag_album(tag));
+        consume(taglib_tag_comment(tag));
+        consume(taglib_tag_genre(tag));
+        taglib_tag_year(tag);
+        taglib_tag_track(tag);
+    }
+    consume(taglib_tag_get_byname(file, "COPYRIGHT"));
+    consume(taglib_tag_get_bpm(file));
+    consume(taglib_tag_get_key(file));
+    if (const TagLib_AudioProperties* properties = taglib_file_audioproperties(file)) {
+        taglib_audioproperties_length(properties);
+        taglib_audioproperties_bitrate(properties);
+        taglib_audioproperties_samplerate(properties);
+        taglib_audioproperties_channels(properties);
+    }
+    taglib_tag_free_strings();
+}
+
+// Field values: fixed texts in several scripts and a few bytes of the input itself, which
+// need not be valid UTF-8.
+void writeEverything(TagLib_File* file, const std::uint8_t* data, std::size_t size)
+{
+    const std::size_t n = size < 24 ? size : 24;
+    const std::string tail(reinterpret_cast<const char*>(data + size - n), n);
+    if (TagLib_Tag* tag = taglib_file_tag(file)) {
+        taglib_tag_set_title(tag, "Titel \xc3\xbc \xe6\x97\xa5\xe6\x9c\xac");
+        taglib_tag_set_artist(tag, tail.c_str());
+        taglib_tag_set_album(tag, "");
+        taglib_tag_set_comment(tag, "line one\nline two \xf0\x9f\x8e\xb5");
+        taglib_tag_set_genre(tag, "Jazz");
+        taglib_tag_set_year(tag, size % 3000);
+        taglib_tag_set_track(tag, static_cast<unsigned>(size % 7));
+    }
+    taglib_tag_set_byname(file, "COPYRIGHT", tail.c_str());
+    taglib_tag_set_bpm(file, size % 2 ? "120" : "fast");
+    taglib_tag_set_key(file, "F\xe2\x99\xaf");
+}
+
+} // namespace
+
+const std::string& workFolder()
+{
+    if (g_folder.empty()) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tagora-fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data())) {
+            g_folder = pattern;
+            std::atexit(removeWorkFolder);
+        }
+    }
+    return g_folder;
+}
+
+void exerciseFile(const std::uint8_t* data, std::size_t size, const char* extension)
+{
+    if (workFolder().empty())
+        std::abort(); // nowhere to write: better no run than a run that tests nothing
+    const std::string path = workFolder() + "/input." + extension;
+    if (!writeFile(path, data, size))
+        std::abort();
+    taglib_set_strings_unicode(1);
+
+    if (TagLib_File* file = taglib_file_newu(path.c_str())) {
+        readEverything(file);
+        writeEverything(file, data, size);
+        taglib_file_save_ex(file, 3);
+        taglib_file_free(file);
+    }
+    if (TagLib_File* file = taglib_file_newu(path.c_str())) {
+        readEverything(file);
+        taglib_tag_remove(file);
+        taglib_file_save_ex(file, 3);
+        taglib_file_free(file);
+    }
+    if (TagLib_File* file = taglib_file_newu(path.c_str())) {
+        readEverything(file);
+        taglib_file_free(file);
+    }
+    taglib_tag_free_strings();
+}
+
+} // namespace fuzzing

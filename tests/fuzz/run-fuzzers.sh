@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# run-fuzzers.sh [build-dir]: builds the libFuzzer targets with clang and runs each one for
+# TAGORA_FUZZ_SECONDS seconds (default 60), seeded with the fixtures, the kept regression
+# inputs and, when present, the shared audio corpus (TAGORA_CORPUS_DIR). Any crash, sanitizer
+# report, leak, hang (over 10 s for one input) or memory blow-up (over 2 GB) fails the run;
+# the input is left as <build-dir>/artifacts/<extension>-crash-* (keep it under
+# tests/fuzz/regressions/ as <name>.<extension> once the wrapper copes with it).
+#   TAGORA_FUZZ_SECONDS=10 tests/fuzz/run-fuzzers.sh        a short run
+#   TAGORA_FUZZ_TYPES="m4a flac" tests/fuzz/run-fuzzers.sh  some extensions only
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+dir=${1:-build-fuzz}
+seconds=${TAGORA_FUZZ_SECONDS:-60}
+types=${TAGORA_FUZZ_TYPES:-mp3 ogg wma ape m4a flac}
+corpus=${TAGORA_CORPUS_DIR:-$PWD/../shared/corpus}
+
+if [[ ! -f "$dir/build.ninja" ]]; then
+  cmake -S tests/fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+fi
+cmake --build "$dir" -- -j"$(nproc)"
+
+failed=()
+for ext in $types; do
+  seeds="$dir/seeds/$ext"
+  rm -rf "$seeds"
+  mkdir -p "$seeds" "$dir/corpus/$ext" "$dir/artifacts"
+  cp tests/fixtures/*."$ext" "$seeds"/
+  cp tests/fuzz/regressions/*."$ext" "$seeds"/ 2>/dev/null || true
+  if [[ -d "$corpus" ]]; then
+    cp "$corpus"/*."$ext" "$seeds"/ 2>/dev/null || true
+  else
+    echo "fuzz: no corpus at $corpus, seeding with the fixtures only"
+  fi
+  echo "== fuzz_$ext for ${seconds}s =="
+  if ! "$dir/fuzz_$ext" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$dir/artifacts/$ext-" -print_final_stats=1 \
+      "$dir/corpus/$ext" "$seeds" >"$dir/fuzz_$ext.log" 2>&1; then
+    failed+=("$ext")
+    tail -n 60 "$dir/fuzz_$ext.log"
+  else
+    grep -E '^stat::number_of_executed_units|^Done' "$dir/fuzz_$ext.log" || true
+  fi
+done
+if [[ ${#failed[@]} -gt 0 ]]; then
+  echo "fuzz: failures for: ${failed[*]} (inputs in $dir/artifacts)" >&2
+  exit 1
+fi
