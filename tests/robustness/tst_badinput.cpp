@@ -95,6 +95,152 @@ QByteArray garbage(std::mt19937& random, qsizetype size)
     return bytes;
 }
 
+QByteArray bigEndian32(quint32 v)
+{
+    const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+QByteArray littleEndian32(quint32 v)
+{
+    const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    return QByteArray(b, 4);
+}
+
+// Atoms nested `depth` deep, each the only child of the one before.
+QByteArray nestedMp4(int depth)
+{
+    QByteArray bytes;
+    bytes.reserve(depth * 8);
+    for (int i = 0; i < depth; ++i)
+        bytes += bigEndian32(quint32(8 * (depth - i))) + "moov";
+    return bytes;
+}
+
+// A Vorbis comment whose first field length, added to the position in 32 bits, wraps back
+// to that very length field: a parser that trusts it reads the rest of the block as one
+// field, `fields` times over.
+QByteArray wrappingComment(int size)
+{
+    const int fields = (size - 8) / 4;
+    QByteArray comment = littleEndian32(1) + "v" + littleEndian32(quint32(fields));
+    comment += littleEndian32(0xfffffffcu) + "A=";
+    comment += QByteArray(size - comment.size(), 'x');
+    return comment;
+}
+
+// The sample FLAC with its Vorbis comment block replaced by `comment`.
+QByteArray flacWithComment(const QByteArray& flac, const QByteArray& comment)
+{
+    qsizetype pos = flac.indexOf("fLaC") + 4;
+    QByteArray out = flac.left(pos);
+    for (bool last = false; !last && pos + 4 <= flac.size();) {
+        const int type = quint8(flac[pos]) & 0x7f;
+        last = (quint8(flac[pos]) & 0x80) != 0;
+        const qsizetype length =
+            (quint8(flac[pos + 1]) << 16) | (quint8(flac[pos + 2]) << 8) | quint8(flac[pos + 3]);
+        if (type != 4)
+            out += flac.mid(pos, 4 + length);
+        pos += 4 + length;
+    }
+    // The last block keeps its flag; the new comment goes last.
+    for (qsizetype at = 4; at < out.size();) {
+        const qsizetype length =
+            (quint8(out[at + 1]) << 16) | (quint8(out[at + 2]) << 8) | quint8(out[at + 3]);
+        out[at] = char(out[at] & 0x7f);
+        at += 4 + length;
+    }
+    out += char(0x84) + bigEndian32(quint32(comment.size())).mid(1) + comment;
+    return out + flac.mid(pos);
+}
+
+quint32 oggCrc(const QByteArray& page)
+{
+    quint32 crc = 0;
+    for (const char c : page) {
+        crc ^= quint32(quint8(c)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+    }
+    return crc;
+}
+
+// Pages carrying one packet, numbered from `sequence` on.
+QByteArray oggPages(const QByteArray& packet, quint32 serial, quint32& sequence)
+{
+    QByteArray pages;
+    qsizetype pos = 0;
+    bool continued = false;
+    do {
+        QByteArray lacing;
+        qsizetype data = 0;
+        while (lacing.size() < 255) {
+            const qsizetype piece = qMin<qsizetype>(255, packet.size() - pos - data);
+            lacing += char(piece);
+            data += piece;
+            if (piece < 255)
+                break;
+        }
+        const bool ends = quint8(lacing.back()) < 255;
+        QByteArray page = "OggS" + QByteArray(1, 0) + char(continued ? 1 : 0);
+        page += QByteArray(8, ends ? 0 : char(0xff)) + littleEndian32(serial) +
+                littleEndian32(sequence++) + QByteArray(4, 0) + char(lacing.size()) + lacing +
+                packet.mid(pos, data);
+        const QByteArray crc = littleEndian32(oggCrc(page));
+        page.replace(22, 4, crc);
+        pages += page;
+        pos += data;
+        continued = !ends;
+        if (ends)
+            break;
+    } while (true);
+    return pages;
+}
+
+// The sample Ogg Vorbis file with its comment header replaced by "\x03vorbis" + `comment`.
+// The sample keeps the identification header on the first page and the comment and setup
+// headers on the pages up to the first audio page, which are rebuilt.
+QByteArray oggWithComment(const QByteArray& ogg, const QByteArray& comment)
+{
+    QList<QByteArray> packets(1);
+    qsizetype pos = 0;
+    qsizetype firstPageEnd = -1;
+    while (pos + 27 <= ogg.size() && packets.size() <= 3) {
+        const int segments = quint8(ogg[pos + 26]);
+        qsizetype data = pos + 27 + segments;
+        for (int s = 0; s < segments; ++s) {
+            const int lacing = quint8(ogg[pos + 27 + s]);
+            packets.back() += ogg.mid(data, lacing);
+            data += lacing;
+            if (lacing < 255)
+                packets.append(QByteArray());
+        }
+        if (firstPageEnd < 0)
+            firstPageEnd = data;
+        pos = data;
+    }
+    if (packets.size() <= 3)
+        return QByteArray(); // the sample is not laid out as expected
+    const quint32 serial = quint8(ogg[14]) | quint8(ogg[15]) << 8 | quint8(ogg[16]) << 16 |
+                           quint32(quint8(ogg[17])) << 24;
+    quint32 sequence = 1;
+    QByteArray out = ogg.left(firstPageEnd);
+    out += oggPages("\x03vorbis" + comment + char(1), serial, sequence);
+    out += oggPages(packets[2], serial, sequence);
+    return out + ogg.mid(pos);
+}
+
+// The sample MP4 file with the entry count of its chunk offset table made far larger than
+// the table.
+QByteArray mp4WithHugeOffsetCount(QByteArray mp4)
+{
+    const qsizetype at = mp4.indexOf("stco");
+    if (at < 0)
+        return QByteArray();
+    mp4.replace(at + 8, 4, bigEndian32(0x40000000));
+    return mp4;
+}
+
 bool isFifo(const QString& path)
 {
     struct stat st;
@@ -203,6 +349,60 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("damaged.") + extension);
         QVERIFY(writeFile(path, bytes));
         exercise(path, extension);
+    }
+
+    // Structures TagLib 1.13 mishandles (a stack overflow, gigabytes allocated, a save that
+    // writes billions of entries): the library refuses these files as unreadable, at once.
+    void guardedStructure_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("m4a atoms nested 100000 deep") << QStringLiteral("m4a") << nestedMp4(100000);
+        QTest::newRow("m4a chunk offset count beyond its table")
+            << QStringLiteral("m4a") << mp4WithHugeOffsetCount(sample("m4a"));
+        QTest::newRow("flac comment field length wraps")
+            << QStringLiteral("flac") << flacWithComment(sample("flac"), wrappingComment(65536));
+        QTest::newRow("flac vendor length beyond the block")
+            << QStringLiteral("flac")
+            << flacWithComment(sample("flac"), littleEndian32(0xfffffff0u) + QByteArray(64, 'v'));
+        QTest::newRow("ogg comment field length wraps")
+            << QStringLiteral("ogg") << oggWithComment(sample("ogg"), wrappingComment(65536));
+    }
+    void guardedStructure()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!bytes.isEmpty());
+        const QString path = m_dir.filePath(QStringLiteral("hostile.") + extension);
+        QVERIFY(writeFile(path, bytes));
+        QCOMPARE(timedRead(path), audiotag());
+        QCOMPARE(WriteTag(path, someTag()), WriteTagResult::NotOpened);
+        QVERIFY(!RemoveTag(path));
+        QCOMPARE(contents(path), bytes);
+    }
+
+    // The same files with the hostile part made harmless read as before, so the checks do
+    // not refuse more than they should.
+    void harmlessVariantsStillRead_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray plainComment =
+            littleEndian32(1) + "v" + littleEndian32(1) + littleEndian32(9) + "TITLE=abc";
+        QTest::newRow("flac rebuilt comment")
+            << QStringLiteral("flac") << flacWithComment(sample("flac"), plainComment);
+        QTest::newRow("ogg rebuilt comment")
+            << QStringLiteral("ogg") << oggWithComment(sample("ogg"), plainComment);
+    }
+    void harmlessVariantsStillRead()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, bytes);
+        const QString path = m_dir.filePath(QStringLiteral("harmless.") + extension);
+        QVERIFY(writeFile(path, bytes));
+        QCOMPARE(timedRead(path).Title, QStringLiteral("abc"));
+        QCOMPARE(WriteTag(path, someTag()), WriteTagResult::Saved);
+        QCOMPARE(timedRead(path).Title, someTag().Title);
     }
 
     // Nothing but a regular file reaches TagLib: each of these reads as the empty record at
