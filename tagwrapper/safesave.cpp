@@ -307,6 +307,8 @@ void DescriptorStream::writeBlock(const TagLib::ByteVector& data)
     if (!writeAll(m_fd, data.data(), data.size(), m_position))
         m_failed = true;
     m_position += long(data.size());
+    if (m_length >= 0)
+        m_length = std::max(m_length, m_position);
 }
 
 bool DescriptorStream::moveRange(off_t from, off_t to, off_t count)
@@ -355,7 +357,9 @@ void DescriptorStream::insert(const TagLib::ByteVector& data, unsigned long star
     }
     if (!writeAll(m_fd, data.data(), data.size(), off_t(start)))
         m_failed = true;
-    m_position = long(std::max<off_t>(end + growth, off_t(start + data.size())));
+    m_length = -1;
+    m_length = length();
+    m_position = m_length;
 }
 
 void DescriptorStream::removeBlock(unsigned long start, unsigned long length)
@@ -403,6 +407,8 @@ long DescriptorStream::tell() const
 
 long DescriptorStream::length()
 {
+    if (m_length >= 0)
+        return m_length;
     struct stat st;
     return m_fd >= 0 && ::fstat(m_fd, &st) == 0 ? long(st.st_size) : 0;
 }
@@ -413,6 +419,9 @@ void DescriptorStream::truncate(long length)
         return;
     if (length < 0 || ::ftruncate(m_fd, length) != 0)
         m_failed = true;
+    m_length = -1;
+    if (!m_failed)
+        m_length = this->length();
 }
 
 int DescriptorStream::exchange(int fd, bool writable)
@@ -422,6 +431,9 @@ int DescriptorStream::exchange(int fd, bool writable)
     m_writable = writable;
     m_failed = false;
     m_position = 0;
+    m_length = -1;
+    if (writable)
+        m_length = length();
     return previous;
 }
 

@@ -75,6 +75,9 @@ private:
     long m_position = 0;
     bool m_writable = false;
     bool m_failed = false;
+    // The copy's length while it is written: nobody else writes to it, and TagLib asks for
+    // the length before almost every read. -1 when the file is read (it may change).
+    long m_length = -1;
 };
 
 bool identityOf(int fd, FileIdentity& identity);

@@ -2,6 +2,9 @@
 // writes is checked again with TagLib's C++ API, item by item.
 #include "tagwrapper.h"
 
+#include "support/audioregions.h"
+#include "support/wrapperfields.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -31,51 +34,10 @@
 
 namespace {
 
+using namespace test;
+
 const QStringList kTypes = {QStringLiteral("mp3"), QStringLiteral("ogg"), QStringLiteral("wma"),
                             QStringLiteral("ape"), QStringLiteral("m4a"), QStringLiteral("flac")};
-
-struct FileCloser
-{
-    void operator()(TagLib_File* f) const { taglib_file_free(f); }
-};
-using FilePtr = std::unique_ptr<TagLib_File, FileCloser>;
-
-QByteArray native(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
-FilePtr open(const QString& path)
-{
-    return FilePtr(taglib_file_newu(native(path).constData()));
-}
-
-QString text(char* s)
-{
-    return s ? QString::fromUtf8(s) : QString();
-}
-
-struct Fields
-{
-    QString title, artist, album, genre, comment;
-    unsigned track = 0, year = 0;
-    QString copyright, bpm, key;
-};
-
-bool operator==(const Fields& a, const Fields& b)
-{
-    return a.title == b.title && a.artist == b.artist && a.album == b.album && a.genre == b.genre &&
-           a.comment == b.comment && a.track == b.track && a.year == b.year &&
-           a.copyright == b.copyright && a.bpm == b.bpm && a.key == b.key;
-}
-
-char* toString(const Fields& f)
-{
-    return QTest::toString(QStringList{f.title, f.artist, f.album, f.genre, f.comment,
-                                       QString::number(f.track), QString::number(f.year),
-                                       f.copyright, f.bpm, f.key}
-                               .join(QLatin1Char('|')));
-}
 
 Fields sampleFields(bool unicode)
 {
@@ -101,147 +63,6 @@ Fields sampleFields(bool unicode)
     f.year = 1999;
     f.bpm = QStringLiteral("128");
     return f;
-}
-
-void setAll(TagLib_File* file, const Fields& f)
-{
-    TagLib_Tag* tag = taglib_file_tag(file);
-    QVERIFY(tag);
-    taglib_tag_set_title(tag, f.title.toUtf8().constData());
-    taglib_tag_set_artist(tag, f.artist.toUtf8().constData());
-    taglib_tag_set_album(tag, f.album.toUtf8().constData());
-    taglib_tag_set_genre(tag, f.genre.toUtf8().constData());
-    taglib_tag_set_comment(tag, f.comment.toUtf8().constData());
-    taglib_tag_set_track(tag, f.track);
-    taglib_tag_set_year(tag, f.year);
-    taglib_tag_set_byname(file, "COPYRIGHT", f.copyright.toUtf8().constData());
-    taglib_tag_set_bpm(file, f.bpm.toUtf8().constData());
-    taglib_tag_set_key(file, f.key.toUtf8().constData());
-}
-
-bool writeAll(const QString& path, const Fields& f)
-{
-    FilePtr file = open(path);
-    if (!file || !taglib_file_is_valid(file.get()))
-        return false;
-    setAll(file.get(), f);
-    return taglib_file_save_ex(file.get(), 3) != 0;
-}
-
-Fields readAll(const QString& path)
-{
-    Fields f;
-    FilePtr file = open(path);
-    if (!file)
-        return f;
-    if (TagLib_Tag* tag = taglib_file_tag(file.get())) {
-        f.title = text(taglib_tag_title(tag));
-        f.artist = text(taglib_tag_artist(tag));
-        f.album = text(taglib_tag_album(tag));
-        f.genre = text(taglib_tag_genre(tag));
-        f.comment = text(taglib_tag_comment(tag));
-        f.track = taglib_tag_track(tag);
-        f.year = taglib_tag_year(tag);
-    }
-    f.copyright = text(taglib_tag_get_byname(file.get(), "COPYRIGHT"));
-    f.bpm = text(taglib_tag_get_bpm(file.get()));
-    f.key = text(taglib_tag_get_key(file.get()));
-    taglib_tag_free_strings();
-    return f;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-quint32 be32(const QByteArray& b, qsizetype at)
-{
-    return (quint32(quint8(b[at])) << 24) | (quint32(quint8(b[at + 1])) << 16) |
-           (quint32(quint8(b[at + 2])) << 8) | quint32(quint8(b[at + 3]));
-}
-
-quint32 le32(const QByteArray& b, qsizetype at)
-{
-    return quint32(quint8(b[at])) | (quint32(quint8(b[at + 1])) << 8) |
-           (quint32(quint8(b[at + 2])) << 16) | (quint32(quint8(b[at + 3])) << 24);
-}
-
-// The bytes between any leading ID3v2 tags and any trailing APE and ID3v1 tags.
-QByteArray withoutFramingTags(QByteArray b)
-{
-    while (b.startsWith("ID3") && b.size() >= 10) {
-        const qsizetype size = (qsizetype(b[6] & 0x7f) << 21) | (qsizetype(b[7] & 0x7f) << 14) |
-                               (qsizetype(b[8] & 0x7f) << 7) | qsizetype(b[9] & 0x7f);
-        b.remove(0, 10 + size + ((b[5] & 0x10) ? 10 : 0));
-    }
-    if (b.size() >= 128 && b.mid(b.size() - 128, 3) == "TAG")
-        b.chop(128);
-    if (b.size() >= 32 && b.mid(b.size() - 32, 8) == "APETAGEX") {
-        const quint32 size = le32(b, b.size() - 32 + 12);
-        const bool hasHeader = le32(b, b.size() - 32 + 20) & 0x80000000u;
-        b.chop(size + (hasHeader ? 32 : 0));
-    }
-    return b;
-}
-
-// The part of each format that carries the coded audio, which no tag operation may touch.
-QByteArray audioPayload(const QString& type, const QByteArray& file)
-{
-    if (type == QLatin1String("mp3") || type == QLatin1String("ape"))
-        return withoutFramingTags(file);
-    if (type == QLatin1String("flac")) {
-        QByteArray b = withoutFramingTags(file);
-        if (!b.startsWith("fLaC"))
-            return {};
-        qsizetype at = 4;
-        bool last = false;
-        while (!last && at + 4 <= b.size()) {
-            last = b[at] & 0x80;
-            at += 4 + qsizetype(be32(b, at) & 0xffffff);
-        }
-        return b.mid(at);
-    }
-    if (type == QLatin1String("m4a")) {
-        for (qsizetype at = 0; at + 8 <= file.size();) {
-            const qsizetype size = be32(file, at);
-            if (size < 8)
-                return {};
-            if (file.mid(at + 4, 4) == "mdat")
-                return file.mid(at + 8, size - 8);
-            at += size;
-        }
-        return {};
-    }
-    if (type == QLatin1String("wma")) {
-        // The header object comes first; the data and index objects after it are the audio.
-        if (file.size() < 24)
-            return {};
-        const qsizetype headerSize = le32(file, 16);
-        return file.mid(headerSize);
-    }
-    if (type == QLatin1String("ogg")) {
-        // Packets after the three Vorbis header packets, independent of how they are paged.
-        QList<QByteArray> packets;
-        QByteArray packet;
-        for (qsizetype at = 0; at + 27 <= file.size() && file.mid(at, 4) == "OggS";) {
-            const int segments = quint8(file[at + 26]);
-            qsizetype body = at + 27 + segments;
-            for (int i = 0; i < segments; ++i) {
-                const int lace = quint8(file[at + 27 + i]);
-                packet += file.mid(body, lace);
-                body += lace;
-                if (lace < 255) {
-                    packets.append(packet);
-                    packet.clear();
-                }
-            }
-            at = body;
-        }
-        return packets.size() > 3 ? packets.mid(3).join() : QByteArray();
-    }
-    return {};
 }
 
 // Every tag item TagLib can see in the file, by its own C++ API, per format.

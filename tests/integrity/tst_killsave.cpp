@@ -1,0 +1,188 @@
+// Saves of a large tag into 20 MB files, killed with SIGKILL at moments spread over the whole
+// save: whatever moment the kill hits, the file is either exactly the old one or the new one
+// with the same audio bytes. Long: run alone with `ctest -L long`.
+#include "bigfiles.h"
+#include "tagwrapper.h"
+
+#include "support/audioregions.h"
+#include "support/wrapperfields.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using namespace test;
+
+constexpr qsizetype kFileSize = 20 * 1024 * 1024;
+constexpr int kKills = 50;
+constexpr int kLargeValue = 300 * 1000;
+
+// A 300 KB value in a field each format stores in one piece. WMA keeps its comment in the
+// content description, whose lengths are 16 bits (TagLib writes longer ones wrapped, which
+// the library refuses); its album is an attribute that may be large.
+Fields largeTag(const QString& type)
+{
+    Fields f;
+    f.title = QStringLiteral("Kill test ✓ 🎵");
+    f.artist = QStringLiteral("Ключ");
+    f.album = QStringLiteral("Album");
+    f.genre = QStringLiteral("Noise");
+    f.comment = QStringLiteral("Comment");
+    f.track = 5;
+    f.year = 2024;
+    f.copyright = QStringLiteral("© nobody");
+    f.bpm = QStringLiteral("99");
+    f.key = QStringLiteral("Em");
+    QString large;
+    large.reserve(kLargeValue);
+    while (large.size() < kLargeValue)
+        large += QStringLiteral("A rather long value, line %1 ü€\n").arg(large.size());
+    (type == QLatin1String("wma") ? f.album : f.comment) = large;
+    return f;
+}
+
+// A child process that saves f into path; it exits with 0 when the save reported success.
+pid_t startSave(const QByteArray& path, const Fields& f)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int ok = 0;
+        if (TagLib_File* file = taglib_file_newu(path.constData())) {
+            setAll(file, f);
+            ok = taglib_file_save_ex(file, 3);
+            taglib_file_free(file);
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    return pid;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Runs a save to its end; its duration in nanoseconds, or -1 when it failed.
+qint64 timedSave(const QString& path, const Fields& f)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = startSave(native(path), f);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1;
+    return timer.nsecsElapsed();
+}
+
+void sleepNanoseconds(qint64 ns)
+{
+    timespec t{time_t(ns / 1000000000), long(ns % 1000000000)};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, 0, &t, &t) == EINTR) {
+    }
+}
+
+} // namespace
+
+class TestKillSave : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { taglib_set_strings_unicode(1); }
+
+    void killDuringSave_data()
+    {
+        QTest::addColumn<QString>("type");
+        for (const char* type : {"mp3", "ogg", "flac", "m4a", "wma", "ape"})
+            QTest::newRow(type) << QString::fromLatin1(type);
+    }
+
+    void killDuringSave()
+    {
+        QFETCH(QString, type);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString name = QStringLiteral("big.") + type;
+        const QString path = dir.filePath(name);
+        const QByteArray original = enlarged(
+            type, contents(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + type), kFileSize);
+        QVERIFY(original.size() >= kFileSize);
+        QVERIFY(writeFile(path, original));
+        const QByteArray payload = audioPayload(type, original);
+        QVERIFY(payload.size() > kFileSize / 2);
+        const Fields before = readAll(path);
+        const Fields wanted = largeTag(type);
+        QVERIFY(!(before == wanted));
+
+        // Saves run to their end: they must succeed, and the longest of them gives the span
+        // the kills are spread on.
+        qint64 span = 0;
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(writeFile(path, original));
+            const qint64 duration = timedSave(path, wanted);
+            QVERIFY(duration > 0);
+            span = std::max(span, duration);
+            QCOMPARE(readAll(path), wanted);
+            QCOMPARE(audioPayload(type, contents(path)), payload);
+        }
+
+        const QRegularExpression copyName(QStringLiteral("^\\.%1\\.[A-Za-z0-9]{6}\\.tagora-tmp$")
+                                              .arg(QRegularExpression::escape(name)));
+        int untouched = 0;
+        int replaced = 0;
+        int copiesLeft = 0;
+        QByteArray now = contents(path);
+        for (int i = 0; i < kKills; ++i) {
+            if (now != original)
+                QVERIFY(writeFile(path, original));
+            const pid_t pid = startSave(native(path), wanted);
+            QVERIFY(pid > 0);
+            // A quarter beyond the longest save seen, as the machine may be busier now.
+            sleepNanoseconds(span * 5 / 4 * (i + 1) / (kKills + 1));
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+
+            now = contents(path);
+            if (now == original) {
+                ++untouched;
+            } else {
+                QCOMPARE(readAll(path), wanted);
+                QCOMPARE(audioPayload(type, now), payload);
+                ++replaced;
+            }
+            // A killed save may leave its hidden copy, which the next save in the folder
+            // removes once it is old; nothing else may appear.
+            const QStringList entries =
+                QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+            for (const QString& entry : entries) {
+                if (entry == name)
+                    continue;
+                QVERIFY2(copyName.match(entry).hasMatch(), qPrintable(entry));
+                QVERIFY(QFile::remove(dir.filePath(entry)));
+                ++copiesLeft;
+            }
+        }
+        qInfo("%s: a whole save takes %lld ms; of %d kills, %d left the old file, %d the new "
+              "one, %d a hidden copy",
+              qPrintable(type), span / 1000000, kKills, untouched, replaced, copiesLeft);
+        QCOMPARE(untouched + replaced, kKills);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKillSave)
+#include "tst_killsave.moc"

@@ -1,0 +1,112 @@
+// Opening files through libtagwrapper.so and reading or writing all of the fields the
+// program uses at once, for tests that check what a save left in a file.
+#pragma once
+
+#include "tagwrapper.h"
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <memory>
+
+namespace test {
+
+struct FileCloser
+{
+    void operator()(TagLib_File* f) const { taglib_file_free(f); }
+};
+using FilePtr = std::unique_ptr<TagLib_File, FileCloser>;
+
+inline QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+inline FilePtr open(const QString& path)
+{
+    return FilePtr(taglib_file_newu(native(path).constData()));
+}
+
+inline QString text(char* s)
+{
+    return s ? QString::fromUtf8(s) : QString();
+}
+
+struct Fields
+{
+    QString title, artist, album, genre, comment;
+    unsigned track = 0, year = 0;
+    QString copyright, bpm, key;
+};
+
+inline bool operator==(const Fields& a, const Fields& b)
+{
+    return a.title == b.title && a.artist == b.artist && a.album == b.album && a.genre == b.genre &&
+           a.comment == b.comment && a.track == b.track && a.year == b.year &&
+           a.copyright == b.copyright && a.bpm == b.bpm && a.key == b.key;
+}
+
+inline char* toString(const Fields& f)
+{
+    return QTest::toString(QStringList{f.title, f.artist, f.album, f.genre, f.comment,
+                                       QString::number(f.track), QString::number(f.year),
+                                       f.copyright, f.bpm, f.key}
+                               .join(QLatin1Char('|')));
+}
+
+inline void setAll(TagLib_File* file, const Fields& f)
+{
+    TagLib_Tag* tag = taglib_file_tag(file);
+    QVERIFY(tag);
+    taglib_tag_set_title(tag, f.title.toUtf8().constData());
+    taglib_tag_set_artist(tag, f.artist.toUtf8().constData());
+    taglib_tag_set_album(tag, f.album.toUtf8().constData());
+    taglib_tag_set_genre(tag, f.genre.toUtf8().constData());
+    taglib_tag_set_comment(tag, f.comment.toUtf8().constData());
+    taglib_tag_set_track(tag, f.track);
+    taglib_tag_set_year(tag, f.year);
+    taglib_tag_set_byname(file, "COPYRIGHT", f.copyright.toUtf8().constData());
+    taglib_tag_set_bpm(file, f.bpm.toUtf8().constData());
+    taglib_tag_set_key(file, f.key.toUtf8().constData());
+}
+
+inline bool writeAll(const QString& path, const Fields& f)
+{
+    FilePtr file = open(path);
+    if (!file || !taglib_file_is_valid(file.get()))
+        return false;
+    setAll(file.get(), f);
+    return taglib_file_save_ex(file.get(), 3) != 0;
+}
+
+inline Fields readAll(const QString& path)
+{
+    Fields f;
+    FilePtr file = open(path);
+    if (!file)
+        return f;
+    if (TagLib_Tag* tag = taglib_file_tag(file.get())) {
+        f.title = text(taglib_tag_title(tag));
+        f.artist = text(taglib_tag_artist(tag));
+        f.album = text(taglib_tag_album(tag));
+        f.genre = text(taglib_tag_genre(tag));
+        f.comment = text(taglib_tag_comment(tag));
+        f.track = taglib_tag_track(tag);
+        f.year = taglib_tag_year(tag);
+    }
+    f.copyright = text(taglib_tag_get_byname(file.get(), "COPYRIGHT"));
+    f.bpm = text(taglib_tag_get_bpm(file.get()));
+    f.key = text(taglib_tag_get_key(file.get()));
+    taglib_tag_free_strings();
+    return f;
+}
+
+inline QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace test
