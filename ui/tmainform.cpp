@@ -3,13 +3,14 @@
 #include "services/messageboxes.h"
 #include "services/settings.h"
 #include "ui/filelist.h"
+#include "ui/foldertree.h"
 #include "ui/limitededit.h"
+#include "ui/tageditorpanel.h"
 #include "ui/tsettingsform.h"
 #include "ui/uiresources.h"
 
 #include <QAction>
 #include <QEvent>
-#include <QFileSystemModel>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,7 +26,6 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeView>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -344,23 +344,9 @@ void TMainForm::createPanel()
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setOpaqueResize(true);
 
-    ShellTreeView1 = new QTreeView(Splitter1);
+    ShellTreeView1 = new FolderTree(Splitter1);
     ShellTreeView1->setObjectName(QStringLiteral("ShellTreeView1"));
-    ShellTreeModel = new QFileSystemModel(ShellTreeView1);
-    ShellTreeModel->setObjectName(QStringLiteral("ShellTreeModel"));
-    ShellTreeModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
-    ShellTreeModel->setOption(QFileSystemModel::DontWatchForChanges);
-    ShellTreeModel->setRootPath(QDir::rootPath());
-    ShellTreeView1->setModel(ShellTreeModel);
-    for (int column = 1; column < ShellTreeModel->columnCount(); ++column)
-        ShellTreeView1->hideColumn(column);
-    ShellTreeView1->setHeaderHidden(true);
-    ShellTreeView1->setIndentation(19);
-    ShellTreeView1->setRootIsDecorated(false);
     ShellTreeView1->setMinimumWidth(150);
-    ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ShellTreeView1->setExpanded(ShellTreeModel->index(QDir::rootPath()), true);
 
     Panel1 = new QWidget(Splitter1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -385,6 +371,12 @@ void TMainForm::createPanel()
     });
     connect(files, &QTreeWidget::itemSelectionChanged, this,
             [this] { runGuarded([this] { filesChange(files); }); });
+    // Of the changes to rows, only those of the selected row concern the tag fields: rows
+    // a running scan appends must not wipe what the user is typing.
+    connect(files, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item->isSelected() && !TagPanel->updatingRow())
+            runGuarded([this] { filesChange(files); });
+    });
     files->viewport()->installEventFilter(this);
 
     PageControl1 = new QTabWidget(Panel1);
@@ -483,6 +475,7 @@ void TMainForm::createTagPage()
             [this] { runGuarded([this] { Button5Click(Button5); }); });
 
     TabSheet1->installEventFilter(this);
+    TagPanel = new TagEditorPanel(*this);
 }
 
 void TMainForm::placeTagPage()
@@ -574,39 +567,6 @@ void TMainForm::validatecontrols()
     enablecontrols(!files->selectedItems().isEmpty());
 }
 
-void TMainForm::FormCreate(QObject*)
-{
-    // Settings errors are shown where they occur; creation goes on with the defaults.
-    runGuarded([] {
-        config loaded;
-        LoadSettings(loaded);
-        Settings = loaded;
-    });
-    ActionMainMenuBar1->setAutoFillBackground(false);
-    ClearAll();
-    SortColumn = 0;
-    SortFlag = true;
-    validatecontrols();
-    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                runGuarded([&] { ShellTreeView1Change(ShellTreeView1, current); });
-            });
-}
-
-void TMainForm::FormShow(QObject*)
-{
-    validatecontrols();
-}
-
-void TMainForm::FormDestroy(QObject*)
-{
-    SaveSettings(Settings);
-}
-
-void TMainForm::ShellTreeView1Change(QObject*, const QModelIndex&) {}
-
-void TMainForm::RefreshActionExecute(QObject*) {}
-
 void TMainForm::OptionsActionExecute(QObject*)
 {
     if (!settingsForm)
@@ -620,16 +580,5 @@ void TMainForm::ExitActionExecute(QObject*)
 {
     close();
 }
-
-void TMainForm::PlayActionExecute(QObject*) {}
-void TMainForm::SaveTagActionExecute(QObject*) {}
-void TMainForm::RemoveTagActionExecute(QObject*) {}
-void TMainForm::CopyTagActionExecute(QObject*) {}
-void TMainForm::PasteTagActionExecute(QObject*) {}
-void TMainForm::Button5Click(QObject*) {}
-
-void TMainForm::filesChange(QObject*) {}
-void TMainForm::filesClick(QObject*) {}
-void TMainForm::filesDblClick(QObject*) {}
 
 } // namespace tagora

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "scan/cthread.h"
+#include "tags/audiotag.h"
+#include "ui/foldertree.h"
 
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QRect>
 #include <QVector>
 
+#include <memory>
+
 class QAction;
-class QFileSystemModel;
 class QFrame;
 class QLabel;
 class QMenu;
@@ -19,13 +22,13 @@ class QStatusBar;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
-class QTreeView;
 class QTreeWidgetItem;
 
 namespace tagora {
 
 class FileList;
 class LimitedEdit;
+class TagEditorPanel;
 
 // The main window. Controls, actions and handlers carry the names the rest of the program
 // knows them by; every handler runs on the GUI thread and takes the sender, which it
@@ -48,6 +51,12 @@ public:
     void FormShow(QObject* Sender);
     void FormDestroy(QObject* Sender);
     void ShellTreeView1Change(QObject* Sender, const QModelIndex& Node);
+
+    // The tag editor panel (TagPanel does the work).
+    QString SelectedFilePath() const;
+    void ShowTag();
+    void TagToEditors(const audiotag& Tag);
+    void EditorsToTag(audiotag& Tag) const;
 
     // Actions of ActionManager1.
     void RefreshActionExecute(QObject* Sender);
@@ -86,12 +95,15 @@ public:
     int SortColumn = 0;
     bool SortFlag = true;
 
+    // The one scan worker that may exist, owned here: made by the refresh, destroyed by the
+    // next refresh or when the window goes, always after it has been waited for.
+    std::unique_ptr<CThread> ScanThread;
+
     // Controls, outermost first.
     QFrame* CoolBar1 = nullptr;
     QMenuBar* ActionMainMenuBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
-    QTreeView* ShellTreeView1 = nullptr;
-    QFileSystemModel* ShellTreeModel = nullptr;
+    FolderTree* ShellTreeView1 = nullptr;
     QSplitter* Splitter1 = nullptr;
     QWidget* Panel1 = nullptr;
     FileList* files = nullptr;
@@ -128,6 +140,7 @@ public:
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
     QPushButton* Button5 = nullptr;
+    TagEditorPanel* TagPanel = nullptr;
 
     // ActionManager1: the eighteen actions. The hint is the action's status tip, the
     // category its "category" property.

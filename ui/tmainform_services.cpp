@@ -15,10 +15,10 @@ namespace tagora {
 namespace {
 
 // The file the Tools commands hand over: the selected row's full path, empty when no row
-// is selected. Forms nothing until the tag panel's SelectedFilePath takes its place.
-QString fileToHand(const TMainForm&)
+// is selected.
+QString fileToHand(const TMainForm& form)
 {
-    return QString();
+    return form.SelectedFilePath();
 }
 
 } // namespace

@@ -1,0 +1,159 @@
+#include "tageditorpanel.h"
+
+#include "services/directories.h"
+#include "services/messageboxes.h"
+#include "services/nativepath.h"
+#include "services/shell.h"
+#include "tags/tagoperations.h"
+#include "ui/filelist.h"
+#include "ui/foldertree.h"
+#include "ui/limitededit.h"
+#include "ui/tmainform.h"
+
+#include <QUrl>
+
+#include <utility>
+
+namespace tagora {
+namespace {
+
+QString* textOf(audiotag& tag, int field)
+{
+    QString* const texts[] = {&tag.Title, &tag.Artist,  &tag.Album,     &tag.Track, &tag.Year,
+                              &tag.Genre, &tag.Comment, &tag.Copyright, &tag.Bpm,   &tag.Key};
+    return texts[field];
+}
+
+} // namespace
+
+TagEditorPanel::TagEditorPanel(TMainForm& form) : QObject(&form), m_form(form) {}
+
+std::array<LimitedEdit*, 10> TagEditorPanel::fields() const
+{
+    return {m_form.TitleEdit, m_form.ArtistEdit, m_form.AlbumEdit,   m_form.TrackEdit,
+            m_form.YearEdit,  m_form.GenreEdit,  m_form.CommentEdit, m_form.CopyrightEdit,
+            m_form.BPMEdit,   m_form.KeyEdit};
+}
+
+QTreeWidgetItem* TagEditorPanel::selectedRow() const
+{
+    const QList<QTreeWidgetItem*> rows = m_form.files->selectedItems();
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+QString TagEditorPanel::SelectedFilePath() const
+{
+    const QTreeWidgetItem* row = selectedRow();
+    const QModelIndex folder = m_form.ShellTreeView1->selectedFolder();
+    if (!row || !folder.isValid())
+        return QString();
+    return m_form.ShellTreeView1->folderPath(folder) + QLatin1Char('/') +
+           row->text(FileList::FileColumn);
+}
+
+void TagEditorPanel::ShowTag()
+{
+    m_form.ClearAll();
+    const QString path = SelectedFilePath();
+    if (path.isEmpty())
+        return;
+    audiotag tag;
+    ReadTag(path, tag);
+    TagToEditors(tag);
+}
+
+void TagEditorPanel::TagToEditors(const audiotag& tag)
+{
+    audiotag source = tag;
+    const auto edits = fields();
+    for (int i = 0; i < static_cast<int>(edits.size()); ++i)
+        edits[i]->setText(*textOf(source, i));
+}
+
+void TagEditorPanel::EditorsToTag(audiotag& tag) const
+{
+    const auto edits = fields();
+    for (int i = 0; i < static_cast<int>(edits.size()); ++i)
+        *textOf(tag, i) = edits[i]->text();
+}
+
+void TagEditorPanel::setRowCells(const QString& title, const QString& artist)
+{
+    QTreeWidgetItem* row = selectedRow();
+    if (!row)
+        return;
+    const bool wasUpdating = std::exchange(m_updatingRow, true);
+    row->setText(FileList::TitleColumn, title);
+    row->setText(FileList::ArtistColumn, artist);
+    m_updatingRow = wasUpdating;
+}
+
+void TagEditorPanel::saveTag()
+{
+    // The command is reachable only with a selected row; without one there is no row to
+    // update, so nothing is written either.
+    if (!selectedRow())
+        return;
+    const QString path = SelectedFilePath();
+    audiotag tag;
+    EditorsToTag(tag);
+    const WriteTagResult result = WriteTag(path, tag);
+    if (result != WriteTagResult::Saved)
+        messageBoxes().show(QStringLiteral("Can not save tag to the file: ") + path, MsgIcon::None,
+                            MsgButtons::Ok);
+    ShowTag();
+    // A file that could not even be opened keeps its row as listed: the empty fields say
+    // nothing about the tag inside it.
+    if (result != WriteTagResult::NotOpened)
+        setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+}
+
+void TagEditorPanel::removeTag()
+{
+    if (!selectedRow())
+        return;
+    const QString path = SelectedFilePath();
+    if (!FileExists(path)) {
+        messageBoxes().show(QStringLiteral("Can not remove tag from the file: ") + path,
+                            MsgIcon::None, MsgButtons::Ok);
+        return;
+    }
+    if (!RemoveTag(path)) {
+        // Whatever the file still holds is shown; the row already says so.
+        messageBoxes().show(QStringLiteral("Can not remove tag from the file: ") + path,
+                            MsgIcon::None, MsgButtons::Ok);
+        ShowTag();
+        return;
+    }
+    m_form.ClearAll();
+    setRowCells(QString(), QString());
+}
+
+void TagEditorPanel::copyTag()
+{
+    audiotag tag;
+    EditorsToTag(tag);
+    m_clipboard = tag;
+}
+
+void TagEditorPanel::pasteTag()
+{
+    TagToEditors(m_clipboard);
+}
+
+void TagEditorPanel::clear()
+{
+    m_form.ClearAll();
+}
+
+void TagEditorPanel::play()
+{
+    if (!selectedRow())
+        return;
+    // Built from the name's bytes, so names that are not valid UTF-8 reach the player intact.
+    const QByteArray encoded =
+        QByteArrayLiteral("file://") + pathToNative(SelectedFilePath()).toPercentEncoding("/");
+    shell().openUrl(QUrl::fromEncoded(encoded, QUrl::StrictMode));
+}
+
+} // namespace tagora

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "tags/audiotag.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+class QTreeWidgetItem;
+
+namespace tagora {
+
+class LimitedEdit;
+class TMainForm;
+
+// What ties the " Tag Info " page to the selected row of the file list: the selected file's
+// path, its tag in the ten fields, and the tag commands. The window's handlers forward here;
+// emptying the fields and enabling the commands stay the window's. GUI thread only.
+class TagEditorPanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TagEditorPanel(TMainForm& form);
+
+    // Folder path of the tree's selected folder, "/" and the selected row's caption; empty
+    // when no row (or no folder) is selected. The separator is always inserted.
+    QString SelectedFilePath() const;
+    // Empties the fields and fills them from the selected file; unreadable files leave
+    // them empty, and nothing is shown.
+    void ShowTag();
+    // Field texts from `tag` and back, Title to Key; Length is never touched.
+    void TagToEditors(const audiotag& tag);
+    void EditorsToTag(audiotag& tag) const;
+
+    // The commands. Each works on the selected row and the fields only.
+    void saveTag();
+    void removeTag();
+    void copyTag();
+    void pasteTag();
+    void clear();
+    void play();
+
+    // The window's private tag clipboard: replaced by copyTag, read by pasteTag.
+    const audiotag& TagClipboard() const { return m_clipboard; }
+
+    // True while the panel writes the selected row's cells itself; the list's change event
+    // need not read the file again then.
+    bool updatingRow() const { return m_updatingRow; }
+
+private:
+    QTreeWidgetItem* selectedRow() const;
+    void setRowCells(const QString& title, const QString& artist);
+    std::array<LimitedEdit*, 10> fields() const;
+
+    TMainForm& m_form;
+    audiotag m_clipboard;
+    bool m_updatingRow = false;
+};
+
+} // namespace tagora

@@ -1,0 +1,99 @@
+// The life of the main window and the refresh cycle: creation, first show, destruction,
+// folder changes and the Refresh command.
+#include "tmainform.h"
+
+#include "services/directories.h"
+#include "services/messageboxes.h"
+#include "services/settings.h"
+#include "tags/taglibrary.h"
+#include "ui/filelist.h"
+#include "ui/foldertree.h"
+
+#include <QMenuBar>
+
+namespace tagora {
+
+void TMainForm::FormCreate(QObject*)
+{
+    // Settings errors are shown where they occur; creation goes on with the defaults.
+    runGuarded([] {
+        config loaded;
+        LoadSettings(loaded);
+        Settings = loaded;
+    });
+    // The list paints double-buffered anyway; the menu bar shows the band behind it.
+    ActionMainMenuBar1->setAutoFillBackground(false);
+    LoadTagLibrary();
+    RowTexts.clear();
+    ClearAll();
+    SortColumn = 0;
+    SortFlag = true;
+    validatecontrols();
+    connect(ShellTreeView1, &FolderTree::folderChanged, this, [this](const QModelIndex& node) {
+        runGuarded([&] { ShellTreeView1Change(ShellTreeView1, node); });
+    });
+}
+
+void TMainForm::FormShow(QObject*)
+{
+    // Selecting the saved folder refreshes once by itself; the refresh below replaces that
+    // scan with the one that fills the list.
+    if (DirectoryExists(Settings.LastFolder))
+        ShellTreeView1->selectPath(Settings.LastFolder);
+    RefreshActionExecute(this);
+    SortColumn = 0;
+    SortFlag = false;
+    filesColumnClick(this, FileList::FileColumn);
+    validatecontrols();
+}
+
+void TMainForm::FormDestroy(QObject*)
+{
+    // The worker hands rows over until it ends, and reading them needs the tag library.
+    if (ScanThread) {
+        ScanThread->Terminate();
+        ScanThread->WaitFor();
+        // ScanThread is none before the old worker goes.
+        const std::unique_ptr<CThread> finished = std::move(ScanThread);
+    }
+    UnloadTagLibrary();
+    RowTexts.clear();
+    SaveSettings(Settings);
+}
+
+void TMainForm::ShellTreeView1Change(QObject*, const QModelIndex&)
+{
+    RefreshActionExecute(this);
+    validatecontrols();
+    const QModelIndex folder = ShellTreeView1->selectedFolder();
+    if (folder.isValid())
+        Settings.LastFolder = ShellTreeView1->folderPath(folder);
+}
+
+void TMainForm::RefreshActionExecute(QObject*)
+{
+    if (ScanThread) {
+        ScanThread->Terminate();
+        // Serves the hand-offs still coming, and the old worker's onterminate.
+        ScanThread->WaitFor();
+        // ScanThread is none before the old worker goes.
+        const std::unique_ptr<CThread> finished = std::move(ScanThread);
+    }
+    files->clear();
+
+    const QModelIndex folder = ShellTreeView1->selectedFolder();
+    if (folder.isValid()) {
+        const QString path = ShellTreeView1->folderPath(folder);
+        // A folder that cannot be entered ends the refresh here, with no worker.
+        if (DirectoryExists(path))
+            SetCurrentDir(path);
+    }
+
+    files->setAutoSort(false);
+    ScanThread = std::make_unique<CThread>();
+    ScanThread->FreeOnTerminate = false;
+    ScanThread->OnTerminate = [this](TThread*) { onterminate(this); };
+    ScanThread->Start();
+}
+
+} // namespace tagora
