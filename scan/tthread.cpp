@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +19,12 @@
 
 namespace tagora {
 namespace {
+
+// A scan hands over one file after another, a few microseconds apart. Going back to the
+// event loop between two of them costs more than the wait for the next one, so the loop's
+// call keeps serving for a short slice: short enough that the window stays responsive.
+constexpr std::chrono::microseconds kEventLoopSlice(8000);
+constexpr std::chrono::microseconds kNextHandOffWait(300);
 
 struct HandOff
 {
@@ -67,7 +74,7 @@ struct SyncQueue
         notifier = new QSocketNotifier(wakeFd, QSocketNotifier::Read, app);
         QObject::connect(notifier.data(), &QSocketNotifier::activated, notifier.data(), [this] {
             answerDoorbell();
-            TThread::CheckSynchronize();
+            TThread::CheckSynchronize(kEventLoopSlice);
         });
     }
 
@@ -142,15 +149,23 @@ void TThread::WaitFor()
         m_thread.join();
 }
 
-void TThread::CheckSynchronize()
+void TThread::CheckSynchronize(std::chrono::microseconds slice)
 {
     SyncQueue& queue = syncQueue();
+    const auto end = std::chrono::steady_clock::now() + slice;
     for (;;) {
         HandOff* handOff;
         {
-            std::lock_guard<std::mutex> lock(queue.mutex);
-            if (queue.pending.empty())
-                return;
+            std::unique_lock<std::mutex> lock(queue.mutex);
+            if (queue.pending.empty()) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now >= end)
+                    return;
+                queue.changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
+                                         [&] { return !queue.pending.empty(); });
+                if (queue.pending.empty())
+                    return;
+            }
             handOff = queue.pending.front();
             queue.pending.pop_front();
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -51,7 +52,9 @@ public:
     std::exception_ptr FatalException() const { return m_fatalException; }
 
     // Runs every pending hand-off now. GUI thread; the event loop calls it by itself.
-    static void CheckSynchronize();
+    // With a non-zero `slice`, it also waits briefly for the next hand-off of a busy worker
+    // and keeps serving for up to that long before it returns to the event loop.
+    static void CheckSynchronize(std::chrono::microseconds slice = std::chrono::microseconds(0));
     // True while some worker waits for the GUI thread to run its hand-off. Any thread.
     static bool HandOffPending();
 
