@@ -28,6 +28,7 @@ enum class Family
     Mp4,
     Flac,
     Ogg,
+    Asf,
     ByContent // an extension TagLib does not know: it looks at the content
 };
 
@@ -149,6 +150,8 @@ Family familyOfExtension(const std::string& ext)
         return Family::Flac;
     if (in(ogg))
         return Family::Ogg;
+    if (ext == "WMA" || ext == "ASF")
+        return Family::Asf;
     if (in(other))
         return Family::Other;
     return Family::ByContent;
@@ -169,8 +172,9 @@ Family familyOfType(TagLib_File_Type type)
     case TagLib_File_MPC:
     case TagLib_File_WavPack:
     case TagLib_File_TrueAudio:
-    case TagLib_File_ASF:
         break;
+    case TagLib_File_ASF:
+        return Family::Asf;
     }
     return Family::Other;
 }
@@ -290,16 +294,27 @@ bool checkMp4(const Reader& r)
 
 // --- Vorbis comments (FLAC and Ogg) ------------------------------------------------------------
 
-// A Vorbis comment block: every length must stay inside the block. TagLib adds them up in
-// 32 bits, so a length near 4 GiB wraps and makes it read the block over and over.
-bool checkXiphComment(const unsigned char* data, std::uint64_t size)
+// True when TagLib's 32-bit sum of a position and a length read from the file wraps, or the
+// length is more than the whole file holds: either way the length is garbage, and a wrapped
+// sum sends TagLib back to bytes it has read before.
+bool lengthIsGarbage(std::uint64_t pos, std::uint64_t length, std::uint64_t fileSize)
+{
+    return length > fileSize || pos + length > 0xffffffffu;
+}
+
+// A Vorbis comment block. TagLib adds each field's length to its position in 32 bits: a
+// length near 4 GiB wraps around, and TagLib reads the rest of the block as a field again
+// and again, once per field the count promises, allocating gigabytes. A field merely longer
+// than the block ends TagLib's reading, which is harmless, so that passes.
+bool checkXiphComment(const unsigned char* data, std::uint64_t size, std::uint64_t fileSize)
 {
     if (size < 4)
         return true;
-    std::uint64_t pos = 4 + std::uint64_t(littleEndian32(data));
-    if (pos > size)
+    const std::uint64_t vendor = littleEndian32(data);
+    if (lengthIsGarbage(4, vendor, fileSize))
         return false;
-    if (size - pos < 4)
+    std::uint64_t pos = 4 + vendor;
+    if (pos > size || size - pos < 4)
         return true;
     const std::uint64_t fields = littleEndian32(data + pos);
     pos += 4;
@@ -307,34 +322,35 @@ bool checkXiphComment(const unsigned char* data, std::uint64_t size)
         return true; // TagLib ignores a count this large and reads no field
     for (std::uint64_t i = 0; i < fields; ++i) {
         if (size - pos < 4)
-            return false;
+            return true;
         const std::uint64_t length = littleEndian32(data + pos);
-        pos += 4;
-        if (length > size - pos)
+        if (lengthIsGarbage(pos + 4, length, fileSize))
             return false;
-        pos += length;
+        pos += 4 + length;
+        if (pos > size)
+            return true; // where TagLib stops
     }
     return true;
 }
 
-// A FLAC picture block: type, MIME type, description, four numbers, picture data.
-bool checkFlacPicture(const Bytes& data)
+// A FLAC picture block: type, MIME type, description, four numbers, picture data. TagLib
+// checks each length against the block in 32 bits, so only a wrapping length gets past it.
+bool checkFlacPicture(const Bytes& data, std::uint64_t fileSize)
 {
     const std::uint64_t size = data.size();
     std::uint64_t pos = 4;
-    for (int text = 0; text < 2; ++text) {
+    for (int field = 0; field < 3; ++field) {
         if (size < pos + 4)
-            return false;
+            return true; // TagLib discards the picture
         const std::uint64_t length = bigEndian32(data.data() + pos);
         pos += 4;
-        if (length > size - pos)
+        if (lengthIsGarbage(pos + 24, length, fileSize))
             return false;
-        pos += length;
+        if (length > size - pos)
+            return true;
+        pos += length + (field == 1 ? 16 : 0);
     }
-    pos += 16;
-    if (size < pos + 4)
-        return false;
-    return bigEndian32(data.data() + pos) <= size - pos - 4;
+    return true;
 }
 
 bool checkFlac(const Reader& r, std::uint64_t searchFrom)
@@ -360,9 +376,9 @@ bool checkFlac(const Reader& r, std::uint64_t searchFrom)
         if (type == 4 || type == 6) {
             if (!r.read(pos, static_cast<std::size_t>(length), block))
                 return false;
-            if (type == 4 && !checkXiphComment(block.data(), block.size()))
+            if (type == 4 && !checkXiphComment(block.data(), block.size(), r.size()))
                 return false;
-            if (type == 6 && !checkFlacPicture(block))
+            if (type == 6 && !checkFlacPicture(block, r.size()))
                 return false;
         }
         pos += length;
@@ -443,8 +459,85 @@ bool checkOgg(const Reader& r)
         else if (!(speex && i == 1))
             continue;
         if (!checkXiphComment(p.data() + std::min(skip, p.size()),
-                              p.size() - std::min(skip, p.size())))
+                              p.size() - std::min(skip, p.size()), r.size()))
             return false;
+    }
+    return true;
+}
+
+// --- ASF --------------------------------------------------------------------------------------
+
+// Object GUIDs as they are stored.
+const unsigned char kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const unsigned char kAsfExtendedContent[16] = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                               0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+const unsigned char kAsfHeaderExtension[16] = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
+                                               0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+const unsigned char kAsfMetadata[16] = {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48,
+                                        0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA};
+const unsigned char kAsfMetadataLibrary[16] = {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49,
+                                               0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54};
+
+std::uint64_t littleEndian64(const unsigned char* p)
+{
+    return std::uint64_t(littleEndian32(p + 4)) << 32 | littleEndian32(p);
+}
+
+// An attribute list (extended content description, metadata, metadata library): a 16-bit
+// count, then records of at least `minimum` bytes each. TagLib reads the count's worth of
+// records straight from the file, past the object and the end of the file if need be, each
+// with a few allocations: 65535 records that are not there keep it busy for seconds.
+bool checkAsfAttributeList(const Reader& r, std::uint64_t pos, std::uint64_t size,
+                           std::uint64_t minimum)
+{
+    const std::uint64_t available = std::min(size, r.size() - pos);
+    unsigned char count[2];
+    if (available < 26 || !r.read(pos + 24, count, sizeof count))
+        return false;
+    return (std::uint64_t(count[0]) | std::uint64_t(count[1]) << 8) * minimum <= available - 26;
+}
+
+// The objects of the header, walked the way TagLib reads them: the count the header gives,
+// one object after another.
+bool checkAsf(const Reader& r)
+{
+    unsigned char header[30];
+    if (!r.read(0, header, sizeof header) || std::memcmp(header, kAsfHeader, 16) != 0)
+        return true; // TagLib calls the file invalid
+    const std::uint64_t objects = littleEndian32(header + 24);
+    std::uint64_t pos = 30;
+    for (std::uint64_t i = 0; i < objects; ++i) {
+        unsigned char object[24];
+        if (!r.read(pos, object, sizeof object))
+            return true;
+        const std::uint64_t size = littleEndian64(object + 16);
+        if (std::memcmp(object, kAsfExtendedContent, 16) == 0 &&
+            !checkAsfAttributeList(r, pos, size, 6))
+            return false;
+        if (std::memcmp(object, kAsfHeaderExtension, 16) == 0) {
+            unsigned char length[4];
+            if (!r.read(pos + 42, length, sizeof length))
+                return true;
+            const std::uint64_t end = pos + 46 + littleEndian32(length);
+            for (std::uint64_t inner = pos + 46; inner < end;) {
+                unsigned char child[24];
+                if (!r.read(inner, child, sizeof child))
+                    return true;
+                const std::uint64_t childSize = littleEndian64(child + 16);
+                const bool attributes = std::memcmp(child, kAsfMetadata, 16) == 0 ||
+                                        std::memcmp(child, kAsfMetadataLibrary, 16) == 0;
+                if (attributes && !checkAsfAttributeList(r, inner, childSize, 12))
+                    return false;
+                if (childSize < 24 || childSize > r.size() - inner)
+                    break;
+                inner += childSize;
+            }
+        }
+        if (size <= 24 || size > r.size())
+            pos += 24;
+        else
+            pos += size;
     }
     return true;
 }
@@ -460,6 +553,8 @@ bool checkFamily(const Reader& r, Family family)
         return checkFlac(r, leadingId3v2Size(r));
     case Family::Ogg:
         return checkOgg(r);
+    case Family::Asf:
+        return checkAsf(r);
     case Family::Other:
         return true;
     case Family::ByContent:
@@ -472,6 +567,8 @@ bool checkFamily(const Reader& r, Family family)
     if (std::memcmp(head + 4, "ftyp", 4) == 0 && !checkMp4(r))
         return false;
     if (std::memcmp(head, "OggS", 4) == 0 && !checkOgg(r))
+        return false;
+    if (std::memcmp(head, kAsfHeader, 12) == 0 && !checkAsf(r))
         return false;
     const std::uint64_t id3 = leadingId3v2Size(r);
     if (r.find("fLaC", id3, id3 + 1024) >= 0 && !checkFlac(r, id3))
