@@ -11,7 +11,10 @@ run_ctest() { (cd "$1" && shift && ctest --output-on-failure --no-tests=error -j
 
 if [[ -z "${TAGORA_SKIP_SANITIZERS:-}" ]]; then
   echo "== ThreadSanitizer build: threading tests =="
-  scripts/build.sh build-tsan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=thread
+  # Only the threading tests run here, so only their programs are built.
+  TAGORA_BUILD_TARGETS=tagwrapper scripts/build.sh build-tsan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=thread
+  TAGORA_BUILD_TARGETS=$(cd build-tsan && ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: //p') \
+    scripts/build.sh build-tsan
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan -L threads
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build: whole suite =="
   scripts/build.sh build-asan -DTAGORA_WERROR=ON -DTAGORA_SANITIZE=address
