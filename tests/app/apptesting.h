@@ -1,0 +1,141 @@
+#pragma once
+// What the tests of the working program share: a private home, folders of real audio files,
+// the window started and its scans waited for, and an ordinary user's file access.
+
+#include "services/settings.h"
+#include "tags/audiotag.h"
+#include "tags/taglibrary.h"
+#include "tags/tagoperations.h"
+#include "ui/filelist.h"
+#include "ui/tmainform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+namespace tagora::test {
+
+inline const char* const kAudioTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
+
+// A home of its own: HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR point into it, so the
+// desktop folder, the settings and the lock file are all the test's. Readable by others, so
+// an ordinary user's file access can be tried in it.
+class PrivateHome
+{
+public:
+    PrivateHome()
+    {
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther | QFile::ExeOther |
+                                                QFile::ReadGroup | QFile::ExeGroup);
+        qputenv("HOME", QFile::encodeName(m_dir.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/.config")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    }
+    QString path() const { return m_dir.path(); }
+    QString desktop() const { return m_dir.path() + QStringLiteral("/Desktop"); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Makes `folder` (and its parents) and fills it with `copies` tagged copies of each
+// fixture: "<TYPE> <n>.<type>", titled "Title of <name>", artist "Artist <type>".
+inline QStringList makeAudioFolder(const QString& folder, int copies = 1)
+{
+    QStringList names;
+    if (!TagLibraryLoaded())
+        LoadTagLibrary();
+    QDir().mkpath(folder);
+    for (int copy = 0; copy < copies; ++copy) {
+        for (const char* type : kAudioTypes) {
+            const QString ext = QLatin1String(type);
+            const QString name = QStringLiteral("%1 %2.%3").arg(ext.toUpper()).arg(copy).arg(ext);
+            const QString path = folder + QLatin1Char('/') + name;
+            if (!QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + ext, path))
+                qWarning("cannot copy the fixture to %s", qPrintable(path));
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                                            QFile::ReadGroup);
+            audiotag tag;
+            ReadTag(path, tag);
+            tag.Title = QStringLiteral("Title of ") + name;
+            tag.Artist = QStringLiteral("Artist ") + ext;
+            if (WriteTag(path, tag) != WriteTagResult::Saved)
+                qWarning("cannot tag %s", qPrintable(path));
+            names << name;
+        }
+    }
+    return names;
+}
+
+inline QStringList column(const FileList* list, int index)
+{
+    QStringList texts;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        texts << list->topLevelItem(row)->text(index);
+    return texts;
+}
+
+inline QTreeWidgetItem* rowNamed(const FileList* list, const QString& name)
+{
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        if (list->topLevelItem(row)->text(0) == name)
+            return list->topLevelItem(row);
+    }
+    return nullptr;
+}
+
+inline QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The settings as the store holds them now.
+inline config storedSettings()
+{
+    config stored;
+    LoadSettings(stored);
+    return stored;
+}
+
+inline void storeLastFolder(const QString& folder)
+{
+    config settings = storedSettings();
+    settings.LastFolder = folder;
+    SaveSettings(settings);
+}
+
+// True once the window's current scan has ended (its onterminate has run).
+inline bool scanEnded(const TMainForm* form)
+{
+    return form->ScanThread && form->ScanThread->Finished();
+}
+
+// Root may open any file; with the file-system identity of "nobody" the system refuses
+// access as it would for an ordinary user. Affects the calling thread only.
+class ActAsOrdinaryUser
+{
+public:
+    ActAsOrdinaryUser() : m_root(::geteuid() == 0)
+    {
+        if (m_root)
+            ::setfsuid(65534);
+    }
+    ~ActAsOrdinaryUser()
+    {
+        if (m_root)
+            ::setfsuid(0);
+    }
+    ActAsOrdinaryUser(const ActAsOrdinaryUser&) = delete;
+    ActAsOrdinaryUser& operator=(const ActAsOrdinaryUser&) = delete;
+
+private:
+    bool m_root;
+};
+
+} // namespace tagora::test
