@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <memory>
 
 namespace test {
@@ -24,9 +27,15 @@ inline QByteArray native(const QString& path)
     return QFile::encodeName(path);
 }
 
+// Paths as file-name bytes (any bytes, as a directory may hold them) or as Qt text.
+inline FilePtr open(const QByteArray& path)
+{
+    return FilePtr(taglib_file_newu(path.constData()));
+}
+
 inline FilePtr open(const QString& path)
 {
-    return FilePtr(taglib_file_newu(native(path).constData()));
+    return open(native(path));
 }
 
 inline QString text(char* s)
@@ -72,7 +81,7 @@ inline void setAll(TagLib_File* file, const Fields& f)
     taglib_tag_set_key(file, f.key.toUtf8().constData());
 }
 
-inline bool writeAll(const QString& path, const Fields& f)
+inline bool writeAll(const QByteArray& path, const Fields& f)
 {
     FilePtr file = open(path);
     if (!file || !taglib_file_is_valid(file.get()))
@@ -81,7 +90,12 @@ inline bool writeAll(const QString& path, const Fields& f)
     return taglib_file_save_ex(file.get(), 3) != 0;
 }
 
-inline Fields readAll(const QString& path)
+inline bool writeAll(const QString& path, const Fields& f)
+{
+    return writeAll(native(path), f);
+}
+
+inline Fields readAll(const QByteArray& path)
 {
     Fields f;
     FilePtr file = open(path);
@@ -103,10 +117,29 @@ inline Fields readAll(const QString& path)
     return f;
 }
 
+inline Fields readAll(const QString& path)
+{
+    return readAll(native(path));
+}
+
 inline QByteArray contents(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline QByteArray contents(const QByteArray& path)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray bytes;
+    if (f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        bytes = f.readAll();
+    else
+        ::close(fd);
+    return bytes;
 }
 
 } // namespace test
