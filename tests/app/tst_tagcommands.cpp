@@ -1,0 +1,358 @@
+// The tag page on real files: showing the selected file's tag, Save, Remove, Copy, Paste,
+// Clear and Play, with the messages a user sees when a file cannot be changed.
+#include "apptesting.h"
+#include "support/recorders.h"
+#include "ui/foldertree.h"
+#include "ui/limitededit.h"
+#include "ui/tageditorpanel.h"
+
+#include <QPushButton>
+
+#include <memory>
+
+using namespace tagora;
+using namespace tagora::test;
+
+namespace {
+
+audiotag fullTag()
+{
+    audiotag tag;
+    tag.Title = QStringLiteral("New title \u00e9\u4e2d");
+    tag.Artist = QStringLiteral("New artist");
+    tag.Album = QStringLiteral("An album");
+    tag.Track = QStringLiteral("7");
+    tag.Year = QStringLiteral("2021");
+    tag.Genre = QStringLiteral("Jazz");
+    tag.Comment = QStringLiteral("A comment");
+    tag.Copyright = QStringLiteral("(c) 2021 Someone");
+    tag.Bpm = QStringLiteral("120");
+    tag.Key = QStringLiteral("Am");
+    return tag;
+}
+
+audiotag withoutLength(audiotag tag)
+{
+    tag.Length = 0;
+    return tag;
+}
+
+} // namespace
+
+class TestTagCommands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void selectingARowShowsItsTag();
+    void saveWritesTheFieldsAndUpdatesTheRow_data();
+    void saveWritesTheFieldsAndUpdatesTheRow();
+    void copyPasteCarriesUnsavedEdits();
+    void pasteBeforeCopyAndClearEmptyTheFields();
+    void removeTagFromExistingFile();
+    void fileDeletedAfterListing();
+    void readOnlyFileIsLeftUnchanged();
+    void playAndDoubleClickNeedASelectedRow();
+    void selectedFilePath();
+
+private:
+    QTreeWidgetItem* select(const QString& name);
+    QString pathOf(const QString& name) const;
+    audiotag fields() const;
+
+    std::unique_ptr<PrivateHome> m_home;
+    std::unique_ptr<RecordingMessageBoxes> m_boxes;
+    std::unique_ptr<RecordingShell> m_shell;
+    TMainForm* m_form = nullptr;
+    QString m_startDir;
+};
+
+void TestTagCommands::init()
+{
+    m_startDir = QDir::currentPath();
+    m_home = std::make_unique<PrivateHome>();
+    m_boxes = std::make_unique<RecordingMessageBoxes>();
+    m_shell = std::make_unique<RecordingShell>();
+    makeAudioFolder(m_home->desktop());
+    m_form = new TMainForm;
+    m_form->show();
+    QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
+    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+}
+
+void TestTagCommands::cleanup()
+{
+    delete m_form;
+    m_form = nullptr;
+    QDir::setCurrent(m_startDir);
+    m_shell.reset();
+    m_boxes.reset();
+    m_home.reset();
+}
+
+QTreeWidgetItem* TestTagCommands::select(const QString& name)
+{
+    QTreeWidgetItem* row = rowNamed(m_form->files, name);
+    if (row)
+        m_form->files->setCurrentItem(row);
+    return row;
+}
+
+QString TestTagCommands::pathOf(const QString& name) const
+{
+    return m_home->desktop() + QLatin1Char('/') + name;
+}
+
+audiotag TestTagCommands::fields() const
+{
+    audiotag tag;
+    m_form->EditorsToTag(tag);
+    return tag;
+}
+
+void TestTagCommands::selectingARowShowsItsTag()
+{
+    // Nothing selected: the row commands are off.
+    for (QAction* action : {m_form->PlayAction, m_form->SaveTagAction, m_form->RemoveTagAction,
+                            m_form->CopyTagAction, m_form->PasteTagAction})
+        QVERIFY(!action->isEnabled());
+    QVERIFY(!m_form->Button5->isEnabled());
+    QCOMPARE(m_form->SelectedFilePath(), QString());
+
+    QVERIFY(select(QStringLiteral("FLAC 0.flac")));
+    audiotag stored;
+    ReadTag(pathOf(QStringLiteral("FLAC 0.flac")), stored);
+    QCOMPARE(fields(), withoutLength(stored));
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("Title of FLAC 0.flac"));
+    QCOMPARE(m_form->TrackEdit->text(), QStringLiteral("0")); // the fixture has none
+    for (QAction* action : {m_form->PlayAction, m_form->SaveTagAction, m_form->RemoveTagAction,
+                            m_form->CopyTagAction, m_form->PasteTagAction})
+        QVERIFY(action->isEnabled());
+    QVERIFY(m_form->Button5->isEnabled());
+
+    // A value longer than what may be typed is shown whole.
+    audiotag longTag;
+    longTag.Comment = QString(300, QLatin1Char('x'));
+    m_form->TagToEditors(longTag);
+    QCOMPARE(m_form->CommentEdit->text().size(), 300);
+
+    // Losing the selection keeps the fields.
+    m_form->files->clearSelection();
+    QCOMPARE(m_form->CommentEdit->text().size(), 300);
+    QVERIFY(!m_form->SaveTagAction->isEnabled());
+}
+
+void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* type : kAudioTypes) {
+        const QString ext = QLatin1String(type);
+        QTest::newRow(type) << ext.toUpper() + QStringLiteral(" 0.") + ext;
+    }
+}
+
+void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow()
+{
+    QFETCH(QString, name);
+    QTreeWidgetItem* row = select(name);
+    QVERIFY(row);
+    const QString duration = row->text(FileList::DurationColumn);
+    const QString date = row->text(FileList::DateColumn);
+
+    audiotag typed = fullTag();
+    typed.Track = QStringLiteral("abc");
+    m_form->TagToEditors(typed);
+    m_form->SaveTagAction->trigger();
+
+    QVERIFY(m_boxes->shown.isEmpty());
+    audiotag expected = fullTag();
+    expected.Track = QStringLiteral("0"); // letters are no number
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(withoutLength(stored), expected);
+    QCOMPARE(fields(), expected);
+    QCOMPARE(row->text(FileList::TitleColumn), expected.Title);
+    QCOMPARE(row->text(FileList::ArtistColumn), expected.Artist);
+    QCOMPARE(row->text(FileList::FileColumn), name);
+    QCOMPARE(row->text(FileList::DurationColumn), duration);
+    QCOMPARE(row->text(FileList::DateColumn), date);
+}
+
+void TestTagCommands::copyPasteCarriesUnsavedEdits()
+{
+    const QString a = QStringLiteral("MP3 0.mp3");
+    const QString b = QStringLiteral("OGG 0.ogg");
+    const QByteArray aBefore = contents(pathOf(a));
+
+    select(a);
+    m_form->AlbumEdit->setText(QStringLiteral("Unsaved album of A"));
+    m_form->CopyTagAction->trigger();
+    const audiotag copied = fields();
+    QCOMPARE(m_form->TagPanel->TagClipboard(), copied);
+
+    select(b);
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("Title of ") + b);
+    m_form->PasteTagAction->trigger();
+    QCOMPARE(fields(), copied);
+    m_form->SaveTagAction->trigger();
+
+    audiotag stored;
+    ReadTag(pathOf(b), stored);
+    QCOMPARE(withoutLength(stored), copied);
+    QCOMPARE(stored.Album, QStringLiteral("Unsaved album of A"));
+    QCOMPARE(rowNamed(m_form->files, b)->text(FileList::TitleColumn),
+             QStringLiteral("Title of ") + a);
+    QCOMPARE(contents(pathOf(a)), aBefore);
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestTagCommands::pasteBeforeCopyAndClearEmptyTheFields()
+{
+    const QString name = QStringLiteral("WMA 0.wma");
+    const QByteArray before = contents(pathOf(name));
+    select(name);
+    QVERIFY(!m_form->TitleEdit->text().isEmpty());
+    m_form->PasteTagAction->trigger();
+    QCOMPARE(fields(), audiotag());
+
+    select(QStringLiteral("APE 0.ape"));
+    QVERIFY(!m_form->TitleEdit->text().isEmpty());
+    QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+    QCOMPARE(fields(), audiotag());
+
+    QCOMPARE(contents(pathOf(name)), before);
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestTagCommands::removeTagFromExistingFile()
+{
+    const QString name = QStringLiteral("M4A 0.m4a");
+    QTreeWidgetItem* row = select(name);
+    const QString duration = row->text(FileList::DurationColumn);
+    const QString date = row->text(FileList::DateColumn);
+
+    m_form->RemoveTagAction->trigger();
+    QVERIFY(m_boxes->shown.isEmpty());
+    QCOMPARE(fields(), audiotag());
+    QCOMPARE(row->text(FileList::TitleColumn), QString());
+    QCOMPARE(row->text(FileList::ArtistColumn), QString());
+    QCOMPARE(row->text(FileList::DurationColumn), duration);
+    QCOMPARE(row->text(FileList::DateColumn), date);
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Title, QString());
+    QCOMPARE(stored.Artist, QString());
+
+    // Selecting the row again reads the file anew.
+    m_form->files->clearSelection();
+    select(name);
+    QCOMPARE(fields(), withoutLength(stored));
+    QCOMPARE(m_form->TrackEdit->text(), QStringLiteral("0"));
+}
+
+void TestTagCommands::fileDeletedAfterListing()
+{
+    const QString name = QStringLiteral("OGG 0.ogg");
+    QTreeWidgetItem* row = select(name);
+    const audiotag shown = fields();
+    QVERIFY(QFile::remove(pathOf(name)));
+
+    m_form->RemoveTagAction->trigger();
+    QCOMPARE(m_boxes->texts(),
+             QStringList{QStringLiteral("Can not remove tag from the file: ") + pathOf(name)});
+    QCOMPARE(m_boxes->shown.first().icon, MsgIcon::None);
+    QCOMPARE(m_boxes->shown.first().buttons, MsgButtons::Ok);
+    QCOMPARE(fields(), shown);
+    QCOMPARE(row->text(FileList::TitleColumn), shown.Title);
+
+    // Saving cannot even open it: said so, and the row keeps what it listed.
+    m_boxes->shown.clear();
+    m_form->SaveTagAction->trigger();
+    QCOMPARE(m_boxes->texts(),
+             QStringList{QStringLiteral("Can not save tag to the file: ") + pathOf(name)});
+    QCOMPARE(fields(), audiotag());
+    QCOMPARE(row->text(FileList::TitleColumn), shown.Title);
+    QCOMPARE(row->text(FileList::ArtistColumn), shown.Artist);
+}
+
+void TestTagCommands::readOnlyFileIsLeftUnchanged()
+{
+    const QString name = QStringLiteral("MP3 0.mp3");
+    const QString path = pathOf(name);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const bool root = ::geteuid() == 0;
+    if (!root) // an owner may still replace a file in a folder it can write
+        QVERIFY(QFile::setPermissions(m_home->desktop(), QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray before = contents(path);
+    QTreeWidgetItem* row = select(name);
+    const audiotag stored = fields();
+
+    {
+        ActAsOrdinaryUser ordinaryUser;
+        m_form->TagToEditors(fullTag());
+        m_form->SaveTagAction->trigger();
+        QCOMPARE(m_boxes->texts(),
+                 QStringList{QStringLiteral("Can not save tag to the file: ") + path});
+        QCOMPARE(m_boxes->shown.first().icon, MsgIcon::None);
+        QCOMPARE(fields(), stored);
+        QCOMPARE(row->text(FileList::TitleColumn), stored.Title);
+
+        m_boxes->shown.clear();
+        m_form->RemoveTagAction->trigger();
+        QCOMPARE(m_boxes->texts(),
+                 QStringList{QStringLiteral("Can not remove tag from the file: ") + path});
+        QCOMPARE(fields(), stored);
+        QCOMPARE(row->text(FileList::TitleColumn), stored.Title);
+        QCOMPARE(row->text(FileList::ArtistColumn), stored.Artist);
+    }
+    QCOMPARE(contents(path), before);
+    QFile::setPermissions(m_home->desktop(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestTagCommands::playAndDoubleClickNeedASelectedRow()
+{
+    FileList* files = m_form->files;
+    QVERIFY(!m_form->PlayAction->isEnabled());
+    m_form->PlayActionExecute(m_form);
+    const QPoint belowRows(10, files->viewport()->height() - 5);
+    QVERIFY(!files->itemAt(belowRows));
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, belowRows);
+    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, belowRows);
+    QVERIFY(m_shell->opened.isEmpty());
+
+    const QString name = QStringLiteral("FLAC 0.flac");
+    QTreeWidgetItem* row = select(name);
+    m_form->PlayAction->trigger();
+    QCOMPARE(m_shell->opened, QList<QUrl>{QUrl::fromLocalFile(pathOf(name))});
+
+    m_shell->opened.clear();
+    m_form->files->clearSelection();
+    const QPoint onRow =
+        files->visualItemRect(rowNamed(files, QStringLiteral("APE 0.ape"))).center();
+    // A real double click: the first click selects the row.
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, onRow);
+    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, onRow);
+    QCOMPARE(m_shell->opened,
+             QList<QUrl>{QUrl::fromLocalFile(pathOf(QStringLiteral("APE 0.ape")))});
+    QVERIFY(row);
+}
+
+void TestTagCommands::selectedFilePath()
+{
+    select(QStringLiteral("MP3 0.mp3"));
+    QCOMPARE(m_form->SelectedFilePath(), pathOf(QStringLiteral("MP3 0.mp3")));
+
+    // The separator goes in also after a folder path that ends with one.
+    QVERIFY(m_form->ShellTreeView1->selectPath(QStringLiteral("/")));
+    QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
+    m_form->files->appendRow({QStringLiteral("x.mp3"), QString(), QString(), QString(), QString()});
+    select(QStringLiteral("x.mp3"));
+    QCOMPARE(m_form->SelectedFilePath(), QStringLiteral("//x.mp3"));
+}
+
+QTEST_MAIN(TestTagCommands)
+#include "tst_tagcommands.moc"
