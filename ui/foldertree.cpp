@@ -318,7 +318,9 @@ FolderTree::FolderTree(QWidget* parent, const QString& desktopFolder)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformRowHeights(true);
 
+    // The desktop opens expanded: its folders are read now, not when it is first painted.
     const QModelIndex desktop = m_model->desktopIndex();
+    m_model->fetchMore(desktop);
     expand(desktop);
     setCurrentIndex(desktop);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
