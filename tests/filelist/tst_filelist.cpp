@@ -161,6 +161,7 @@ private Q_SLOTS:
     void headerClicksAndArrows_data();
     void headerClicksAndArrows();
     void headerMouseClickSortsAtOnce();
+    void changedCellsAreNotSortedAgain();
 
     void rowsFromRealFiles();
     void scanEndReportsTheCount();
@@ -455,6 +456,23 @@ void TestFileList::headerMouseClickSortsAtOnce()
     QCOMPARE(column(*list, 2).first(), QString::fromUtf8("\xc3\x89mile"));
     QCOMPARE(drawnArrows(*list), arrowsOnlyOn(2, "down"));
     QVERIFY(!list->autoSort()); // a click sorts, but does not switch automatic sorting on
+    // During a scan rows that come after the click go to the end.
+    list->appendRow({QStringLiteral("zz.mp3"), QString(), QStringLiteral("Zz"),
+                     list->durationText(1), list->dateText(QDate(2001, 1, 1))});
+    QCOMPARE(column(*list, 0).last(), QStringLiteral("zz.mp3"));
+}
+
+void TestFileList::changedCellsAreNotSortedAgain()
+{
+    FileList list;
+    fill(list);
+    list.SortColumn() = 1;
+    list.SortFlag() = false;
+    list.sortRows();
+    const QStringList order = column(list, 0);
+    list.topLevelItem(0)->setText(1, QStringLiteral("zzz")); // as Save Tag does
+    QCoreApplication::processEvents();
+    QCOMPARE(column(list, 0), order);
 }
 
 void TestFileList::rowsFromRealFiles()
