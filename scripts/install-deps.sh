@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libtag1-dev
+  libtag1-dev zlib1g-dev
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev file

@@ -16,6 +16,8 @@
 #include <taglib/audioproperties.h>
 #include <taglib/mpegfile.h>
 
+#include <zlib.h>
+
 namespace tagwrapper {
 namespace {
 
@@ -25,6 +27,7 @@ using Bytes = std::vector<unsigned char>;
 enum class Family
 {
     Other,
+    Mpeg,
     Mp4,
     Flac,
     Ogg,
@@ -137,13 +140,15 @@ Family familyOfExtension(const std::string& ext)
 {
     static const char* const mp4[] = {"M4A", "M4R", "M4B", "M4P", "MP4", "3G2", "M4V"};
     static const char* const ogg[] = {"OGG", "OGA", "SPX", "OPUS"};
-    static const char* const other[] = {"MP3", "MP2",    "AAC",  "MPC", "WV",   "TTA", "WMA",
-                                        "ASF", "AIF",    "AIFF", "AFC", "AIFC", "WAV", "APE",
-                                        "MOD", "MODULE", "NST",  "WOW", "S3M",  "IT",  "XM"};
+    static const char* const mpeg[] = {"MP3", "MP2", "AAC"};
+    static const char* const other[] = {"MPC", "WV",  "TTA", "AIF",    "AIFF", "AFC", "AIFC", "WAV",
+                                        "APE", "MOD", "NST", "MODULE", "WOW",  "S3M", "IT",   "XM"};
     const auto in = [&ext](const auto& list) {
         return std::any_of(std::begin(list), std::end(list),
                            [&ext](const char* e) { return ext == e; });
     };
+    if (in(mpeg))
+        return Family::Mpeg;
     if (in(mp4))
         return Family::Mp4;
     if (ext == "FLAC")
@@ -169,6 +174,7 @@ Family familyOfType(TagLib_File_Type type)
     case TagLib_File_Speex:
         return Family::Ogg;
     case TagLib_File_MPEG:
+        return Family::Mpeg;
     case TagLib_File_MPC:
     case TagLib_File_WavPack:
     case TagLib_File_TrueAudio:
@@ -192,6 +198,121 @@ std::uint64_t leadingId3v2Size(const Reader& r)
     const std::uint64_t body = std::uint64_t(h[6]) << 21 | std::uint64_t(h[7]) << 14 |
                                std::uint64_t(h[8]) << 7 | std::uint64_t(h[9]);
     return 10 + body + ((h[5] & 0x10) ? 10 : 0);
+}
+
+// --- ID3v2 ------------------------------------------------------------------------------------
+
+// Most bytes the compressed frames of one ID3v2 tag may inflate to. TagLib inflates every
+// compressed frame when it opens the file, with no limit: zeros compress a thousandfold, so
+// a file of a few megabytes makes it allocate gigabytes.
+constexpr std::uint64_t kMaxId3v2Inflated = 16u << 20;
+
+bool synchsafe(const unsigned char* p)
+{
+    return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0;
+}
+
+std::uint64_t synchsafe32(const unsigned char* p)
+{
+    return std::uint64_t(p[0]) << 21 | std::uint64_t(p[1]) << 14 | std::uint64_t(p[2]) << 7 | p[3];
+}
+
+// Undoes unsynchronisation: every 0xFF 0x00 becomes 0xFF.
+Bytes resynchronised(const unsigned char* data, std::size_t size)
+{
+    Bytes out;
+    out.reserve(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(data[i]);
+        if (data[i] == 0xFF && i + 1 < size && data[i + 1] == 0x00)
+            ++i;
+    }
+    return out;
+}
+
+// Inflates into a scratch buffer, counting down `budget`; false once the budget is spent.
+bool inflatesWithin(const unsigned char* data, std::size_t size, std::uint64_t& budget)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return true; // TagLib cannot inflate it either
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    std::vector<unsigned char> scratch(64 * 1024);
+    bool within = true;
+    for (;;) {
+        stream.next_out = scratch.data();
+        stream.avail_out = static_cast<uInt>(scratch.size());
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        const std::uint64_t produced = scratch.size() - stream.avail_out;
+        if (produced > budget) {
+            within = false;
+            break;
+        }
+        budget -= produced;
+        if (result != Z_OK || stream.avail_out != 0)
+            break; // the end, an error, or no more input: TagLib stops there too
+    }
+    inflateEnd(&stream);
+    return within;
+}
+
+// The frames of an ID3v2.3 or 2.4 tag at `pos`, walked as TagLib does; compressed frames
+// must not inflate beyond kMaxId3v2Inflated together.
+bool checkId3v2At(const Reader& r, std::uint64_t pos)
+{
+    unsigned char header[10];
+    if (!r.read(pos, header, sizeof header) || std::memcmp(header, "ID3", 3) != 0 ||
+        !synchsafe(header + 6))
+        return true;
+    const int version = header[3];
+    if (version != 3 && version != 4)
+        return true; // 2.2 frames cannot be compressed
+    const std::uint64_t tagSize = synchsafe32(header + 6);
+    Bytes tag;
+    if (!r.read(pos + 10, static_cast<std::size_t>(std::min(tagSize, r.size() - pos - 10)), tag))
+        return true;
+    const bool tagUnsynchronised = (header[5] & 0x80) != 0;
+    if (tagUnsynchronised && version == 3)
+        tag = resynchronised(tag.data(), tag.size());
+    std::size_t at = 0;
+    if ((header[5] & 0x40) && tag.size() >= 4) {
+        const std::uint64_t extended = synchsafe32(tag.data());
+        if (extended <= tag.size())
+            at = static_cast<std::size_t>(extended);
+    }
+    std::uint64_t budget = kMaxId3v2Inflated;
+    while (tag.size() - at >= 10 && tag[at] != 0) {
+        const unsigned char* frame = tag.data() + at;
+        // iTunes writes 2.4 frame sizes the 2.3 way; TagLib reads those too.
+        const std::uint64_t size =
+            version == 4 && synchsafe(frame + 4) ? synchsafe32(frame + 4) : bigEndian32(frame + 4);
+        if (size == 0 || size > tag.size() - at - 10)
+            break;
+        const unsigned char flags = frame[9];
+        const bool compressed = version == 3 ? (flags & 0x80) : (flags & 0x08);
+        const bool encrypted = version == 3 ? (flags & 0x40) : (flags & 0x04);
+        if (compressed && !encrypted && size > 4) {
+            const bool unsynchronised = version == 4 && ((flags & 0x02) || tagUnsynchronised);
+            const Bytes body = unsynchronised ? resynchronised(frame + 10, size)
+                                              : Bytes(frame + 10, frame + 10 + size);
+            if (body.size() > 4 && !inflatesWithin(body.data() + 4, body.size() - 4, budget))
+                return false;
+        }
+        at += 10 + static_cast<std::size_t>(size);
+    }
+    return true;
+}
+
+// TagLib takes the first ID3v2 tag of an MPEG file even after leading junk.
+bool checkMpeg(const Reader& r)
+{
+    const std::int64_t first = r.find("ID3", 0, r.size());
+    if (first < 0)
+        return true;
+    if (!checkId3v2At(r, static_cast<std::uint64_t>(first)))
+        return false;
+    return first == 0 || checkId3v2At(r, 0);
 }
 
 // --- MP4 ---------------------------------------------------------------------------------------
@@ -549,8 +670,10 @@ bool checkFamily(const Reader& r, Family family)
     switch (family) {
     case Family::Mp4:
         return checkMp4(r);
+    case Family::Mpeg:
+        return checkMpeg(r);
     case Family::Flac:
-        return checkFlac(r, leadingId3v2Size(r));
+        return checkId3v2At(r, 0) && checkFlac(r, leadingId3v2Size(r));
     case Family::Ogg:
         return checkOgg(r);
     case Family::Asf:
@@ -562,6 +685,8 @@ bool checkFamily(const Reader& r, Family family)
     }
     // TagLib tries one type after another on such a file; each check whose signature the
     // content carries applies.
+    if (!checkId3v2At(r, 0))
+        return false;
     unsigned char head[12] = {};
     r.read(0, head, std::min<std::uint64_t>(sizeof head, r.size()));
     if (std::memcmp(head + 4, "ftyp", 4) == 0 && !checkMp4(r))
