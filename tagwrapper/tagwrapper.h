@@ -75,8 +75,19 @@ TAGWRAPPER_EXPORT void taglib_file_free(TagLib_File* file);
 TAGWRAPPER_EXPORT int taglib_file_is_valid(const TagLib_File* file);
 TAGWRAPPER_EXPORT TagLib_Tag* taglib_file_tag(const TagLib_File* file);
 TAGWRAPPER_EXPORT const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file);
-/* Writes pending changes. Returns non-zero on success, 0 when nothing could be written:
- * the file has no write permission in its mode bits (even for root), or the write failed.
+/* Writes pending changes. Returns non-zero on success, 0 when nothing was written: the file
+ * has no write permission in its mode bits (even for root) or the caller may not write it,
+ * it changed since taglib_file_newu() (other inode, size or modification time), or any step
+ * of the save failed. On 0 the file is byte for byte what it was.
+ * The save goes into a hidden copy in the file's folder (".<name>.XXXXXX.tagora-tmp"), every
+ * write checked; the copy is read back and compared with the values set, flushed to disk,
+ * given the file's owner, mode and extended attributes, and renamed over the file. A
+ * symbolic link keeps pointing at its target, which is what is saved. A file with several
+ * hard links, or one the copy cannot take the owner or attributes of, or one in a folder the
+ * caller may not write to (the copy is then made in $TMPDIR), gets the verified bytes written
+ * into it in place. Copies left by a save that died are removed by a later save in their
+ * folder. After a 0 that came from a failed write, the handle saves nothing any more; open
+ * the file again to retry.
  * For MPEG files, options is a mask of the tag types the file keeps: 1 = ID3v1, 2 = ID3v2
  * (saved as ID3v2.4, new frames in UTF-8), 4 = APE; 3 saves ID3v1 and ID3v2 and strips an
  * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead. */
