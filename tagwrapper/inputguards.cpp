@@ -304,15 +304,73 @@ bool checkId3v2At(const Reader& r, std::uint64_t pos)
     return true;
 }
 
-// TagLib takes the first ID3v2 tag of an MPEG file even after leading junk.
+// Length of the MPEG audio frame whose header is `h`, 0 when `h` is no valid header; the
+// length as TagLib computes it.
+std::uint64_t mpegFrameLength(const unsigned char* h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return 0;
+    const int versionBits = (h[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
+    const int layer = 4 - ((h[1] >> 1) & 3); // 1..3, 4 is reserved
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (versionBits == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    static const int bitrates[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const int rates[3] = {44100, 48000, 32000};
+    const bool version1 = versionBits == 3;
+    const int rate = rates[rateIndex] / (version1 ? 1 : versionBits == 2 ? 2 : 4);
+    const std::uint64_t bitrate = bitrates[version1 ? 0 : 1][layer - 1][bitrateIndex];
+    const std::uint64_t samples = layer == 1 ? 384 : (layer == 3 && !version1) ? 576 : 1152;
+    const bool padded = (h[2] & 0x02) != 0;
+    return samples * bitrate * 125 / std::uint64_t(rate) + (padded ? (layer == 1 ? 4 : 1) : 0);
+}
+
+// Where TagLib stops looking for an ID3v2 tag: the first frame header followed by another
+// one of the same version, layer, sample rate and channel mode (TagLib compares fewer
+// fields, so it never stops earlier than this).
+std::uint64_t firstMpegFrame(const Reader& r)
+{
+    constexpr std::size_t kChunk = 64 * 1024;
+    Bytes chunk;
+    for (std::uint64_t at = 0; at < r.size(); at += kChunk) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunk + 3, r.size() - at));
+        if (want < 4 || !r.read(at, want, chunk))
+            break;
+        for (std::size_t i = 0; i + 4 <= want && i < kChunk; ++i) {
+            if (chunk[i] != 0xFF)
+                continue;
+            const std::uint64_t length = mpegFrameLength(&chunk[i]);
+            unsigned char next[4];
+            if (length == 0 || !r.read(at + i + length, next, sizeof next))
+                continue;
+            if (mpegFrameLength(next) != 0 && (next[1] & 0xFE) == (chunk[i + 1] & 0xFE) &&
+                (next[2] & 0x0C) == (chunk[i + 2] & 0x0C) &&
+                (next[3] & 0xC0) == (chunk[i + 3] & 0xC0))
+                return at + i;
+        }
+    }
+    return r.size();
+}
+
+// TagLib takes the first ID3v2 tag of an MPEG file even after leading junk, as long as it
+// comes before the first audio frame.
 bool checkMpeg(const Reader& r)
 {
-    const std::int64_t first = r.find("ID3", 0, r.size());
-    if (first < 0)
-        return true;
-    if (!checkId3v2At(r, static_cast<std::uint64_t>(first)))
+    if (!checkId3v2At(r, 0))
         return false;
-    return first == 0 || checkId3v2At(r, 0);
+    unsigned char head[3];
+    if (r.read(0, head, sizeof head) && std::memcmp(head, "ID3", 3) == 0)
+        return true;
+    const std::int64_t tag = r.find("ID3", 0, firstMpegFrame(r));
+    return tag < 0 || checkId3v2At(r, static_cast<std::uint64_t>(tag));
 }
 
 // --- MP4 ---------------------------------------------------------------------------------------
