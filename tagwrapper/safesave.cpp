@@ -554,15 +554,19 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
 
     if (!inPlace && !giveAttributes(original, copy.fd(), st))
         inPlace = true;
+    // A sticky folder or a file mounted over (EBUSY) may refuse the rename of a file that can
+    // still be written.
+    if (!inPlace && ::rename(copy.path().c_str(), target.c_str()) != 0) {
+        if (errno != EPERM && errno != EACCES && errno != EBUSY)
+            return SaveResult::Failed;
+        inPlace = true;
+    }
     if (inPlace) {
         if (!overwriteInPlace(target, copy.fd(), opened))
             return SaveResult::Failed;
         identityOf(original, opened);
         return SaveResult::Saved;
     }
-
-    if (::rename(copy.path().c_str(), target.c_str()) != 0)
-        return SaveResult::Failed;
     copy.renamed();
     syncFolder(folder);
     // From now on the handle reads the saved file.

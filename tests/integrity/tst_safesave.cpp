@@ -594,6 +594,32 @@ private Q_SLOTS:
         }
     }
 
+    // A file mounted over another cannot be replaced by a rename (EBUSY); it is written in place.
+    void bindMountedFile()
+    {
+        const QString type = QStringLiteral("mp3");
+        const QByteArray folder = newFolder();
+        const QByteArray source = copyOfFixture(folder, type, "source.mp3");
+        const QByteArray target = copyOfFixture(folder, type, "target.mp3");
+        const Fields wanted = newTag(type);
+        const int result = inChild([&]() -> int {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+                return kNotPossible;
+            CHILD_CHECK(saveFields(target, wanted) == 1);
+            CHILD_CHECK(readAll(target) == wanted);
+            return 0;
+        });
+        if (result == kNotPossible)
+            QSKIP("this system does not let the test bind-mount a file in its own namespace");
+        QCOMPARE(result, 0);
+        // Outside the child's namespace: the file that was mounted got the tag.
+        QCOMPARE(readAll(source), wanted);
+        QCOMPARE(contents(target), fixtureBytes(type));
+        QCOMPARE(entries(folder), sorted({"source.mp3", "target.mp3"}));
+    }
+
     // File names are bytes: one that is not UTF-8 is saved and stripped as it is, and its
     // look-alikes (its UTF-8 spelling, the replacement character) are left alone.
     void nonUtf8Names()
