@@ -385,6 +385,9 @@ private Q_SLOTS:
             << flacWithComment(sample("flac"), littleEndian32(0xfffffff0u) + QByteArray(64, 'v'));
         QTest::newRow("mp3 compressed frame inflating to 64 MB")
             << QStringLiteral("mp3") << mp3WithCompressedFrame(sample("mp3"), 64 << 20);
+        QTest::newRow("mp3 junk, then that frame")
+            << QStringLiteral("mp3")
+            << QByteArray(5000, '\0') + mp3WithCompressedFrame(sample("mp3"), 64 << 20);
         QTest::newRow("ogg comment field length wraps")
             << QStringLiteral("ogg") << oggWithComment(sample("ogg"), wrappingComment(65536));
     }
