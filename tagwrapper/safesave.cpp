@@ -522,7 +522,9 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
         // A writable file in a folder we may not add to: the copy is made and verified
         // elsewhere and the result written in place.
         const char* tmp = std::getenv("TMPDIR");
-        if (!copy.create(tmp && *tmp ? tmp : "/tmp", baseOf(target)))
+        const std::string elsewhere = tmp && *tmp ? tmp : "/tmp";
+        removeLeftoverCopies(elsewhere);
+        if (!copy.create(elsewhere, baseOf(target)))
             return SaveResult::Refused;
         inPlace = true;
     }
