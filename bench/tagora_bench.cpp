@@ -263,6 +263,9 @@ int main(int argc, char** argv)
     if (!TagLibraryLoaded())
         qFatal("libtagwrapper.so not found beside tagora-bench");
     form->show();
+    // The first show starts the window's own scan; let it end before ours run.
+    while (form->ScanThread && !form->ScanThread->Finished())
+        app.processEvents(QEventLoop::AllEvents, 10);
     app.processEvents();
 
     const std::vector<Template> templates = makeTemplates(work.path());
