@@ -571,15 +571,19 @@ bool checkFlac(const Reader& r, std::uint64_t searchFrom)
 // Packets that may hold a comment header come first in a stream.
 constexpr int kOggHeaderPackets = 16;
 
+// Largest header packet accepted; TagLib would hold a larger one in memory whole.
+constexpr std::size_t kMaxOggHeaderPacket = 64u << 20;
+
 // The first packets of the stream, assembled from pages as TagLib does: from the first
-// "OggS", page after page, segment by segment.
-std::vector<Bytes> oggHeaderPackets(const Reader& r)
+// "OggS", page after page, segment by segment. False when a packet is too large.
+bool oggHeaderPackets(const Reader& r, std::vector<Bytes>& packets)
 {
-    std::vector<Bytes> packets(1);
+    packets.assign(1, Bytes());
     const std::int64_t first = r.find("OggS", 0, r.size());
     if (first < 0)
-        return {};
+        return true;
     std::uint64_t pos = static_cast<std::uint64_t>(first);
+    Bytes page;
     for (;;) {
         unsigned char header[27];
         unsigned char lacing[255];
@@ -588,27 +592,35 @@ std::vector<Bytes> oggHeaderPackets(const Reader& r)
         const std::size_t segments = header[26];
         if (!r.read(pos + 27, lacing, segments))
             break;
-        std::uint64_t data = pos + 27 + segments;
-        for (std::size_t s = 0; s < segments; ++s) {
+        std::size_t dataSize = 0;
+        for (std::size_t s = 0; s < segments; ++s)
+            dataSize += lacing[s];
+        const std::uint64_t data = pos + 27 + segments;
+        const std::uint64_t available = r.size() > data ? r.size() - data : 0;
+        const bool complete = dataSize <= available;
+        if (!r.read(data, static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, available)),
+                    page))
+            break;
+        std::size_t at = 0;
+        for (std::size_t s = 0; s < segments && at < page.size(); ++s) {
+            const std::size_t piece = std::min<std::size_t>(lacing[s], page.size() - at);
             Bytes& packet = packets.back();
-            const std::size_t at = packet.size();
-            packet.resize(at + lacing[s]);
-            if (!r.read(data, packet.data() + at, lacing[s])) {
-                packet.resize(at);
-                return packets;
-            }
-            data += lacing[s];
+            if (packet.size() + piece > kMaxOggHeaderPacket)
+                return false;
+            packet.insert(packet.end(), page.begin() + static_cast<long>(at),
+                          page.begin() + static_cast<long>(at + piece));
+            at += piece;
             if (lacing[s] < 255) {
                 if (packets.size() == kOggHeaderPackets)
-                    return packets;
+                    return true;
                 packets.emplace_back();
             }
         }
-        if (header[5] & 0x04)
-            break; // last page of the stream
-        pos = data;
+        if (!complete || (header[5] & 0x04))
+            break; // cut off, or the last page of the stream
+        pos = data + dataSize;
     }
-    return packets;
+    return true;
 }
 
 bool startsWith(const Bytes& packet, const char* prefix, std::size_t n)
@@ -618,9 +630,9 @@ bool startsWith(const Bytes& packet, const char* prefix, std::size_t n)
 
 bool checkOgg(const Reader& r)
 {
-    const std::vector<Bytes> packets = oggHeaderPackets(r);
-    if (packets.empty())
-        return true;
+    std::vector<Bytes> packets;
+    if (!oggHeaderPackets(r, packets))
+        return false;
     const bool speex = startsWith(packets[0], "Speex   ", 8);
     const bool flac = startsWith(packets[0],
                                  "\x7f"
