@@ -41,17 +41,13 @@ class Reader
 {
 public:
     explicit Reader(const char* path)
-    {
-        m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        struct stat st;
-        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            m_size = static_cast<std::uint64_t>(st.st_size);
-            m_ok = true;
-        }
-    }
+        : Reader(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY), true)
+    {}
+    // Reads through a descriptor someone else owns.
+    explicit Reader(int fd) : Reader(fd, false) {}
     ~Reader()
     {
-        if (m_fd >= 0)
+        if (m_owned && m_fd >= 0)
             ::close(m_fd);
     }
     Reader(const Reader&) = delete;
@@ -107,7 +103,17 @@ public:
     }
 
 private:
+    Reader(int fd, bool owned) : m_fd(fd), m_owned(owned)
+    {
+        struct stat st;
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            m_size = static_cast<std::uint64_t>(st.st_size);
+            m_ok = true;
+        }
+    }
+
     int m_fd = -1;
+    bool m_owned = false;
     std::uint64_t m_size = 0;
     bool m_ok = false;
 };
@@ -789,6 +795,18 @@ bool passesInputGuards(const char* path)
 bool passesInputGuards(const char* path, TagLib_File_Type type)
 {
     return passes(path, familyOfType(type));
+}
+
+bool passesInputGuards(int fd, const char* name)
+{
+    const Reader reader(fd);
+    return name && reader.ok() && checkFamily(reader, familyOfExtension(upperExtension(name)));
+}
+
+bool passesInputGuards(int fd, TagLib_File_Type type)
+{
+    const Reader reader(fd);
+    return reader.ok() && checkFamily(reader, familyOfType(type));
 }
 
 bool hasAudio(TagLib::File* file)

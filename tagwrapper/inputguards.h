@@ -29,6 +29,12 @@ bool passesInputGuards(const char* path);
 // The same for a file opened as the given type, whatever its name.
 bool passesInputGuards(const char* path, TagLib_File_Type type);
 
+// The same checks on a file already open for reading (the descriptor TagLib will read, so
+// the file checked is the file parsed), typed by `name` or by `type`. Reads with pread: the
+// descriptor's offset is left as it was.
+bool passesInputGuards(int fd, const char* name);
+bool passesInputGuards(int fd, TagLib_File_Type type);
+
 // False for a file TagLib opened although it holds no audio at all: TagLib calls an MPEG or
 // APE file without a single audio frame (empty, garbage, a cut-off header) valid, and a
 // save would then grow a tag into that garbage.

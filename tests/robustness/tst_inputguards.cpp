@@ -1,0 +1,84 @@
+// The input guards on their own: the descriptor overloads (for checking the very file TagLib
+// will parse) agree with the path overloads and leave the descriptor's offset alone.
+#include "inputguards.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray nestedMp4(int depth)
+{
+    QByteArray bytes;
+    for (int i = 0; i < depth; ++i) {
+        const quint32 size = quint32(8 * (depth - i));
+        const char b[] = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+        bytes += QByteArray(b, 4) + "moov";
+    }
+    return bytes;
+}
+
+} // namespace
+
+class InputGuardsTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void descriptorAndPathAgree_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("passes");
+        for (const char* type : {"mp3", "ogg", "wma", "ape", "m4a", "flac"}) {
+            QFile sample(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + QLatin1String(type));
+            QVERIFY(sample.open(QIODevice::ReadOnly));
+            QTest::addRow("sample.%s", type)
+                << QStringLiteral("x.") + QLatin1String(type) << sample.readAll() << true;
+        }
+        QTest::newRow("nested atoms at the limit")
+            << QStringLiteral("x.m4a") << nestedMp4(tagwrapper::kMaxMp4Depth) << true;
+        QTest::newRow("nested atoms one past it")
+            << QStringLiteral("x.m4a") << nestedMp4(tagwrapper::kMaxMp4Depth + 1) << false;
+        QTest::newRow("nested atoms, unknown extension, no ftyp")
+            << QStringLiteral("x.bin") << nestedMp4(1000) << true;
+    }
+    void descriptorAndPathAgree()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, passes);
+        const QByteArray path = QFile::encodeName(m_dir.filePath(name));
+        QFile file(QString::fromLocal8Bit(path));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(bytes), bytes.size());
+        file.close();
+
+        QCOMPARE(tagwrapper::passesInputGuards(path.constData()), passes);
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        QCOMPARE(::lseek(fd, 3, SEEK_SET), off_t(3));
+        QCOMPARE(tagwrapper::passesInputGuards(fd, path.constData()), passes);
+        QCOMPARE(::lseek(fd, 0, SEEK_CUR), off_t(3));
+        if (name.endsWith(QLatin1String(".m4a")))
+            QCOMPARE(tagwrapper::passesInputGuards(fd, TagLib_File_MP4), passes);
+    }
+
+    void notARegularFile()
+    {
+        QVERIFY(!tagwrapper::passesInputGuards(QFile::encodeName(m_dir.path()).constData()));
+        QVERIFY(!tagwrapper::passesInputGuards("/dev/null"));
+        QVERIFY(!tagwrapper::passesInputGuards(-1, "x.mp3"));
+        QVERIFY(!tagwrapper::passesInputGuards(nullptr));
+    }
+};
+
+QTEST_GUILESS_MAIN(InputGuardsTest)
+#include "tst_inputguards.moc"
