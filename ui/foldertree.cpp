@@ -329,8 +329,9 @@ FolderTree::FolderTree(QWidget* parent, const QString& desktopFolder)
 
 QModelIndex FolderTree::selectedFolder() const
 {
-    const QModelIndex current = currentIndex();
-    return selectionModel()->isSelected(current) ? current : QModelIndex();
+    // The current node: a mouse press makes it current before it selects it, and the
+    // change is reported in between.
+    return currentIndex();
 }
 
 QString FolderTree::folderPath(const QModelIndex& folder) const

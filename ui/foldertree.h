@@ -71,7 +71,7 @@ public:
     explicit FolderTree(QWidget* parent = nullptr, const QString& desktopFolder = QString());
 
     FolderModel* folderModel() const { return m_model; }
-    // The selected node; invalid when none is selected.
+    // The selected (current) node; invalid when none is selected.
     QModelIndex selectedFolder() const;
     // Path text of a node (FolderModel::folderPath).
     QString folderPath(const QModelIndex& folder) const;

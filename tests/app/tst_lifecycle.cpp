@@ -104,6 +104,7 @@ private Q_SLOTS:
     void firstStartListsTheDesktop();
     void savedFolderIsRestored();
     void deletedSavedFolderIsIgnored();
+    void clickingAFolderListsIt();
     void virtualFolderKeepsTheListedDirectory();
     void folderThatCannotBeEntered();
     void refreshWhileScanning();
@@ -237,6 +238,23 @@ void TestLifecycle::deletedSavedFolderIsIgnored()
     m_form = nullptr;
     QCOMPARE(storedSettings().LastFolder, gone);
     QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestLifecycle::clickingAFolderListsIt()
+{
+    const QString music = m_home->path() + QStringLiteral("/Music");
+    makeAudioFolder(music);
+    start();
+    waitForScan();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    FolderTree* tree = m_form->ShellTreeView1;
+    const QModelIndex node = tree->folderModel()->indexForPath(music);
+    QVERIFY(node.isValid());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(node).center());
+    QCOMPARE(Settings.LastFolder, music);
+    waitForScan();
+    QCOMPARE(QDir::currentPath(), music);
+    QCOMPARE(m_form->files->topLevelItemCount(), 6);
 }
 
 void TestLifecycle::virtualFolderKeepsTheListedDirectory()
