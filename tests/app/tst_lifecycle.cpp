@@ -364,6 +364,7 @@ void TestLifecycle::closingWhileScanning()
     m_form->close();
     delete m_form;
     m_form = nullptr;
+    registry.form = nullptr;
     // The file waiting in its hand-off was still read with the library; then the scan
     // stopped, the library went, and the settings were written last.
     QCOMPARE(target.files, 1);
