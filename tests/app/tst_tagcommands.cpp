@@ -139,10 +139,18 @@ void TestTagCommands::selectingARowShowsItsTag()
     m_form->TagToEditors(longTag);
     QCOMPARE(m_form->CommentEdit->text().size(), 300);
 
-    // Losing the selection keeps the fields.
+    // Losing the selection keeps the fields, and so does a refresh.
     m_form->files->clearSelection();
     QCOMPARE(m_form->CommentEdit->text().size(), 300);
     QVERIFY(!m_form->SaveTagAction->isEnabled());
+    QVERIFY(select(QStringLiteral("FLAC 0.flac")));
+    m_form->TitleEdit->setText(QStringLiteral("typed"));
+    m_form->RefreshAction->trigger();
+    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QVERIFY(!m_form->SaveTagAction->isEnabled());
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("typed"));
+    QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("typed"));
 }
 
 void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow_data()
