@@ -3,8 +3,9 @@
 // reads as valid, and the extra bytes are real audio units of the fixture repeated:
 //   mp3   the fixture's frames repeated (MPEG audio is a plain sequence of frames);
 //   flac  the audio frames after the metadata blocks repeated;
-//   ogg   the audio pages repeated, with page sequence numbers, granule positions, the
-//         end-of-stream flag and the page checksums rewritten;
+//   ogg   the audio packets repeated on new pages, 255 lacing values each (about 4 KB, as
+//         encoders make them), with sequence numbers, granule positions growing at the
+//         fixture's rate, checksums, and the end-of-stream flag on the last page;
 //   m4a   rebuilt with moov before mdat (so a growing tag shifts all of the audio and TagLib
 //         must rewrite the chunk offsets), mdat filled with copies of its content and the
 //         chunk offsets moved by the new distance;
@@ -102,54 +103,82 @@ inline QByteArray repeatedTo(const QByteArray& unit, qsizetype size)
     return out;
 }
 
+inline QByteArray oggPage(const QByteArray& like, quint8 flags, qint64 granule, quint32 sequence,
+                          const QList<QByteArray>& packets)
+{
+    QByteArray lacing;
+    QByteArray body;
+    for (const QByteArray& packet : packets) {
+        lacing += QByteArray(packet.size() / 255, char(255));
+        lacing += char(packet.size() % 255);
+        body += packet;
+    }
+    QByteArray page = like.left(27) + lacing + body;
+    page[5] = char(flags);
+    putLe64(page, 6, quint64(granule));
+    putLe32(page, 18, sequence);
+    putLe32(page, 22, 0);
+    page[26] = char(lacing.size());
+    putLe32(page, 22, oggChecksum(page));
+    return page;
+}
+
 inline QByteArray enlargedOgg(const QByteArray& small, qsizetype target)
 {
-    QList<QByteArray> headers;
-    QList<QByteArray> audio;
+    // The header pages as they are, and the audio packets of the rest.
+    QByteArray out;
+    int headerPages = 0;
+    QList<QByteArray> packets;
+    QByteArray packet;
+    qint64 lastGranule = 0;
+    QByteArray firstPage;
     for (qsizetype at = 0; at + 27 <= small.size();) {
         const int segments = quint8(small[at + 26]);
         qsizetype length = 27 + segments;
         for (int i = 0; i < segments; ++i)
             length += quint8(small[at + 27 + i]);
-        const QByteArray page = small.mid(at, length);
-        // Header pages carry granule position 0.
-        (qint64(le64(page, 6)) == 0 ? headers : audio).append(page);
-        at += length;
-    }
-    if (audio.isEmpty())
-        return {};
-    QByteArray out = headers.join();
-    const qint64 lastGranule = qint64(le64(audio.last(), 6));
-    quint32 sequence = quint32(headers.size());
-    for (qint64 round = 0; out.size() < target; ++round) {
-        for (QByteArray page : audio) {
-            const qint64 granule = qint64(le64(page, 6));
-            putLe64(page, 6, quint64(granule + round * lastGranule));
-            putLe32(page, 18, sequence++);
-            page[5] = char(page[5] & ~0x04);
-            putLe32(page, 22, 0);
-            out += page;
+        const qint64 granule = qint64(le64(small, at + 6));
+        if (firstPage.isEmpty())
+            firstPage = small.mid(at, 27);
+        if (granule == 0) {
+            out += small.mid(at, length);
+            ++headerPages;
+        } else {
+            lastGranule = granule;
+            qsizetype body = at + 27 + segments;
+            for (int i = 0; i < segments; ++i) {
+                const int lace = quint8(small[at + 27 + i]);
+                packet += small.mid(body, lace);
+                body += lace;
+                if (lace < 255) {
+                    packets.append(packet);
+                    packet.clear();
+                }
+            }
         }
-    }
-    // The last page ends the stream again, and every rewritten page needs its checksum.
-    qsizetype lastPage = 0;
-    for (qsizetype at = 0; at + 27 <= out.size();) {
-        const int segments = quint8(out[at + 26]);
-        qsizetype length = 27 + segments;
-        for (int i = 0; i < segments; ++i)
-            length += quint8(out[at + 27 + i]);
-        lastPage = at;
         at += length;
     }
-    out[lastPage + 5] = char(out[lastPage + 5] | 0x04);
-    for (qsizetype at = 0; at + 27 <= out.size();) {
-        const int segments = quint8(out[at + 26]);
-        qsizetype length = 27 + segments;
-        for (int i = 0; i < segments; ++i)
-            length += quint8(out[at + 27 + i]);
-        putLe32(out, at + 22, 0);
-        putLe32(out, at + 22, oggChecksum(out.mid(at, length)));
-        at += length;
+    if (packets.isEmpty())
+        return {};
+    // Pages as full as a page gets (255 lacing values), as encoders make them for long
+    // files; granule positions grow with the packets at the fixture's rate.
+    quint32 sequence = quint32(headerPages);
+    qint64 used = 0;
+    while (out.size() < target) {
+        QList<QByteArray> onPage;
+        int lacing = 0;
+        for (;;) {
+            const QByteArray& next = packets[int(used % packets.size())];
+            const int needed = int(next.size() / 255) + 1;
+            if (lacing + needed > 255)
+                break;
+            onPage.append(next);
+            lacing += needed;
+            ++used;
+        }
+        const bool last = out.size() + 27 + lacing + onPage.join().size() >= target;
+        const qint64 granule = used * lastGranule / packets.size();
+        out += oggPage(firstPage, last ? 0x04 : 0x00, granule, sequence++, onPage);
     }
     return out;
 }
