@@ -671,6 +671,8 @@ const unsigned char kAsfExtendedContent[16] = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE
                                                0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
 const unsigned char kAsfHeaderExtension[16] = {0xB5, 0x03, 0xBF, 0x5F, 0x2E, 0xA9, 0xCF, 0x11,
                                                0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+const unsigned char kAsfContentDescription[16] = {0x33, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 const unsigned char kAsfMetadata[16] = {0xEA, 0xCB, 0xF8, 0xC5, 0xAF, 0x5B, 0x77, 0x48,
                                         0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA};
 const unsigned char kAsfMetadataLibrary[16] = {0x94, 0x1C, 0x23, 0x44, 0x98, 0x94, 0xD1, 0x49,
@@ -681,60 +683,154 @@ std::uint64_t littleEndian64(const unsigned char* p)
     return std::uint64_t(littleEndian32(p + 4)) << 32 | littleEndian32(p);
 }
 
-// An attribute list (extended content description, metadata, metadata library): a 16-bit
-// count, then records of at least `minimum` bytes each. TagLib reads the count's worth of
-// records straight from the file, past the object and the end of the file if need be, each
-// with a few allocations: 65535 records that are not there keep it busy for seconds.
-bool checkAsfAttributeList(const Reader& r, std::uint64_t pos, std::uint64_t size,
-                           std::uint64_t minimum)
+// A read position that moves as TagLib's does: reads stop at the end of the file, where
+// numbers read as 0, and seeks may go past it.
+class AsfCursor
 {
-    const std::uint64_t available = std::min(size, r.size() - pos);
-    unsigned char count[2];
-    if (available < 26 || !r.read(pos + 24, count, sizeof count))
-        return false;
-    return (std::uint64_t(count[0]) | std::uint64_t(count[1]) << 8) * minimum <= available - 26;
+public:
+    explicit AsfCursor(const Reader& r, std::uint64_t pos) : m_r(r), m_pos(pos) {}
+
+    std::uint64_t pos() const { return m_pos; }
+    bool atEnd() const { return m_pos >= m_r.size(); }
+    void seek(std::uint64_t pos) { m_pos = pos; }
+    void skip(std::uint64_t count) { m_pos += count; }
+    // Like TagLib's readBlock: moves over what the file holds of `count` bytes.
+    bool read(std::uint64_t count)
+    {
+        const std::uint64_t left = atEnd() ? 0 : m_r.size() - m_pos;
+        m_pos += std::min(count, left);
+        return count <= left;
+    }
+    std::uint64_t number(std::size_t bytes, bool* ok = nullptr)
+    {
+        unsigned char b[8] = {};
+        const bool got = !atEnd() && m_r.read(m_pos, b, bytes);
+        if (ok)
+            *ok = got;
+        read(bytes);
+        return got ? littleEndian64(b) : 0;
+    }
+    bool guid(unsigned char (&out)[16])
+    {
+        const bool got = !atEnd() && m_r.read(m_pos, out, sizeof out);
+        read(sizeof out);
+        return got;
+    }
+
+private:
+    const Reader& m_r;
+    std::uint64_t m_pos;
+};
+
+// An attribute list (extended content description, metadata, metadata library), read the
+// way TagLib reads it: a 16-bit count, then that many records straight from the file, with
+// no regard for the object's size. Records that are not there cost TagLib a few allocations
+// each; 65535 of them past the end of the file keep it busy for a second, and for half a
+// minute under a sanitizer. Such a list is refused.
+bool readAsfAttributeList(AsfCursor& c, int kind)
+{
+    for (std::uint64_t count = c.number(2); count > 0; --count) {
+        if (c.atEnd())
+            return false;
+        std::uint64_t nameLength = 0;
+        std::uint64_t type = 0;
+        std::uint64_t size = 0;
+        if (kind == 0) {
+            nameLength = c.number(2);
+            c.read(nameLength);
+            type = c.number(2);
+            size = c.number(2);
+        } else {
+            c.number(2);
+            c.number(2);
+            nameLength = c.number(2);
+            type = c.number(2);
+            size = c.number(4);
+            c.read(nameLength);
+        }
+        switch (type) {
+        case 0: // text
+        case 1: // bytes
+        case 6: // GUID
+            c.read(size);
+            break;
+        case 2: // boolean
+            c.number(kind == 0 ? 4 : 2);
+            break;
+        case 3:
+            c.number(4);
+            break;
+        case 4:
+            c.number(8);
+            break;
+        case 5:
+            c.number(2);
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
 }
 
-// The objects of the header, walked the way TagLib reads them: the count the header gives,
-// one object after another.
+// What TagLib's base object parse moves over: the object's body when its 32-bit size fits
+// the file, nothing otherwise.
+void skipAsfObject(AsfCursor& c, std::uint64_t size, std::uint64_t fileSize)
+{
+    const auto size32 = static_cast<std::uint32_t>(size);
+    if (size32 > 24 && size32 <= static_cast<std::uint32_t>(fileSize))
+        c.read(size32 - 24);
+}
+
+// The header objects, walked the way TagLib 1.13 reads them, object after object from where
+// the last one's parse left off.
 bool checkAsf(const Reader& r)
 {
     unsigned char header[30];
     if (!r.read(0, header, sizeof header) || std::memcmp(header, kAsfHeader, 16) != 0)
         return true; // TagLib calls the file invalid
-    const std::uint64_t objects = littleEndian32(header + 24);
-    std::uint64_t pos = 30;
-    for (std::uint64_t i = 0; i < objects; ++i) {
-        unsigned char object[24];
-        if (!r.read(pos, object, sizeof object))
+    const auto objects = static_cast<std::int32_t>(littleEndian32(header + 24));
+    AsfCursor c(r, 30);
+    for (std::int32_t i = 0; i < objects; ++i) {
+        unsigned char guid[16];
+        bool ok = false;
+        if (!c.guid(guid))
             return true;
-        const std::uint64_t size = littleEndian64(object + 16);
-        if (std::memcmp(object, kAsfExtendedContent, 16) == 0 &&
-            !checkAsfAttributeList(r, pos, size, 6))
-            return false;
-        if (std::memcmp(object, kAsfHeaderExtension, 16) == 0) {
-            unsigned char length[4];
-            if (!r.read(pos + 42, length, sizeof length))
-                return true;
-            const std::uint64_t end = pos + 46 + littleEndian32(length);
-            for (std::uint64_t inner = pos + 46; inner < end;) {
-                unsigned char child[24];
-                if (!r.read(inner, child, sizeof child))
-                    return true;
-                const std::uint64_t childSize = littleEndian64(child + 16);
-                const bool attributes = std::memcmp(child, kAsfMetadata, 16) == 0 ||
-                                        std::memcmp(child, kAsfMetadataLibrary, 16) == 0;
-                if (attributes && !checkAsfAttributeList(r, inner, childSize, 12))
-                    return false;
-                if (childSize < 24 || childSize > r.size() - inner)
+        const std::uint64_t size = c.number(8, &ok);
+        if (!ok)
+            return true;
+        if (std::memcmp(guid, kAsfExtendedContent, 16) == 0) {
+            if (!readAsfAttributeList(c, 0))
+                return false;
+        } else if (std::memcmp(guid, kAsfContentDescription, 16) == 0) {
+            std::uint64_t lengths = 0;
+            for (int field = 0; field < 5; ++field)
+                lengths += c.number(2);
+            c.read(lengths);
+        } else if (std::memcmp(guid, kAsfHeaderExtension, 16) == 0) {
+            c.skip(18);
+            const auto dataSize = static_cast<std::int64_t>(c.number(4));
+            for (std::int64_t dataPos = 0; dataPos < dataSize;) {
+                unsigned char child[16];
+                if (!c.guid(child))
                     break;
-                inner += childSize;
+                const auto childSize = static_cast<std::int64_t>(c.number(8, &ok));
+                if (!ok || childSize < 0 || childSize > dataSize - dataPos)
+                    break;
+                if (std::memcmp(child, kAsfMetadata, 16) == 0) {
+                    if (!readAsfAttributeList(c, 1))
+                        return false;
+                } else if (std::memcmp(child, kAsfMetadataLibrary, 16) == 0) {
+                    if (!readAsfAttributeList(c, 2))
+                        return false;
+                } else {
+                    skipAsfObject(c, static_cast<std::uint64_t>(childSize), r.size());
+                }
+                dataPos += childSize;
             }
+        } else {
+            skipAsfObject(c, size, r.size());
         }
-        if (size <= 24 || size > r.size())
-            pos += 24;
-        else
-            pos += size;
     }
     return true;
 }
