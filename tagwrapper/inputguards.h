@@ -1,8 +1,13 @@
 // Checks made on a file before and right after TagLib parses it. TagLib 1.13 trusts some
-// structures of a file too far: it recurses once per nested MP4 atom (tens of thousands of
-// nested atoms overflow the stack) and adds Vorbis comment field lengths in 32 bits, so a
-// length that wraps makes it parse the same bytes again and again and allocate gigabytes.
-// A file that fails a check is not handed to TagLib at all and counts as unreadable.
+// structures of a file too far, and each of these is refused before it parses them:
+//  - MP4: it recurses once per nested atom (tens of thousands overflow the stack), and on
+//    save rewrites chunk offset tables by the count they claim (billions of entries written
+//    past the atom: the save hangs and the file grows by gigabytes);
+//  - FLAC and Ogg: it adds Vorbis comment lengths in 32 bits, so a length that wraps makes
+//    it read the block again and again and allocate gigabytes;
+//  - MPEG and FLAC: it inflates compressed ID3v2 frames without limit (a thousandfold);
+//  - ASF: it reads up to 65535 attribute records past the end of the file.
+// A file that fails a check counts as unreadable; TagLib never sees it.
 #pragma once
 
 #include "tagwrapper.h"
