@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
+
+#include <algorithm>
 
 namespace test {
 
@@ -74,24 +77,26 @@ inline QByteArray audioPayload(const QString& type, const QByteArray& file)
         return file.mid(headerSize);
     }
     if (type == QLatin1String("ogg")) {
-        // Packets after the three Vorbis header packets, independent of how they are paged.
-        QList<QByteArray> packets;
-        QByteArray packet;
-        for (qsizetype at = 0; at + 27 <= file.size() && file.mid(at, 4) == "OggS";) {
+        // Packets after the three Vorbis header packets, independent of how they are paged,
+        // gathered in one buffer (a large file holds over a million of them).
+        const QByteArrayView bytes(file);
+        QByteArray audio;
+        audio.reserve(file.size());
+        qsizetype packets = 0;
+        for (qsizetype at = 0; at + 27 <= file.size() && bytes.sliced(at, 4) == "OggS";) {
             const int segments = quint8(file[at + 26]);
             qsizetype body = at + 27 + segments;
-            for (int i = 0; i < segments; ++i) {
+            for (int i = 0; i < segments && body <= file.size(); ++i) {
                 const int lace = quint8(file[at + 27 + i]);
-                packet += file.mid(body, lace);
+                if (packets >= 3)
+                    audio.append(bytes.sliced(body, std::min<qsizetype>(lace, file.size() - body)));
                 body += lace;
-                if (lace < 255) {
-                    packets.append(packet);
-                    packet.clear();
-                }
+                if (lace < 255)
+                    ++packets;
             }
             at = body;
         }
-        return packets.size() > 3 ? packets.mid(3).join() : QByteArray();
+        return packets > 3 ? audio : QByteArray();
     }
     return {};
 }
