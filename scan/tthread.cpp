@@ -21,9 +21,10 @@ namespace tagora {
 namespace {
 
 // A scan hands over one file after another, a few microseconds apart. Going back to the
-// event loop between two of them costs more than the wait for the next one, so the loop's
-// call keeps serving for a short slice: short enough that the window stays responsive.
-constexpr std::chrono::microseconds kEventLoopSlice(8000);
+// event loop between two of them costs more than the wait for the next one (and every return
+// lets the file list lay out all its rows again), so the loop's call keeps serving for up
+// to one frame at 60 Hz: short enough that the window stays responsive.
+constexpr std::chrono::microseconds kEventLoopSlice(16000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
 
 struct HandOff
