@@ -1,8 +1,10 @@
 #pragma once
 // What the tests of the working program share: a private home, folders of real audio files,
-// the window started and its scans waited for, and an ordinary user's file access.
+// the window started and its scans waited for.
 
 #include "services/settings.h"
+#include "support/fixtures.h"
+#include "support/ordinaryuser.h"
 #include "tags/audiotag.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
@@ -14,12 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/fsuid.h>
-#include <unistd.h>
-
 namespace tagora::test {
-
-inline const char* const kAudioTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
 
 // A home of its own: HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR point into it, so the
 // desktop folder, the settings and the lock file are all the test's. Readable by others, so
@@ -56,7 +53,7 @@ inline QStringList makeAudioFolder(const QString& folder, int copies = 1)
             const QString ext = QLatin1String(type);
             const QString name = QStringLiteral("%1 %2.%3").arg(ext.toUpper()).arg(copy).arg(ext);
             const QString path = folder + QLatin1Char('/') + name;
-            if (!QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + ext, path))
+            if (!QFile::copy(sampleFile(ext), path))
                 qWarning("cannot copy the fixture to %s", qPrintable(path));
             QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
                                             QFile::ReadGroup);
@@ -89,12 +86,6 @@ inline QTreeWidgetItem* rowNamed(const FileList* list, const QString& name)
     return nullptr;
 }
 
-inline QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The settings as the store holds them now.
 inline config storedSettings()
 {
@@ -115,27 +106,5 @@ inline bool scanEnded(const TMainForm* form)
 {
     return form->ScanThread && form->ScanThread->Finished();
 }
-
-// Root may open any file; with the file-system identity of "nobody" the system refuses
-// access as it would for an ordinary user. Affects the calling thread only.
-class ActAsOrdinaryUser
-{
-public:
-    ActAsOrdinaryUser() : m_root(::geteuid() == 0)
-    {
-        if (m_root)
-            ::setfsuid(65534);
-    }
-    ~ActAsOrdinaryUser()
-    {
-        if (m_root)
-            ::setfsuid(0);
-    }
-    ActAsOrdinaryUser(const ActAsOrdinaryUser&) = delete;
-    ActAsOrdinaryUser& operator=(const ActAsOrdinaryUser&) = delete;
-
-private:
-    bool m_root;
-};
 
 } // namespace tagora::test

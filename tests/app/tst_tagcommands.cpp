@@ -2,6 +2,7 @@
 // Clear and Play, with the messages a user sees when a file cannot be changed.
 #include "apptesting.h"
 #include "support/recorders.h"
+#include "support/sampletags.h"
 #include "ui/foldertree.h"
 #include "ui/limitededit.h"
 #include "ui/tageditorpanel.h"
@@ -15,19 +16,11 @@ using namespace tagora::test;
 
 namespace {
 
+// A tag no file of the folder holds, with letters beyond Latin-1 in the title.
 audiotag fullTag()
 {
-    audiotag tag;
+    audiotag tag = plainTag();
     tag.Title = QStringLiteral("New title \u00e9\u4e2d");
-    tag.Artist = QStringLiteral("New artist");
-    tag.Album = QStringLiteral("An album");
-    tag.Track = QStringLiteral("7");
-    tag.Year = QStringLiteral("2021");
-    tag.Genre = QStringLiteral("Jazz");
-    tag.Comment = QStringLiteral("A comment");
-    tag.Copyright = QStringLiteral("(c) 2021 Someone");
-    tag.Bpm = QStringLiteral("120");
-    tag.Key = QStringLiteral("Am");
     return tag;
 }
 

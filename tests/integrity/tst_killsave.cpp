@@ -24,33 +24,20 @@
 namespace {
 
 using namespace test;
+using namespace tagora::test;
 
 constexpr qsizetype kFileSize = 20 * 1024 * 1024;
 constexpr int kKills = 50;
 constexpr int kLargeValue = 300 * 1000;
 
-// A 300 KB value in a field each format stores in one piece. WMA keeps its comment in the
-// content description, whose lengths are 16 bits (TagLib writes longer ones wrapped, which
-// the library refuses); its album is an attribute that may be large.
+// The new tag with a 300 KB value.
 Fields largeTag(const QString& type)
 {
-    Fields f;
-    f.title = QStringLiteral("Kill test ✓ 🎵");
-    f.artist = QStringLiteral("Ключ");
-    f.album = QStringLiteral("Album");
-    f.genre = QStringLiteral("Noise");
-    f.comment = QStringLiteral("Comment");
-    f.track = 5;
-    f.year = 2024;
-    f.copyright = QStringLiteral("© nobody");
-    f.bpm = QStringLiteral("99");
-    f.key = QStringLiteral("Em");
     QString large;
     large.reserve(kLargeValue);
     while (large.size() < kLargeValue)
         large += QStringLiteral("A rather long value, line %1 ü€\n").arg(large.size());
-    (type == QLatin1String("wma") ? f.album : f.comment) = large;
-    return f;
+    return withLargeValue(unicodeFields(), type, large);
 }
 
 // A child process that saves f into path; it exits with 0 when the save reported success.
@@ -67,12 +54,6 @@ pid_t startSave(const QByteArray& path, const Fields& f)
         ::_exit(ok ? 0 : 1);
     }
     return pid;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 // Runs a save to its end; its duration in nanoseconds, or -1 when it failed.
@@ -104,12 +85,7 @@ class TestKillSave : public QObject
 private Q_SLOTS:
     void initTestCase() { taglib_set_strings_unicode(1); }
 
-    void killDuringSave_data()
-    {
-        QTest::addColumn<QString>("type");
-        for (const char* type : {"mp3", "ogg", "flac", "m4a", "wma", "ape"})
-            QTest::newRow(type) << QString::fromLatin1(type);
-    }
+    void killDuringSave_data() { addTypeRows(); }
 
     void killDuringSave()
     {
@@ -118,8 +94,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         const QString name = QStringLiteral("big.") + type;
         const QString path = dir.filePath(name);
-        const QByteArray original = enlarged(
-            type, contents(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + type), kFileSize);
+        const QByteArray original = enlarged(type, contents(sampleFile(type)), kFileSize);
         QVERIFY(original.size() >= kFileSize);
         QVERIFY(writeFile(path, original));
         const QByteArray payload = audioPayload(type, original);

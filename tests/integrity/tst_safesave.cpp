@@ -7,6 +7,7 @@
 #include "bigfiles.h"
 #include "scan/cthread.h"
 #include "support/audioregions.h"
+#include "support/ordinaryuser.h"
 #include "support/wrapperfields.h"
 
 #include <dirent.h>
@@ -35,20 +36,14 @@
 namespace {
 
 using namespace test;
+using namespace tagora::test;
 
-const char* const kTypes[] = {"mp3", "ogg", "flac", "m4a", "wma", "ape"};
-constexpr uid_t kNobody = 65534;
 // What a body run in a child process answers when the system does not allow the test.
 constexpr int kNotPossible = -1;
 
-QString fixture(const QString& type)
-{
-    return QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + type;
-}
-
 QByteArray fixtureBytes(const QString& type)
 {
-    return contents(fixture(type));
+    return contents(sampleFile(type));
 }
 
 bool writeBytes(const QByteArray& path, const QByteArray& bytes, mode_t mode = 0644)
@@ -82,26 +77,11 @@ QList<QByteArray> sorted(QList<QByteArray> names)
     return names;
 }
 
-// A tag that no fixture holds; large enough to make every format grow.
+// The new tag, with a value of largeSize characters to make every format grow.
 Fields newTag(const QString& type, int largeSize = 0)
 {
-    Fields f;
-    f.title = QStringLiteral("Neuer Titel ✓");
-    f.artist = QStringLiteral("Артист");
-    f.album = QStringLiteral("アルバム");
-    f.genre = QStringLiteral("Ambient");
-    f.comment = QStringLiteral("comment 🎵");
-    f.track = 3;
-    f.year = 2011;
-    f.copyright = QStringLiteral("© someone");
-    f.bpm = QStringLiteral("120");
-    f.key = QStringLiteral("C#m");
-    if (largeSize > 0) {
-        // WMA keeps its comment in a structure with 16-bit lengths; its album may be large.
-        QString& field = type == QLatin1String("wma") ? f.album : f.comment;
-        field = QString(largeSize, QLatin1Char('x'));
-    }
-    return f;
+    return largeSize > 0 ? withLargeValue(unicodeFields(), type, QString(largeSize, u'x'))
+                         : unicodeFields();
 }
 
 // Runs body in a child process and hands back what it returned: 0 when every check held,
@@ -221,13 +201,6 @@ private:
         return writeBytes(path, fixtureBytes(type)) ? path : QByteArray();
     }
 
-    static void addTypeRows()
-    {
-        QTest::addColumn<QString>("type");
-        for (const char* type : kTypes)
-            QTest::newRow(type) << QString::fromLatin1(type);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -258,7 +231,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("limit");
-        for (const char* type : kTypes) {
+        for (const char* type : kAudioTypes) {
             const QString t = QString::fromLatin1(type);
             QTest::addRow("%s, copy does not fit", type) << t << QStringLiteral("copy");
             QTest::addRow("%s, tag does not fit", type) << t << QStringLiteral("tag");
@@ -312,7 +285,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<bool>("copyFits");
-        for (const char* type : kTypes) {
+        for (const char* type : kAudioTypes) {
             QTest::addRow("%s, copy does not fit", type) << QString::fromLatin1(type) << false;
             QTest::addRow("%s, tag does not fit", type) << QString::fromLatin1(type) << true;
         }
@@ -367,7 +340,7 @@ private Q_SLOTS:
         QTest::addColumn<mode_t>("fileMode");
         QTest::addColumn<uid_t>("folderOwner");
         QTest::addColumn<bool>("saves");
-        for (const char* type : kTypes) {
+        for (const char* type : kAudioTypes) {
             const QString t = QString::fromLatin1(type);
             QTest::addRow("%s, mode 0444, as this user", type)
                 << t << false << ::geteuid() << mode_t(0444) << ::geteuid() << false;
@@ -433,7 +406,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("change");
-        for (const char* type : kTypes) {
+        for (const char* type : kAudioTypes) {
             for (const char* change :
                  {"replaced by rename", "truncated", "rewritten", "grown", "deleted", "touched"})
                 QTest::addRow("%s, %s", type, change)

@@ -2,6 +2,7 @@
 // program uses at once, for tests that check what a save left in a file.
 #pragma once
 
+#include "support/fixtures.h"
 #include "tagwrapper.h"
 
 #include <QFile>
@@ -65,6 +66,32 @@ inline char* toString(const Fields& f)
                                .join(QLatin1Char('|')));
 }
 
+// A tag that no fixture holds, in several scripts.
+inline Fields unicodeFields()
+{
+    Fields f;
+    f.title = QStringLiteral("Neuer Titel ✓");
+    f.artist = QStringLiteral("Артист");
+    f.album = QStringLiteral("アルバム");
+    f.genre = QStringLiteral("Ambient");
+    f.comment = QStringLiteral("comment 🎵");
+    f.track = 3;
+    f.year = 2011;
+    f.copyright = QStringLiteral("© someone");
+    f.bpm = QStringLiteral("120");
+    f.key = QStringLiteral("C#m");
+    return f;
+}
+
+// f with `large` in a field the format of `type` stores in one piece, to make a file grow.
+// WMA keeps its comment in the content description, whose lengths are 16 bits (TagLib writes
+// longer ones wrapped, which the library refuses); its album is an attribute that may be large.
+inline Fields withLargeValue(Fields f, const QString& type, const QString& large)
+{
+    (type == QLatin1String("wma") ? f.album : f.comment) = large;
+    return f;
+}
+
 inline void setAll(TagLib_File* file, const Fields& f)
 {
     TagLib_Tag* tag = taglib_file_tag(file);
@@ -122,11 +149,7 @@ inline Fields readAll(const QString& path)
     return readAll(native(path));
 }
 
-inline QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using tagora::test::contents;
 
 inline QByteArray contents(const QByteArray& path)
 {

@@ -1,6 +1,9 @@
 // The tag operations on real audio files of every type, through the real libtagwrapper.so
 // found beside the test program.
 #include "services/nativepath.h"
+#include "support/fixtures.h"
+#include "support/ordinaryuser.h"
+#include "support/sampletags.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 
@@ -10,73 +13,13 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <sys/fsuid.h>
-#include <unistd.h>
 
 using namespace tagora;
+using namespace tagora::test;
 
 namespace {
 
 constexpr int kFixtureSeconds = 2; // every sample plays for 2 whole seconds
-
-const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
-
-QString fixture(const QString& name)
-{
-    return QStringLiteral(TAGORA_FIXTURES_DIR "/") + name;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-void addTypeRows()
-{
-    QTest::addColumn<QString>("extension");
-    for (const char* type : kTypes)
-        QTest::newRow(type) << QString::fromLatin1(type);
-}
-
-audiotag plainTag()
-{
-    audiotag tag;
-    tag.Title = QStringLiteral("A Title");
-    tag.Artist = QStringLiteral("An Artist");
-    tag.Album = QStringLiteral("An Album");
-    tag.Track = QStringLiteral("7");
-    tag.Year = QStringLiteral("1999");
-    tag.Genre = QStringLiteral("Jazz");
-    tag.Comment = QStringLiteral("A comment");
-    tag.Copyright = QStringLiteral("2001 Someone");
-    tag.Bpm = QStringLiteral("128");
-    tag.Key = QStringLiteral("Am");
-    return tag;
-}
-
-audiotag unicodeTag()
-{
-    audiotag tag;
-    tag.Title = QStringLiteral("Ünïcødé 日本語のタイトル");
-    tag.Artist = QStringLiteral("Кириллица");
-    tag.Album = QStringLiteral("العربية");
-    tag.Track = QStringLiteral("  12");
-    tag.Year = QStringLiteral("$7E0"); // 2016
-    tag.Genre = QStringLiteral("Ελληνικά");
-    tag.Comment = QStringLiteral("emoji 🎵🎸\nsecond line");
-    tag.Copyright = QStringLiteral("© 2024 Ωmega");
-    tag.Bpm = QStringLiteral("about 120 ♩"); // not a number: must not be lost either
-    tag.Key = QStringLiteral("F♯m");
-    return tag;
-}
 
 // What reading gives back after `written` was saved: numbers as decimal text, the length
 // from the audio.
@@ -97,28 +40,6 @@ audiotag untagged()
     return tag;
 }
 
-// Root may write any file; dropping the file-system identity lets the system refuse the
-// write as it would for an ordinary user. Per thread, and undone at the end of the scope.
-class ActAsOrdinaryUser
-{
-public:
-    ActAsOrdinaryUser() : m_root(::geteuid() == 0)
-    {
-        if (m_root)
-            ::setfsuid(65534);
-    }
-    ~ActAsOrdinaryUser()
-    {
-        if (m_root)
-            ::setfsuid(0);
-    }
-    ActAsOrdinaryUser(const ActAsOrdinaryUser&) = delete;
-    ActAsOrdinaryUser& operator=(const ActAsOrdinaryUser&) = delete;
-
-private:
-    bool m_root;
-};
-
 } // namespace
 
 class TagFilesTest : public QObject
@@ -132,7 +53,7 @@ class TagFilesTest : public QObject
     {
         const QString path = m_dir.filePath(name + u'.' + extension);
         QFile::remove(path);
-        if (!QFile::copy(fixture(QStringLiteral("sample.") + extension), path))
+        if (!QFile::copy(sampleFile(extension), path))
             return QString();
         QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
         return path;
@@ -185,16 +106,16 @@ private Q_SLOTS:
             QVERIFY2(present[i], qPrintable(QStringLiteral("entry point %1 missing").arg(i)));
     }
 
-    void untouchedSampleReadsEmptyWithItsLength_data() { addTypeRows(); }
+    void untouchedSampleReadsEmptyWithItsLength_data() { addTypeRows("extension"); }
     void untouchedSampleReadsEmptyWithItsLength()
     {
         QFETCH(QString, extension);
         audiotag tag;
-        ReadTag(fixture(QStringLiteral("sample.") + extension), tag);
+        ReadTag(sampleFile(extension), tag);
         QCOMPARE(tag, untagged());
     }
 
-    void roundTrip_data() { addTypeRows(); }
+    void roundTrip_data() { addTypeRows("extension"); }
     void roundTrip()
     {
         QFETCH(QString, extension);
@@ -208,7 +129,7 @@ private Q_SLOTS:
         }
     }
 
-    void emptyTextsClearTheFields_data() { addTypeRows(); }
+    void emptyTextsClearTheFields_data() { addTypeRows("extension"); }
     void emptyTextsClearTheFields()
     {
         QFETCH(QString, extension);
@@ -223,7 +144,7 @@ private Q_SLOTS:
         QCOMPARE(read, untagged());
     }
 
-    void removeStripsEveryField_data() { addTypeRows(); }
+    void removeStripsEveryField_data() { addTypeRows("extension"); }
     void removeStripsEveryField()
     {
         QFETCH(QString, extension);
@@ -236,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(RemoveTag(path)); // stripping a bare file is no failure
     }
 
-    void readOnlyFileIsLeftAlone_data() { addTypeRows(); }
+    void readOnlyFileIsLeftAlone_data() { addTypeRows("extension"); }
     void readOnlyFileIsLeftAlone()
     {
         QFETCH(QString, extension);
@@ -292,9 +213,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         const QByteArray garbage = contents(fixture(QStringLiteral("garbage.mp3")));
         QVERIFY(!garbage.isEmpty());
-        for (const char* type : kTypes) {
-            const QByteArray sample =
-                contents(fixture(QStringLiteral("sample.") + QLatin1String(type)));
+        for (const char* type : kAudioTypes) {
+            const QByteArray sample = contents(sampleFile(QLatin1String(type)));
             QVERIFY(!sample.isEmpty());
             QTest::addRow("%s empty", type) << QString::fromLatin1(type) << QByteArray();
             QTest::addRow("%s first 32 bytes", type)
@@ -317,13 +237,13 @@ private Q_SLOTS:
         QCOMPARE(contents(path), bytes);
     }
 
-    void truncatedSampleDoesNotCrash_data() { addTypeRows(); }
+    void truncatedSampleDoesNotCrash_data() { addTypeRows("extension"); }
     void truncatedSampleDoesNotCrash()
     {
         // Cut in the middle of the audio, a file may still read as valid; what matters is
         // that every operation returns.
         QFETCH(QString, extension);
-        const QByteArray sample = contents(fixture(QStringLiteral("sample.") + extension));
+        const QByteArray sample = contents(sampleFile(extension));
         const QString path = m_dir.filePath(QStringLiteral("half.") + extension);
         for (const qsizetype size : {sample.size() / 2, sample.size() - 1}) {
             QVERIFY(writeFile(path, sample.left(size)));

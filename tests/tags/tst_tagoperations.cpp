@@ -1,6 +1,7 @@
 // Call sequences of the tag operations, checked against a recording double of the tag
 // library that the real loader loads in libtagwrapper.so's place.
 #include "services/nativepath.h"
+#include "support/sampletags.h"
 #include "tagdouble/tagdouble.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
@@ -55,15 +56,11 @@ private:
     TagDoubleLog m_log = nullptr;
 };
 
+// Every field set, so that a read that must clear the record shows it.
 audiotag filledTag()
 {
-    audiotag tag;
-    tag.Title = QStringLiteral("t");
-    tag.Artist = QStringLiteral("a");
-    tag.Track = QStringLiteral("1");
-    tag.Copyright = QStringLiteral("c");
+    audiotag tag = test::plainTag();
     tag.Length = 9;
-    tag.Key = QStringLiteral("k");
     return tag;
 }
 

@@ -1,0 +1,45 @@
+#pragma once
+// The committed sample files and the plain file access the tests around them need.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTest>
+
+namespace tagora::test {
+
+// Every audio type the program handles; each has a fixture "sample.<type>" of two seconds.
+inline const char* const kAudioTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
+
+// Data rows "mp3" ... "flac" in a QString column `column`.
+inline void addTypeRows(const char* column = "type")
+{
+    QTest::addColumn<QString>(column);
+    for (const char* type : kAudioTypes)
+        QTest::newRow(type) << QString::fromLatin1(type);
+}
+
+inline QString fixture(const QString& name)
+{
+    return QStringLiteral(TAGORA_FIXTURES_DIR "/") + name;
+}
+
+inline QString sampleFile(const QString& type)
+{
+    return fixture(QStringLiteral("sample.") + type);
+}
+
+inline QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+} // namespace tagora::test
