@@ -2,13 +2,13 @@
 
 #include "services/versioninfo.h"
 #include "support/recorders.h"
+#include "support/refusedport.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -136,12 +136,8 @@ private Q_SLOTS:
 
     void checkUpdatesRunsTheCheck()
     {
-        quint16 port = 0;
-        {
-            QTcpServer probe; // a port that was just free refuses the connection
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
+        const quint16 port = test::refusedPort();
+        QVERIFY(port != 0);
         qputenv("TAGORA_SITE", "http://127.0.0.1:" + QByteArray::number(port));
         m_form->show();
         QTest::mouseClick(m_form->Label4, Qt::LeftButton);

@@ -1,5 +1,6 @@
-#include "services/registry.h"
 #include "support/recorders.h"
+#include "support/refusedport.h"
+#include "support/temporaryregistry.h"
 #include "ui/taboutform.h"
 #include "ui/tmainform.h"
 
@@ -7,7 +8,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,16 +19,14 @@ class AboutCommandsTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
-    std::unique_ptr<IniRegistry> m_registry;
+    std::unique_ptr<test::TemporaryRegistry> m_registry;
     std::unique_ptr<TMainForm> m_window;
 
 private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        m_registry = std::make_unique<IniRegistry>(m_config.path());
-        setRegistry(m_registry.get());
+        m_registry = std::make_unique<test::TemporaryRegistry>();
         // As at program start: the window, then its About dialog.
         m_window = std::make_unique<TMainForm>();
         new TAboutForm(m_window.get());
@@ -40,7 +38,7 @@ private Q_SLOTS:
     {
         m_window.reset();
         QVERIFY(!AboutForm);
-        setRegistry(nullptr);
+        m_registry.reset();
     }
 
     void aboutShowsTheDialogModeless()
@@ -66,12 +64,8 @@ private Q_SLOTS:
 
     void checkUpdatesRunsTheCheck()
     {
-        quint16 port = 0;
-        {
-            QTcpServer probe; // a port that was just free refuses the connection
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
+        const quint16 port = test::refusedPort();
+        QVERIFY(port != 0);
         qputenv("TAGORA_SITE", "http://127.0.0.1:" + QByteArray::number(port));
         test::RecordingMessageBoxes boxes;
         m_window->UpdateAction->trigger();

@@ -1,6 +1,6 @@
 #include "services/companions.h"
-#include "services/registry.h"
 #include "support/recorders.h"
+#include "support/temporaryregistry.h"
 #include "ui/desktopshell.h"
 
 #include <QFile>
@@ -52,20 +52,18 @@ class CompanionsTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
-    std::unique_ptr<IniRegistry> m_registry;
+    std::unique_ptr<test::TemporaryRegistry> m_registry;
 
 private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(m_config.isValid());
-        m_registry = std::make_unique<IniRegistry>(m_config.path());
-        setRegistry(m_registry.get());
+        m_registry = std::make_unique<test::TemporaryRegistry>();
+        QVERIFY(m_registry->isValid());
         qunsetenv("TAGORA_SITE");
     }
-    void cleanupTestCase() { setRegistry(nullptr); }
-    void init() { QDir(m_config.path() + QLatin1String("/Corvane")).removeRecursively(); }
+    void cleanupTestCase() { m_registry.reset(); }
+    void init() { QDir(m_registry->path() + QLatin1String("/Corvane")).removeRecursively(); }
 
     void fixedValues_data()
     {
@@ -117,12 +115,12 @@ private Q_SLOTS:
         const QString folder = install.path() + QLatin1String("/Palvane 2/");
         QVERIFY(QDir().mkpath(folder));
         if (situation == QLatin1String("no path"))
-            registerCompanion(m_config.path(), QStringLiteral("Palvane"), 2,
+            registerCompanion(m_registry->path(), QStringLiteral("Palvane"), 2,
                               QStringLiteral("version"));
         else if (situation == QLatin1String("empty path"))
-            registerCompanion(m_config.path(), QStringLiteral("Palvane"), QString());
+            registerCompanion(m_registry->path(), QStringLiteral("Palvane"), QString());
         else if (situation != QLatin1String("not registered"))
-            registerCompanion(m_config.path(), QStringLiteral("Palvane"),
+            registerCompanion(m_registry->path(), QStringLiteral("Palvane"),
                               situation == QLatin1String("no final slash") ? folder.chopped(1)
                                                                            : folder);
         if (situation == QLatin1String("no final slash"))
@@ -149,7 +147,7 @@ private Q_SLOTS:
 
     void wrongTypedPathOpensNothing()
     {
-        registerCompanion(m_config.path(), QStringLiteral("Mirrowen"),
+        registerCompanion(m_registry->path(), QStringLiteral("Mirrowen"),
                           QStringList{QStringLiteral("/opt/a"), QStringLiteral("/opt/b")});
         test::RecordingShell shell;
         test::RecordingMessageBoxes boxes;
@@ -196,7 +194,7 @@ private Q_SLOTS:
         } else {
             QVERIFY(writeReporter(folder + program.executableName));
         }
-        registerCompanion(m_config.path(), program.registryKey.section(u'\\', 2), folder);
+        registerCompanion(m_registry->path(), program.registryKey.section(u'\\', 2), folder);
         test::RecordingShell shell;
         test::RecordingMessageBoxes boxes;
 
@@ -224,7 +222,7 @@ private Q_SLOTS:
         const QString folder = install.path() + QLatin1String("/Corvane Tools/");
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(writeReporter(folder + QLatin1String("quorrel")));
-        registerCompanion(m_config.path(), QStringLiteral("Quorrel"), folder);
+        registerCompanion(m_registry->path(), QStringLiteral("Quorrel"), folder);
         DesktopShell desktop;
         setShell(&desktop);
         test::RecordingMessageBoxes boxes;

@@ -1,6 +1,6 @@
 #include "services/help.h"
-#include "services/registry.h"
 #include "support/recorders.h"
+#include "support/temporaryregistry.h"
 #include "ui/tmainform.h"
 
 #include <QAction>
@@ -26,8 +26,7 @@ class ToolCommandsTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
-    std::unique_ptr<IniRegistry> m_registry;
+    std::unique_ptr<test::TemporaryRegistry> m_registry;
     std::unique_ptr<TMainForm> m_window;
 
 private Q_SLOTS:
@@ -35,14 +34,13 @@ private Q_SLOTS:
     {
         QStandardPaths::setTestModeEnabled(true);
         qunsetenv("TAGORA_SITE");
-        m_registry = std::make_unique<IniRegistry>(m_config.path());
-        setRegistry(m_registry.get());
+        m_registry = std::make_unique<test::TemporaryRegistry>();
         m_window = std::make_unique<TMainForm>();
     }
     void cleanupTestCase()
     {
         m_window.reset();
-        setRegistry(nullptr);
+        m_registry.reset();
     }
 
     void helpContentOpensTheManual()
@@ -111,8 +109,8 @@ private Q_SLOTS:
         program.close();
         QVERIFY(program.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
         {
-            QDir().mkpath(m_config.filePath(QStringLiteral("Corvane")));
-            QSettings ini(m_config.filePath(QStringLiteral("Corvane/Brenlow.ini")),
+            QDir().mkpath(m_registry->filePath(QStringLiteral("Corvane")));
+            QSettings ini(m_registry->filePath(QStringLiteral("Corvane/Brenlow.ini")),
                           QSettings::IniFormat);
             ini.setValue(QStringLiteral("path"), QString(install.path() + u'/'));
         }

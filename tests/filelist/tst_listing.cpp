@@ -2,8 +2,8 @@
 // texts, order and status count, also when the scan is stopped or fails half-way.
 #include "scan/cthread.h"
 #include "services/errors.h"
-#include "services/registry.h"
 #include "support/recorders.h"
+#include "support/temporaryregistry.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
@@ -85,8 +85,7 @@ private:
     // Runs one scan into the window, bound to its onterminate.
     void scan(CThread& thread);
 
-    QTemporaryDir m_config;
-    std::unique_ptr<IniRegistry> m_store;
+    std::unique_ptr<test::TemporaryRegistry> m_store;
     std::unique_ptr<test::RecordingMessageBoxes> m_boxes;
     std::unique_ptr<QTemporaryDir> m_folder;
     TMainForm* m_form = nullptr;
@@ -95,15 +94,14 @@ private:
 
 void TestListing::initTestCase()
 {
-    QVERIFY(m_config.isValid());
-    m_store = std::make_unique<IniRegistry>(m_config.path());
-    setRegistry(m_store.get());
+    m_store = std::make_unique<test::TemporaryRegistry>();
+    QVERIFY(m_store->isValid());
     m_previousDir = QDir::currentPath();
 }
 
 void TestListing::cleanupTestCase()
 {
-    setRegistry(nullptr);
+    m_store.reset();
 }
 
 void TestListing::init()

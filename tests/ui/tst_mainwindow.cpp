@@ -1,7 +1,7 @@
 // The main window as built: actions, menus, tool bar, enabling rule, layout and resizing,
 // hints, keyboard order and the typing limit of the tag fields.
-#include "services/registry.h"
 #include "support/recorders.h"
+#include "support/temporaryregistry.h"
 #include "ui/filelist.h"
 #include "ui/limitededit.h"
 #include "ui/tmainform.h"
@@ -83,8 +83,7 @@ private:
     }
     void selectRow(bool selected);
 
-    QTemporaryDir m_config;
-    std::unique_ptr<IniRegistry> m_store;
+    std::unique_ptr<test::TemporaryRegistry> m_store;
     std::unique_ptr<test::RecordingMessageBoxes> m_boxes;
     TMainForm* m_form = nullptr;
 
@@ -121,14 +120,13 @@ private Q_SLOTS:
 
 void TestMainWindow::initTestCase()
 {
-    QVERIFY(m_config.isValid());
-    m_store = std::make_unique<IniRegistry>(m_config.path());
-    setRegistry(m_store.get());
+    m_store = std::make_unique<test::TemporaryRegistry>();
+    QVERIFY(m_store->isValid());
 }
 
 void TestMainWindow::cleanupTestCase()
 {
-    setRegistry(nullptr);
+    m_store.reset();
 }
 
 void TestMainWindow::init()

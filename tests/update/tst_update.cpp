@@ -4,6 +4,7 @@
 #include "services/messageboxes.h"
 #include "services/site.h"
 #include "support/recorders.h"
+#include "support/refusedport.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -269,13 +270,8 @@ private Q_SLOTS:
 
     void hostNamedWhenNothingListens()
     {
-        // A port that was just free: the connection is refused at once.
-        quint16 port = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
+        const quint16 port = test::refusedPort();
+        QVERIFY(port != 0);
         qputenv("TAGORA_SITE", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
         test::RecordingMessageBoxes boxes;
         runGuarded(CheckForUpdates);
