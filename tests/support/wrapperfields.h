@@ -122,6 +122,16 @@ inline bool writeAll(const QString& path, const Fields& f)
     return writeAll(native(path), f);
 }
 
+// Strips every tag the file holds and saves; true when the save reported success.
+inline bool removeAll(const QByteArray& path)
+{
+    FilePtr file = open(path);
+    if (!file)
+        return false;
+    taglib_tag_remove(file.get());
+    return taglib_file_save_ex(file.get(), 3) == 1;
+}
+
 inline Fields readAll(const QByteArray& path)
 {
     Fields f;
