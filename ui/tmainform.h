@@ -183,6 +183,9 @@ private:
         Anchor anchor;
     };
 
+    // Ends the running scan, if any: serves its remaining hand-offs and its onterminate, and
+    // leaves ScanThread empty.
+    void stopScan();
     void wireFileList();
     void createActions();
     void createMenus();

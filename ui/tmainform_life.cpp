@@ -50,15 +50,21 @@ void TMainForm::FormShow(QObject*)
 void TMainForm::FormDestroy(QObject*)
 {
     // The worker hands rows over until it ends, and reading them needs the tag library.
-    if (ScanThread) {
-        ScanThread->Terminate();
-        ScanThread->WaitFor();
-        // ScanThread is none before the old worker goes.
-        const std::unique_ptr<CThread> finished = std::move(ScanThread);
-    }
+    stopScan();
     UnloadTagLibrary();
     RowTexts.clear();
     SaveSettings(Settings);
+}
+
+void TMainForm::stopScan()
+{
+    if (!ScanThread)
+        return;
+    ScanThread->Terminate();
+    // Serves the hand-offs still coming, and the old worker's onterminate.
+    ScanThread->WaitFor();
+    // ScanThread is none before the old worker goes.
+    const std::unique_ptr<CThread> finished = std::move(ScanThread);
 }
 
 void TMainForm::ShellTreeView1Change(QObject*, const QModelIndex&)
@@ -72,13 +78,7 @@ void TMainForm::ShellTreeView1Change(QObject*, const QModelIndex&)
 
 void TMainForm::RefreshActionExecute(QObject*)
 {
-    if (ScanThread) {
-        ScanThread->Terminate();
-        // Serves the hand-offs still coming, and the old worker's onterminate.
-        ScanThread->WaitFor();
-        // ScanThread is none before the old worker goes.
-        const std::unique_ptr<CThread> finished = std::move(ScanThread);
-    }
+    stopScan();
     files->clear();
 
     const QModelIndex folder = ShellTreeView1->selectedFolder();
