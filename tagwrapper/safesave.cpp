@@ -77,6 +77,12 @@ bool copyRange(int from, off_t fromAt, int to, off_t toAt, off_t count)
     return true;
 }
 
+long sizeOf(int fd)
+{
+    struct stat st;
+    return fd >= 0 && ::fstat(fd, &st) == 0 ? long(st.st_size) : 0;
+}
+
 FileIdentity identityFromStat(const struct stat& st)
 {
     FileIdentity id;
@@ -253,7 +259,9 @@ bool identityOf(int fd, FileIdentity& identity)
 
 // --- DescriptorStream ---------------------------------------------------------------------
 
-DescriptorStream::DescriptorStream(int fd, std::string name) : m_fd(fd), m_name(std::move(name)) {}
+DescriptorStream::DescriptorStream(int fd, std::string name, off_t size)
+    : m_fd(fd), m_name(std::move(name)), m_length(size >= 0 ? long(size) : sizeOf(fd))
+{}
 
 DescriptorStream::~DescriptorStream()
 {
@@ -261,7 +269,7 @@ DescriptorStream::~DescriptorStream()
         ::close(m_fd);
 }
 
-DescriptorStream* DescriptorStream::openFile(const char* path)
+DescriptorStream* DescriptorStream::openFile(const char* path, FileIdentity& identity)
 {
     if (!path || !*path)
         return nullptr;
@@ -270,13 +278,13 @@ DescriptorStream* DescriptorStream::openFile(const char* path)
     if (fd < 0)
         return nullptr;
     struct stat st;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // Of the flags F_SETFL changes, the descriptor was opened with O_NONBLOCK alone.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
         ::close(fd);
         return nullptr;
     }
-    return new DescriptorStream(fd, path);
+    identity = identityFromStat(st);
+    return new DescriptorStream(fd, path, st.st_size);
 }
 
 TagLib::FileName DescriptorStream::name() const
@@ -292,12 +300,38 @@ TagLib::ByteVector DescriptorStream::readBlock(unsigned long length)
     // A size read from a broken file may be anything; never allocate beyond the file.
     length = std::min<unsigned long>(length, static_cast<unsigned long>(end - m_position));
     TagLib::ByteVector buffer(static_cast<unsigned int>(length));
+    if (!m_writable && readBuffered(buffer.data(), length)) {
+        m_position += long(length);
+        return buffer;
+    }
     size_t got = 0;
     if (!readAll(m_fd, buffer.data(), length, m_position, got) && m_writable)
         m_failed = true;
     buffer.resize(static_cast<unsigned int>(got));
     m_position += long(got);
     return buffer;
+}
+
+bool DescriptorStream::readBuffered(char* out, unsigned long length)
+{
+    constexpr long kWindow = 16 * 1024;
+    const long from = m_position;
+    if (long(length) > kWindow)
+        return false;
+    if (from < m_windowStart || from + long(length) > m_windowStart + long(m_window.size())) {
+        // Near the end the window ends with the file: TagLib looks for tags there backwards.
+        const long start = m_length - from < kWindow ? std::max(0L, m_length - kWindow) : from;
+        m_window.resize(size_t(std::min(kWindow, m_length - start)));
+        size_t got = 0;
+        if (!readAll(m_fd, m_window.data(), m_window.size(), start, got) ||
+            got != m_window.size()) {
+            m_window.clear();
+            return false;
+        }
+        m_windowStart = start;
+    }
+    std::memcpy(out, m_window.data() + (from - m_windowStart), length);
+    return true;
 }
 
 void DescriptorStream::writeBlock(const TagLib::ByteVector& data)
@@ -357,8 +391,7 @@ void DescriptorStream::insert(const TagLib::ByteVector& data, unsigned long star
     }
     if (!writeAll(m_fd, data.data(), data.size(), off_t(start)))
         m_failed = true;
-    m_length = -1;
-    m_length = length();
+    m_length = sizeOf(m_fd);
     m_position = m_length;
 }
 
@@ -407,10 +440,7 @@ long DescriptorStream::tell() const
 
 long DescriptorStream::length()
 {
-    if (m_length >= 0)
-        return m_length;
-    struct stat st;
-    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 ? long(st.st_size) : 0;
+    return m_length;
 }
 
 void DescriptorStream::truncate(long length)
@@ -419,9 +449,10 @@ void DescriptorStream::truncate(long length)
         return;
     if (length < 0 || ::ftruncate(m_fd, length) != 0)
         m_failed = true;
-    m_length = -1;
     if (!m_failed)
-        m_length = this->length();
+        m_length = length;
+    else
+        m_length = sizeOf(m_fd);
 }
 
 int DescriptorStream::exchange(int fd, bool writable)
@@ -431,9 +462,8 @@ int DescriptorStream::exchange(int fd, bool writable)
     m_writable = writable;
     m_failed = false;
     m_position = 0;
-    m_length = -1;
-    if (writable)
-        m_length = length();
+    m_length = sizeOf(fd);
+    m_window.clear();
     return previous;
 }
 

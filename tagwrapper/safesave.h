@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <taglib/tiostream.h>
 
@@ -37,15 +38,18 @@ inline bool operator!=(const FileIdentity& a, const FileIdentity& b)
 class DescriptorStream : public TagLib::IOStream
 {
 public:
-    // Takes ownership of fd; name is what TagLib sees (it picks the file type by extension).
-    DescriptorStream(int fd, std::string name);
+    // Takes ownership of fd, a descriptor of a regular file of `size` bytes (-1: as the file
+    // says), read through the stream only; name is what TagLib sees (it picks the file type
+    // by extension).
+    DescriptorStream(int fd, std::string name, off_t size = -1);
     ~DescriptorStream() override;
     DescriptorStream(const DescriptorStream&) = delete;
     DescriptorStream& operator=(const DescriptorStream&) = delete;
 
     // Opens path for reading; only a regular file (after links) gives a stream, and a FIFO
     // or device is never waited on. Null otherwise.
-    static DescriptorStream* openFile(const char* path);
+    // The file's identity is taken from the descriptor opened.
+    static DescriptorStream* openFile(const char* path, FileIdentity& identity);
 
     TagLib::FileName name() const override;
     TagLib::ByteVector readBlock(unsigned long length) override;
@@ -69,15 +73,22 @@ public:
 
 private:
     bool moveRange(off_t from, off_t to, off_t count);
+    // Small reads of the file outside a save, served from a window read at once.
+    bool readBuffered(char* out, unsigned long length);
 
     int m_fd;
     std::string m_name;
     long m_position = 0;
     bool m_writable = false;
     bool m_failed = false;
-    // The copy's length while it is written: nobody else writes to it, and TagLib asks for
-    // the length before almost every read. -1 when the file is read (it may change).
-    long m_length = -1;
+    // TagLib asks for the length before almost every read. Outside a save the descriptor is
+    // read-only and a file changed behind it is caught by the identity check of the next
+    // save; during one nobody else writes to the copy.
+    long m_length = 0;
+    // TagLib reads mostly a few bytes at a time (headers, frame by frame); outside a save
+    // those reads come from this window of the file, which starts at m_windowStart.
+    std::vector<char> m_window;
+    long m_windowStart = 0;
 };
 
 bool identityOf(int fd, FileIdentity& identity);

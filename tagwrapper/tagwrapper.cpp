@@ -124,16 +124,20 @@ void chooseDefaultEncoding()
     }
 }
 
-// Opens the file at path the way the handle will keep it: TagLib parses it through a stream
-// of ours over one descriptor, with the file's identity taken from that same descriptor.
-// create builds the TagLib object on the stream (null when the type is not recognised).
-template <typename Create> TagLib_File* openHandle(const char* path, Create create)
+// Opens the file at path the way the handle will keep it: the input guards check, and TagLib
+// parses, the file behind one descriptor, whose identity the handle keeps. Checking the file
+// already opened leaves no moment in which another file could take its name in between.
+// `guard` checks the descriptor; create builds the TagLib object on the stream (null when the
+// type is not recognised).
+template <typename Guard, typename Create>
+TagLib_File* openHandle(const char* path, Guard guard, Create create)
 {
-    std::unique_ptr<tagwrapper::DescriptorStream> stream(
-        tagwrapper::DescriptorStream::openFile(path));
     tagwrapper::FileIdentity identity;
-    if (!stream || !tagwrapper::identityOf(stream->descriptor(), identity))
+    std::unique_ptr<tagwrapper::DescriptorStream> stream(
+        tagwrapper::DescriptorStream::openFile(path, identity));
+    if (!stream || !guard(stream->descriptor()))
         return nullptr;
+    chooseDefaultEncoding();
     TagLib::FileRef ref = create(stream.get());
     TagLib::File* file = ref.file();
     if (!file || !file->isOpen() || !tagwrapper::hasAudio(file))
@@ -787,10 +791,10 @@ void taglib_tag_free_strings(void)
 TagLib_File* taglib_file_newu(const char* path)
 {
     try {
-        if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path))
+        if (!isRegularFile(path))
             return nullptr;
-        chooseDefaultEncoding();
-        return openHandle(path, [](TagLib::IOStream* stream) {
+        const auto guard = [path](int fd) { return tagwrapper::passesInputGuards(fd, path); };
+        return openHandle(path, guard, [](TagLib::IOStream* stream) {
             return TagLib::FileRef(stream, true, TagLib::AudioProperties::Average);
         });
     } catch (...) {
@@ -806,10 +810,10 @@ TagLib_File* taglib_file_new(const char* path)
 TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type)
 {
     try {
-        if (!isRegularFile(path) || !tagwrapper::passesInputGuards(path, type))
+        if (!isRegularFile(path))
             return nullptr;
-        chooseDefaultEncoding();
-        return openHandle(path, [type](TagLib::IOStream* stream) {
+        const auto guard = [type](int fd) { return tagwrapper::passesInputGuards(fd, type); };
+        return openHandle(path, guard, [type](TagLib::IOStream* stream) {
             return TagLib::FileRef(createByType(stream, type));
         });
     } catch (...) {
