@@ -77,7 +77,6 @@ public:
     QString dateText(const QDate& date) const;
     qint64 durationValue(const QString& text) const;
     qint64 dateValue(const QString& text) const;
-    QString timeSeparator() const { return m_timeSeparator; }
     QString dateFormat() const { return m_dateFormat; }
 
     // The header arrow this style draws for `order`: true for a downward one.
