@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,24 +69,12 @@ public:
             return false;
         if (count == 0)
             return true;
-        if (offset < m_windowStart || offset + count > m_windowStart + m_window.size()) {
-            if (count > kWindow)
-                return readFile(offset, buffer, count);
-            // Near the end the window ends with the file, so reads moving backwards from
-            // there (tags at the end) stay in it too.
-            const std::uint64_t start = m_size - offset < kWindow
-                                            ? m_size - std::min<std::uint64_t>(m_size, kWindow)
-                                            : offset;
-            const auto length =
-                static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, m_size - start));
-            m_window.resize(length);
-            if (!readFile(start, m_window.data(), length)) {
-                m_window.clear();
-                return false;
-            }
-            m_windowStart = start;
-        }
-        std::memcpy(buffer, m_window.data() + (offset - m_windowStart), count);
+        if (count > kWindow)
+            return readFile(offset, buffer, count);
+        const char* bytes = view(offset, count);
+        if (!bytes)
+            return false;
+        std::memcpy(buffer, bytes, count);
         return true;
     }
 
@@ -101,18 +90,16 @@ public:
     {
         const std::size_t n = std::strlen(pattern);
         constexpr std::size_t kChunk = kWindow - 64;
-        std::vector<char> chunk(kChunk + n);
         const std::uint64_t end = std::min(limit, m_size);
         for (std::uint64_t at = from; at < end && end - at >= n; at += kChunk) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(kChunk + n - 1, end - at));
-            if (!read(at, chunk.data(), want))
+            const char* chunk = view(at, want);
+            if (!chunk)
                 return -1;
-            const auto hit = std::search(chunk.begin(), chunk.begin() + static_cast<long>(want),
-                                         pattern, pattern + n);
-            if (hit != chunk.begin() + static_cast<long>(want))
-                return static_cast<std::int64_t>(at +
-                                                 static_cast<std::uint64_t>(hit - chunk.begin()));
+            if (const void* hit = ::memmem(chunk, want, pattern, n))
+                return static_cast<std::int64_t>(
+                    at + static_cast<std::uint64_t>(static_cast<const char*>(hit) - chunk));
         }
         return -1;
     }
@@ -143,12 +130,38 @@ private:
         return true;
     }
 
+    // The `count` (at most kWindow) bytes at `offset` in the window, read into it when they
+    // are not there yet; null when the file does not hold them.
+    const char* view(std::uint64_t offset, std::size_t count) const
+    {
+        if (offset > m_size || count > m_size - offset || count > kWindow)
+            return nullptr;
+        if (offset < m_windowStart || offset + count > m_windowStart + m_windowSize) {
+            if (!m_window)
+                m_window.reset(new char[kWindow]);
+            // Near the end the window ends with the file, so reads moving backwards from
+            // there (tags at the end) stay in it too.
+            const std::uint64_t start = m_size - offset < kWindow
+                                            ? m_size - std::min<std::uint64_t>(m_size, kWindow)
+                                            : offset;
+            const auto length =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, m_size - start));
+            m_windowSize = 0;
+            if (!readFile(start, m_window.get(), length))
+                return nullptr;
+            m_windowStart = start;
+            m_windowSize = length;
+        }
+        return m_window.get() + (offset - m_windowStart);
+    }
+
     int m_fd = -1;
     bool m_owned = false;
     std::uint64_t m_size = 0;
     bool m_ok = false;
-    mutable Bytes m_window;
+    mutable std::unique_ptr<char[]> m_window;
     mutable std::uint64_t m_windowStart = 0;
+    mutable std::uint64_t m_windowSize = 0;
 };
 
 std::uint32_t bigEndian32(const unsigned char* p)

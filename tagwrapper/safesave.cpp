@@ -318,19 +318,20 @@ bool DescriptorStream::readBuffered(char* out, unsigned long length)
     const long from = m_position;
     if (long(length) > kWindow)
         return false;
-    if (from < m_windowStart || from + long(length) > m_windowStart + long(m_window.size())) {
+    if (from < m_windowStart || from + long(length) > m_windowStart + m_windowSize) {
+        if (!m_window)
+            m_window.reset(new char[kWindow]);
         // Near the end the window ends with the file: TagLib looks for tags there backwards.
         const long start = m_length - from < kWindow ? std::max(0L, m_length - kWindow) : from;
-        m_window.resize(size_t(std::min(kWindow, m_length - start)));
+        const long size = std::min(kWindow, m_length - start);
         size_t got = 0;
-        if (!readAll(m_fd, m_window.data(), m_window.size(), start, got) ||
-            got != m_window.size()) {
-            m_window.clear();
+        m_windowSize = 0;
+        if (!readAll(m_fd, m_window.get(), size_t(size), start, got) || long(got) != size)
             return false;
-        }
         m_windowStart = start;
+        m_windowSize = size;
     }
-    std::memcpy(out, m_window.data() + (from - m_windowStart), length);
+    std::memcpy(out, m_window.get() + (from - m_windowStart), length);
     return true;
 }
 
@@ -463,7 +464,7 @@ int DescriptorStream::exchange(int fd, bool writable)
     m_failed = false;
     m_position = 0;
     m_length = sizeOf(fd);
-    m_window.clear();
+    m_windowSize = 0;
     return previous;
 }
 

@@ -9,8 +9,8 @@
 
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include <taglib/tiostream.h>
 
@@ -87,8 +87,9 @@ private:
     long m_length = 0;
     // TagLib reads mostly a few bytes at a time (headers, frame by frame); outside a save
     // those reads come from this window of the file, which starts at m_windowStart.
-    std::vector<char> m_window;
+    std::unique_ptr<char[]> m_window;
     long m_windowStart = 0;
+    long m_windowSize = 0;
 };
 
 bool identityOf(int fd, FileIdentity& identity);
