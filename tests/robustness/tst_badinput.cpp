@@ -5,6 +5,9 @@
 // or fail without touching the file; no operation may change a file's audio data.
 #include "audiopayload.h"
 #include "services/nativepath.h"
+#include "support/fixtures.h"
+#include "support/sampletags.h"
+#include "support/taglibraryloaded.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 
@@ -20,46 +23,17 @@
 #include <unistd.h>
 
 using namespace tagora;
+using namespace tagora::test;
 using robustness::audioPayload;
 
 namespace {
 
-const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
 constexpr qint64 kReadLimitMs = 1000;
 constexpr int kBitFlippedCopies = 8;
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 QByteArray sample(const char* type)
 {
-    return contents(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + QLatin1String(type));
-}
-
-audiotag someTag()
-{
-    audiotag tag;
-    tag.Title = QStringLiteral("Bad Input ✓");
-    tag.Artist = QStringLiteral("Кто-то");
-    tag.Album = QStringLiteral("Album");
-    tag.Track = QStringLiteral("3");
-    tag.Year = QStringLiteral("2001");
-    tag.Genre = QStringLiteral("Noise");
-    tag.Comment = QStringLiteral("a comment\nwith two lines");
-    tag.Copyright = QStringLiteral("© nobody");
-    tag.Bpm = QStringLiteral("99");
-    tag.Key = QStringLiteral("C");
-    return tag;
+    return contents(sampleFile(QLatin1String(type)));
 }
 
 // Reads the file and fails the test when the library takes longer than a second.
@@ -283,7 +257,7 @@ class BadInputTest : public QObject
         if (QTest::currentTestFailed())
             return;
 
-        const audiotag written = someTag();
+        const audiotag written = unicodeTag();
         const WriteTagResult result = WriteTag(path, written);
         const QByteArray afterWrite = contents(path);
         if (result != WriteTagResult::Saved) {
@@ -310,8 +284,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        LoadTagLibrary();
-        QVERIFY2(TagLibraryLoaded(), "libtagwrapper.so not found beside the test program");
+        loadTagLibraryBesideProgram();
     }
     void cleanupTestCase() { UnloadTagLibrary(); }
 
@@ -320,7 +293,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("source");
         const QDir corpus(QStringLiteral(TAGORA_CORPUS_DIR));
         QStringList filters;
-        for (const char* type : kTypes)
+        for (const char* type : kAudioTypes)
             filters << QStringLiteral("*.") + QLatin1String(type);
         const QFileInfoList files = corpus.entryInfoList(filters, QDir::Files, QDir::Name);
         if (files.isEmpty())
@@ -344,7 +317,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QByteArray>("bytes");
         std::mt19937 random(20240611);
-        for (const char* type : kTypes) {
+        for (const char* type : kAudioTypes) {
             const QString ext = QLatin1String(type);
             const QByteArray whole = sample(type);
             QVERIFY(!whole.isEmpty());
@@ -399,7 +372,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("hostile.") + extension);
         QVERIFY(writeFile(path, bytes));
         QCOMPARE(timedRead(path), audiotag());
-        QCOMPARE(WriteTag(path, someTag()), WriteTagResult::NotOpened);
+        QCOMPARE(WriteTag(path, unicodeTag()), WriteTagResult::NotOpened);
         QVERIFY(!RemoveTag(path));
         QCOMPARE(contents(path), bytes);
     }
@@ -429,8 +402,8 @@ private Q_SLOTS:
             QCOMPARE(timedRead(path).Length, 2); // no title here, but a readable file
         else
             QCOMPARE(timedRead(path).Title, QStringLiteral("abc"));
-        QCOMPARE(WriteTag(path, someTag()), WriteTagResult::Saved);
-        QCOMPARE(timedRead(path).Title, someTag().Title);
+        QCOMPARE(WriteTag(path, unicodeTag()), WriteTagResult::Saved);
+        QCOMPARE(timedRead(path).Title, unicodeTag().Title);
     }
 
     // Nothing but a regular file reaches TagLib: each of these reads as the empty record at
@@ -441,7 +414,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("extension");
         for (const char* kind :
              {"fifo", "link to /dev/zero", "dangling link", "link loop", "directory"}) {
-            for (const char* type : kTypes)
+            for (const char* type : kAudioTypes)
                 QTest::addRow("%s .%s", kind, type)
                     << QString::fromLatin1(kind) << QString::fromLatin1(type);
         }
@@ -475,7 +448,7 @@ private Q_SLOTS:
             QVERIFY(QFile::link(target, path));
 
         QCOMPARE(timedRead(path), audiotag());
-        QCOMPARE(WriteTag(path, someTag()), WriteTagResult::NotOpened);
+        QCOMPARE(WriteTag(path, unicodeTag()), WriteTagResult::NotOpened);
         QVERIFY(!RemoveTag(path));
 
         if (kind == QLatin1String("fifo"))
@@ -488,12 +461,7 @@ private Q_SLOTS:
     }
 
     // A value of a whole megabyte is written and read back without losing a character.
-    void megabyteValue_data()
-    {
-        QTest::addColumn<QString>("extension");
-        for (const char* type : kTypes)
-            QTest::newRow(type) << QString::fromLatin1(type);
-    }
+    void megabyteValue_data() { addTypeRows("extension"); }
     void megabyteValue()
     {
         QFETCH(QString, extension);
@@ -504,7 +472,7 @@ private Q_SLOTS:
         value.reserve(1 << 20);
         for (int line = 0; value.size() < (1 << 20); ++line)
             value += QStringLiteral("line %1: Ünïcødé ♪ 0123456789abcdefghij\n").arg(line);
-        audiotag tag = someTag();
+        audiotag tag = unicodeTag();
         tag.Comment = value;
         const WriteTagResult result = WriteTag(path, tag);
         if (result != WriteTagResult::Saved)
