@@ -3,7 +3,7 @@
 #include "services/nativepath.h"
 #include "tags/tagoperations.h"
 
-#include <QDateTime>
+#include <QDate>
 #include <QHeaderView>
 #include <QImage>
 #include <QPainter>
@@ -11,6 +11,7 @@
 #include <QStyleOptionHeader>
 
 #include <climits>
+#include <ctime>
 
 #include <sys/stat.h>
 
@@ -283,10 +284,16 @@ void FileList::addfile(const QString& fileName)
 {
     RowTexts.clear();
 
+    // QDateTime's local time asks the system to reload its time zone on every call (a stat of
+    // /etc/localtime and more, microseconds per row); the zone is looked at once per listing.
+    if (topLevelItemCount() == 0)
+        ::tzset();
     QDate date = kDayZero;
     struct stat info;
-    if (::stat(pathToNative(fileName).constData(), &info) == 0)
-        date = QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec, Qt::LocalTime).date();
+    struct tm local;
+    if (::stat(pathToNative(fileName).constData(), &info) == 0 &&
+        ::localtime_r(&info.st_mtim.tv_sec, &local))
+        date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     const QString dateString = dateText(date);
 
     audiotag tag;
