@@ -2,6 +2,7 @@
 // What the tests of the working program share: a private home, folders of real audio files,
 // the window started and its scans waited for.
 
+#include "scan/cthread.h"
 #include "services/settings.h"
 #include "support/fixtures.h"
 #include "support/ordinaryuser.h"
@@ -15,6 +16,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 namespace tagora::test {
 
@@ -105,6 +110,36 @@ inline void storeLastFolder(const QString& folder)
 inline bool scanEnded(const TMainForm* form)
 {
     return form->ScanThread && form->ScanThread->Finished();
+}
+
+// Passes files on to the window and, after the given one, lets the test act as the user
+// would between two hand-offs.
+struct ActingTarget : ScanTarget
+{
+    ActingTarget(TMainForm* window, int after, std::function<void()> act)
+        : form(window), actAfter(after), action(std::move(act))
+    {
+        setScanTarget(this);
+    }
+    ~ActingTarget() { setScanTarget(form); }
+    void addfile(const QString& fileName) override
+    {
+        form->addfile(fileName);
+        if (++files == actAfter)
+            action();
+    }
+    TMainForm* form;
+    int actAfter;
+    std::function<void()> action;
+    int files = 0;
+};
+
+// Returns once some worker waits in a hand-off (or after ten seconds).
+inline void waitForHandOff()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 } // namespace tagora::test

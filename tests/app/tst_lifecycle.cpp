@@ -12,10 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 
-#include <chrono>
-#include <functional>
 #include <memory>
-#include <thread>
 
 using namespace tagora;
 using namespace tagora::test;
@@ -60,35 +57,6 @@ struct WatchingRegistry : Registry
     bool libraryLoadedAtWrite = true;
     bool scanRunningAtWrite = true;
 };
-
-// Passes files on to the window and, after the given one, lets the test act as the user
-// would between two hand-offs.
-struct ActingTarget : ScanTarget
-{
-    ActingTarget(TMainForm* window, int after, std::function<void()> act)
-        : form(window), actAfter(after), action(std::move(act))
-    {
-        setScanTarget(this);
-    }
-    ~ActingTarget() { setScanTarget(form); }
-    void addfile(const QString& fileName) override
-    {
-        form->addfile(fileName);
-        if (++files == actAfter)
-            action();
-    }
-    TMainForm* form;
-    int actAfter;
-    std::function<void()> action;
-    int files = 0;
-};
-
-void waitForHandOff()
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 } // namespace
 
