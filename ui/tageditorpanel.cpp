@@ -4,6 +4,7 @@
 #include "services/messageboxes.h"
 #include "services/nativepath.h"
 #include "services/shell.h"
+#include "tags/tagfields.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
 #include "ui/foldertree.h"
@@ -15,16 +16,6 @@
 #include <utility>
 
 namespace tagora {
-namespace {
-
-QString* textOf(audiotag& tag, int field)
-{
-    QString* const texts[] = {&tag.Title, &tag.Artist,  &tag.Album,     &tag.Track, &tag.Year,
-                              &tag.Genre, &tag.Comment, &tag.Copyright, &tag.Bpm,   &tag.Key};
-    return texts[field];
-}
-
-} // namespace
 
 TagEditorPanel::TagEditorPanel(TMainForm& form) : QObject(&form), m_form(form) {}
 
@@ -64,17 +55,17 @@ void TagEditorPanel::ShowTag()
 
 void TagEditorPanel::TagToEditors(const audiotag& tag)
 {
-    audiotag source = tag;
+    const audiotag source = tag;
     const auto edits = fields();
-    for (int i = 0; i < static_cast<int>(edits.size()); ++i)
-        edits[i]->setText(*textOf(source, i));
+    for (std::size_t i = 0; i < edits.size(); ++i)
+        edits[i]->setText(source.*TagFields[i].member);
 }
 
 void TagEditorPanel::EditorsToTag(audiotag& tag) const
 {
     const auto edits = fields();
-    for (int i = 0; i < static_cast<int>(edits.size()); ++i)
-        *textOf(tag, i) = edits[i]->text();
+    for (std::size_t i = 0; i < edits.size(); ++i)
+        tag.*TagFields[i].member = edits[i]->text();
 }
 
 void TagEditorPanel::setRowCells(const QString& title, const QString& artist)
