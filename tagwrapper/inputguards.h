@@ -12,10 +12,6 @@
 
 #include "tagwrapper.h"
 
-namespace TagLib {
-class File;
-}
-
 namespace tagwrapper {
 
 // Deepest MP4 atom nesting accepted; real files nest about eight deep.
@@ -26,23 +22,12 @@ constexpr long kMaxMp4Atoms = 200000;
 // Most FLAC metadata blocks accepted; real files have fewer than twenty.
 constexpr int kMaxFlacBlocks = 4096;
 
-// True when the file at `path` may be parsed by TagLib as the type its name gives (as
-// TagLib's FileRef chooses it: by extension, by content for an unknown extension). False for
-// anything that is not a regular file. Reads only the structures it checks.
-bool passesInputGuards(const char* path);
-
-// The same for a file opened as the given type, whatever its name.
-bool passesInputGuards(const char* path, TagLib_File_Type type);
-
-// The same checks on a file already open for reading (the descriptor TagLib will read, so
-// the file checked is the file parsed), typed by `name` or by `type`. Reads with pread: the
-// descriptor's offset is left as it was.
+// True when the file open for reading at `fd` may be parsed by TagLib as the type `name` gives
+// (as TagLib's FileRef chooses it: by extension, by content for an unknown extension), or as
+// `type`. The descriptor is the one TagLib will read, so the file checked is the file parsed.
+// False for anything that is not a regular file. Reads only the structures it checks, with
+// pread: the descriptor's offset is left as it was.
 bool passesInputGuards(int fd, const char* name);
 bool passesInputGuards(int fd, TagLib_File_Type type);
-
-// False for a file TagLib opened although it holds no audio at all: TagLib calls an MPEG or
-// APE file without a single audio frame (empty, garbage, a cut-off header) valid, and a
-// save would then grow a tag into that garbage.
-bool hasAudio(TagLib::File* file);
 
 } // namespace tagwrapper

@@ -2,6 +2,7 @@
 
 #include "inputguards.h"
 #include "safesave.h"
+#include "tagfamily.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,29 +16,23 @@
 #include <vector>
 
 #include <taglib/apefile.h>
-#include <taglib/apetag.h>
 #include <taglib/asffile.h>
-#include <taglib/asftag.h>
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2framefactory.h>
-#include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
-#include <taglib/mp4tag.h>
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/speexfile.h>
-#include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>
-#include <taglib/xiphcomment.h>
 
-// TagLib's own C binding declares these structs the same way; they are never defined, the
-// pointers are casts of our own objects.
+// The handle types of the interface are never defined: a TagLib_File and a TagLib_Tag are
+// both our FileHandle, a TagLib_AudioProperties is TagLib's own object.
 struct TagLib_File_s;
 struct TagLib_Tag_s;
 struct TagLib_AudioProperties_s;
@@ -45,15 +40,20 @@ struct TagLib_AudioProperties_s;
 namespace {
 
 using TagLib::String;
+using tagwrapper::Field;
 
 struct FileHandle
 {
     // TagLib reads and writes through this stream, never by the path; it outlives ref.
     std::unique_ptr<tagwrapper::DescriptorStream> stream;
     TagLib::FileRef ref;
+    const tagwrapper::TagFamily* family = nullptr;
     // The file as it was when opened (and after each save): a save into a file that changed
     // in the meantime would write an edit based on contents that are no longer there.
     tagwrapper::FileIdentity identity;
+    // Something was set to a value the file did not hold; without that a save has nothing to
+    // write and leaves the file, and its modification time, alone.
+    bool changed = false;
     // Tag removal is applied by the save that follows, because for MPEG files TagLib strips
     // straight on disk.
     bool removePending = false;
@@ -62,7 +62,9 @@ struct FileHandle
     bool stale = false;
 };
 
-bool g_unicode = false;
+// UTF-8 from the start, as TagLib's own C binding does: a write made before any call to
+// taglib_set_strings_unicode() must not store UTF-8 bytes as Latin-1 characters.
+bool g_unicode = true;
 bool g_manageStrings = true;
 bool g_encodingChosen = false;
 std::vector<char*> g_strings;
@@ -72,15 +74,22 @@ FileHandle* handleOf(const TagLib_File* file)
     return reinterpret_cast<FileHandle*>(const_cast<TagLib_File*>(file));
 }
 
-TagLib::File* fileOf(const TagLib_File* file)
+FileHandle* handleOf(const TagLib_Tag* tag)
 {
-    FileHandle* h = handleOf(file);
-    return h ? h->ref.file() : nullptr;
+    return reinterpret_cast<FileHandle*>(const_cast<TagLib_Tag*>(tag));
 }
 
-TagLib::Tag* tagOf(const TagLib_Tag* tag)
+// The file behind a handle, null unless it is open and valid.
+TagLib::File* validFileOf(const FileHandle* h)
 {
-    return reinterpret_cast<TagLib::Tag*>(const_cast<TagLib_Tag*>(tag));
+    TagLib::File* f = h ? h->ref.file() : nullptr;
+    return f && f->isValid() ? f : nullptr;
+}
+
+template <typename Handle>
+TagLib::File* validFile(const Handle* handle)
+{
+    return validFileOf(handleOf(handle));
 }
 
 String fromC(const char* text)
@@ -140,9 +149,12 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
     chooseDefaultEncoding();
     TagLib::FileRef ref = create(stream.get());
     TagLib::File* file = ref.file();
-    if (!file || !file->isOpen() || !tagwrapper::hasAudio(file))
+    if (!file || !file->isOpen())
         return nullptr;
-    auto* h = new FileHandle{std::move(stream), ref, identity, false, false};
+    const tagwrapper::TagFamily& family = tagwrapper::familyOf(*file);
+    if (!family.holdsAudio(*file))
+        return nullptr;
+    auto* h = new FileHandle{std::move(stream), ref, &family, identity};
     return reinterpret_cast<TagLib_File*>(h);
 }
 
@@ -176,538 +188,116 @@ TagLib::File* createByType(TagLib::IOStream* stream, TagLib_File_Type type)
     return nullptr;
 }
 
-// --- Fields reached through the file ---------------------------------------------------------
+// --- Fields -----------------------------------------------------------------------------------
 
-enum class Field
+// The fields of the tag handle answer an empty text when unset, those reached through the file
+// NULL, as TagLib's C binding does.
+enum class WhenUnset
 {
-    Copyright,
-    Bpm,
-    Key,
-    Other
+    Empty,
+    Null
 };
 
-Field fieldOf(const String& upperName)
+char* getText(const FileHandle* h, Field field, WhenUnset unset)
+{
+    TagLib::File* f = validFileOf(h);
+    if (!f)
+        return nullptr;
+    const String value = h->family->text(*f, field);
+    return value.isEmpty() && unset == WhenUnset::Null ? nullptr : toC(value);
+}
+
+// A text the item already reads as leaves the item exactly as stored: its bytes, encoding,
+// several values.
+void setText(FileHandle* h, Field field, const char* text)
+{
+    TagLib::File* f = validFileOf(h);
+    if (!f)
+        return;
+    const String value = fromC(text);
+    if (value == h->family->text(*f, field))
+        return;
+    h->family->setText(*f, field, value);
+    h->changed = true;
+}
+
+unsigned int getNumber(const FileHandle* h, Field field)
+{
+    TagLib::File* f = validFileOf(h);
+    return f ? h->family->number(*f, field) : 0;
+}
+
+// The number the item already reads as keeps its full date or track total.
+void setNumber(FileHandle* h, Field field, unsigned int value)
+{
+    TagLib::File* f = validFileOf(h);
+    if (!f || value == h->family->number(*f, field))
+        return;
+    h->family->setNumber(*f, field, value);
+    h->changed = true;
+}
+
+// Fields addressed by name: the program's three, and any other the file's property interface
+// knows.
+bool fieldNamed(const String& upperName, Field& field)
 {
     if (upperName == "COPYRIGHT")
-        return Field::Copyright;
-    if (upperName == "BPM")
-        return Field::Bpm;
-    if (upperName == "INITIALKEY" || upperName == "KEY")
-        return Field::Key;
-    return Field::Other;
-}
-
-const char* id3v2FrameOf(Field f)
-{
-    switch (f) {
-    case Field::Copyright:
-        return "TCOP";
-    case Field::Bpm:
-        return "TBPM";
-    case Field::Key:
-        return "TKEY";
-    case Field::Other:
-        break;
-    }
-    return nullptr;
-}
-
-// The name the field has in the Vorbis comment and APE tag conventions (and PropertyMap).
-String propertyNameOf(Field f, const String& upperName)
-{
-    switch (f) {
-    case Field::Copyright:
-        return "COPYRIGHT";
-    case Field::Bpm:
-        return "BPM";
-    case Field::Key:
-        return "INITIALKEY";
-    case Field::Other:
-        break;
-    }
-    return upperName;
-}
-
-const char* const kMp4KeyItem = "----:com.apple.iTunes:initialkey";
-// tmpo holds only a number; any other BPM text goes here so it is not lost.
-const char* const kMp4BpmTextItem = "----:com.apple.iTunes:BPM";
-const char* const kAsfBpm = "WM/BeatsPerMinute";
-const char* const kAsfKey = "WM/InitialKey";
-
-bool readProperty(TagLib::File* file, const String& name, String& value)
-{
-    const TagLib::PropertyMap map = file->properties();
-    const auto it = map.find(name);
-    if (it == map.end() || it->second.isEmpty())
+        field = Field::Copyright;
+    else if (upperName == "BPM")
+        field = Field::Bpm;
+    else if (upperName == "INITIALKEY" || upperName == "KEY")
+        field = Field::Key;
+    else
         return false;
-    value = it->second.front();
     return true;
 }
 
-void writeProperty(TagLib::File* file, const String& name, const String& value)
+char* getProperty(const FileHandle* h, const String& name)
 {
-    TagLib::PropertyMap map = file->properties();
+    TagLib::File* f = validFileOf(h);
+    if (!f)
+        return nullptr;
+    const TagLib::PropertyMap map = f->properties();
+    const auto it = map.find(name);
+    if (it == map.end() || it->second.isEmpty())
+        return nullptr;
+    return toC(tagwrapper::joinedValues(it->second));
+}
+
+void setProperty(FileHandle* h, const String& name, const char* text)
+{
+    TagLib::File* f = validFileOf(h);
+    if (!f)
+        return;
+    const String value = fromC(text);
+    TagLib::PropertyMap map = f->properties();
+    const auto it = map.find(name);
+    const String stored = it == map.end() ? String() : tagwrapper::joinedValues(it->second);
+    if (value == stored)
+        return;
     if (value.isEmpty())
         map.erase(name);
     else
         map.replace(name, TagLib::StringList(value));
-    file->setProperties(map);
-}
-
-bool readXiph(const TagLib::Ogg::XiphComment* xiph, const String& name, String& value)
-{
-    const auto& fields = xiph->fieldListMap();
-    const auto it = fields.find(name);
-    if (it == fields.end() || it->second.isEmpty())
-        return false;
-    value = it->second.front();
-    return true;
-}
-
-void writeXiph(TagLib::Ogg::XiphComment* xiph, const String& name, const String& value)
-{
-    xiph->removeFields(name);
-    if (!value.isEmpty())
-        xiph->addField(name, value, true);
-}
-
-bool readApe(const TagLib::APE::Tag* ape, const String& name, String& value)
-{
-    const auto& items = ape->itemListMap();
-    const auto it = items.find(name.upper());
-    if (it == items.end() || it->second.values().isEmpty())
-        return false;
-    value = it->second.values().front();
-    return true;
-}
-
-void writeApe(TagLib::APE::Tag* ape, const String& name, const String& value)
-{
-    ape->removeItem(name);
-    if (!value.isEmpty())
-        ape->addValue(name, value, true);
-}
-
-bool readId3v2(const TagLib::ID3v2::Tag* id3, const char* frameId, String& value)
-{
-    const auto& frames = id3->frameListMap();
-    const auto it = frames.find(frameId);
-    if (it == frames.end() || it->second.isEmpty())
-        return false;
-    value = it->second.front()->toString();
-    return true;
-}
-
-void writeId3v2(TagLib::ID3v2::Tag* id3, const char* frameId, const String& value)
-{
-    id3->removeFrames(frameId);
-    if (value.isEmpty())
-        return;
-    auto* frame = new TagLib::ID3v2::TextIdentificationFrame(
-        frameId, TagLib::ID3v2::FrameFactory::instance()->defaultTextEncoding());
-    frame->setText(value);
-    id3->addFrame(frame);
-}
-
-bool readMp4Text(const TagLib::MP4::Tag* mp4, const char* item, String& value)
-{
-    if (!mp4->contains(item))
-        return false;
-    const TagLib::StringList list = mp4->item(item).toStringList();
-    if (list.isEmpty())
-        return false;
-    value = list.front();
-    return true;
-}
-
-void writeMp4Text(TagLib::MP4::Tag* mp4, const char* item, const String& value)
-{
-    mp4->removeItem(item);
-    if (!value.isEmpty())
-        mp4->setItem(item, TagLib::StringList(value));
-}
-
-// tmpo is a signed 16-bit number in TagLib; only a plain decimal that reads back the same fits.
-bool fitsMp4Tempo(const String& value, int& number)
-{
-    bool ok = false;
-    number = value.toInt(&ok);
-    return ok && number >= 0 && number <= 32767 && String::number(number) == value;
-}
-
-bool readMp4(TagLib::MP4::Tag* mp4, Field f, String& value)
-{
-    switch (f) {
-    case Field::Copyright:
-        return readMp4Text(mp4, "cprt", value);
-    case Field::Bpm:
-        if (mp4->contains("tmpo")) {
-            value = String::number(mp4->item("tmpo").toInt());
-            return true;
-        }
-        return readMp4Text(mp4, kMp4BpmTextItem, value);
-    case Field::Key:
-        return readMp4Text(mp4, kMp4KeyItem, value);
-    case Field::Other:
-        break;
-    }
-    return false;
-}
-
-void writeMp4(TagLib::MP4::Tag* mp4, Field f, const String& value)
-{
-    switch (f) {
-    case Field::Copyright:
-        writeMp4Text(mp4, "cprt", value);
-        break;
-    case Field::Bpm: {
-        mp4->removeItem("tmpo");
-        mp4->removeItem(kMp4BpmTextItem);
-        int number = 0;
-        if (fitsMp4Tempo(value, number))
-            mp4->setItem("tmpo", TagLib::MP4::Item(number));
-        else
-            writeMp4Text(mp4, kMp4BpmTextItem, value);
-        break;
-    }
-    case Field::Key:
-        writeMp4Text(mp4, kMp4KeyItem, value);
-        break;
-    case Field::Other:
-        break;
-    }
-}
-
-bool readAsfAttribute(const TagLib::ASF::Tag* asf, const char* name, String& value)
-{
-    const auto& attributes = asf->attributeListMap();
-    const auto it = attributes.find(name);
-    if (it == attributes.end() || it->second.isEmpty())
-        return false;
-    value = it->second.front().toString();
-    return true;
-}
-
-void writeAsfAttribute(TagLib::ASF::Tag* asf, const char* name, const String& value)
-{
-    asf->removeItem(name);
-    if (!value.isEmpty())
-        asf->setAttribute(name, TagLib::ASF::Attribute(value));
-}
-
-bool readAsf(const TagLib::ASF::Tag* asf, Field f, String& value)
-{
-    switch (f) {
-    case Field::Copyright:
-        value = asf->copyright();
-        return !value.isEmpty();
-    case Field::Bpm:
-        return readAsfAttribute(asf, kAsfBpm, value);
-    case Field::Key:
-        return readAsfAttribute(asf, kAsfKey, value);
-    case Field::Other:
-        break;
-    }
-    return false;
-}
-
-void writeAsf(TagLib::ASF::Tag* asf, Field f, const String& value)
-{
-    switch (f) {
-    case Field::Copyright:
-        asf->setCopyright(value);
-        break;
-    case Field::Bpm:
-        writeAsfAttribute(asf, kAsfBpm, value);
-        break;
-    case Field::Key:
-        writeAsfAttribute(asf, kAsfKey, value);
-        break;
-    case Field::Other:
-        break;
-    }
-}
-
-// The Vorbis comment of any Ogg or FLAC file, null for other types.
-TagLib::Ogg::XiphComment* xiphOf(TagLib::File* file)
-{
-    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file))
-        return flac->xiphComment(true);
-    return dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag());
-}
-
-bool readField(TagLib::File* file, const String& name, String& value)
-{
-    const String upper = name.upper();
-    const Field f = fieldOf(upper);
-    const String property = propertyNameOf(f, upper);
-    if (f != Field::Other) {
-        if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
-            auto* id3 = mpeg->ID3v2Tag(false);
-            return id3 && readId3v2(id3, id3v2FrameOf(f), value);
-        }
-        if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag()))
-            return readMp4(mp4, f, value);
-        if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag()))
-            return readAsf(asf, f, value);
-    }
-    if (auto* xiph = xiphOf(file))
-        return readXiph(xiph, property, value);
-    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
-        auto* tag = ape->APETag(false);
-        return tag && readApe(tag, property, value);
-    }
-    return readProperty(file, property, value);
-}
-
-void writeField(TagLib::File* file, const String& name, const String& value)
-{
-    const String upper = name.upper();
-    const Field f = fieldOf(upper);
-    const String property = propertyNameOf(f, upper);
-    if (f != Field::Other) {
-        if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
-            writeId3v2(mpeg->ID3v2Tag(true), id3v2FrameOf(f), value);
-            return;
-        }
-        if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag())) {
-            writeMp4(mp4, f, value);
-            return;
-        }
-        if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag())) {
-            writeAsf(asf, f, value);
-            return;
-        }
-    }
-    if (auto* xiph = xiphOf(file)) {
-        writeXiph(xiph, property, value);
-        return;
-    }
-    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
-        // APE keys are case-insensitive; "Copyright" is the spelling the APE convention uses.
-        writeApe(ape->APETag(true), f == Field::Copyright ? String("Copyright") : property, value);
-        return;
-    }
-    writeProperty(file, property, value);
-}
-
-char* getField(TagLib_File* file, const String& name)
-{
-    TagLib::File* f = fileOf(file);
-    if (!f || !f->isValid())
-        return nullptr;
-    String value;
-    if (!readField(f, name, value))
-        return nullptr;
-    return toC(value);
-}
-
-void setField(TagLib_File* file, const String& name, const char* value)
-{
-    TagLib::File* f = fileOf(file);
-    if (f && f->isValid())
-        writeField(f, name, fromC(value));
-}
-
-// TagLib's ASF setters store an empty text (or "0") as an attribute; every other format
-// drops the item, and so do we.
-void dropEmptyAsfAttribute(TagLib::Tag* tag, const char* attribute)
-{
-    if (!attribute)
-        return;
-    if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(tag))
-        asf->removeItem(attribute);
-}
-
-// --- Tag removal ------------------------------------------------------------------------------
-
-void clearTag(TagLib::Tag* tag)
-{
-    tag->setTitle(String());
-    tag->setArtist(String());
-    tag->setAlbum(String());
-    tag->setComment(String());
-    tag->setGenre(String());
-    tag->setYear(0);
-    tag->setTrack(0);
-}
-
-// Empties every tag in memory; for MPEG the stripping itself happens at save time.
-void clearAllTags(TagLib::File* file)
-{
-    if (dynamic_cast<TagLib::MPEG::File*>(file))
-        return;
-    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
-        flac->strip(TagLib::FLAC::File::ID3v1 | TagLib::FLAC::File::ID3v2);
-        if (auto* xiph = flac->xiphComment(false)) {
-            xiph->removeAllFields();
-            xiph->removeAllPictures();
-        }
-        flac->removePictures();
-        return;
-    }
-    if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
-        xiph->removeAllFields();
-        xiph->removeAllPictures();
-        return;
-    }
-    if (auto* ape = dynamic_cast<TagLib::APE::File*>(file)) {
-        ape->strip(TagLib::APE::File::AllTags);
-        return;
-    }
-    if (auto* mp4 = dynamic_cast<TagLib::MP4::Tag*>(file->tag())) {
-        TagLib::StringList keys;
-        for (const auto& item : mp4->itemMap())
-            keys.append(item.first);
-        for (const auto& key : keys)
-            mp4->removeItem(key);
-        return;
-    }
-    if (auto* asf = dynamic_cast<TagLib::ASF::Tag*>(file->tag())) {
-        // Album, genre, year and track are attributes that the setters would add back empty,
-        // so the content description is cleared first and the attributes removed after.
-        clearTag(asf);
-        asf->setCopyright(String());
-        asf->setRating(String());
-        TagLib::StringList names;
-        for (const auto& attribute : asf->attributeListMap())
-            names.append(attribute.first);
-        for (const auto& name : names)
-            asf->removeItem(name);
-        return;
-    }
-    if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file)) {
-        mpc->strip(TagLib::MPC::File::AllTags);
-        return;
-    }
-    if (auto* wv = dynamic_cast<TagLib::WavPack::File*>(file)) {
-        wv->strip(TagLib::WavPack::File::AllTags);
-        return;
-    }
-    if (auto* tta = dynamic_cast<TagLib::TrueAudio::File*>(file)) {
-        tta->strip(TagLib::TrueAudio::File::AllTags);
-        return;
-    }
-    const TagLib::PropertyMap rest = file->setProperties(TagLib::PropertyMap());
-    file->removeUnsupportedProperties(rest.unsupportedData());
-    if (file->tag())
-        clearTag(file->tag());
+    f->setProperties(map);
+    h->changed = true;
 }
 
 // --- Saving -----------------------------------------------------------------------------------
-
-struct SaveRequest
-{
-    bool strip = false;
-    // MPEG tag types to keep; 0 keeps the ones the file has.
-    int mpegTags = 0;
-};
-
-// TagLib's part of a save; the stream under the file points at the copy meanwhile.
-bool writeTags(TagLib::File* file, const SaveRequest& request)
-{
-    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
-        if (request.strip)
-            return mpeg->strip(TagLib::MPEG::File::AllTags);
-        if (request.mpegTags == 0)
-            return mpeg->save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
-                              TagLib::ID3v2::v4);
-        return mpeg->save(request.mpegTags, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
-                          TagLib::MPEG::File::Duplicate);
-    }
-    return file->save();
-}
-
-// The values a saved file must give back when it is read again.
-struct Snapshot
-{
-    String title, artist, album, comment, genre;
-    unsigned int year = 0;
-    unsigned int track = 0;
-    String copyright, bpm, key;
-};
-
-bool operator==(const Snapshot& a, const Snapshot& b)
-{
-    return a.title == b.title && a.artist == b.artist && a.album == b.album &&
-           a.comment == b.comment && a.genre == b.genre && a.year == b.year && a.track == b.track &&
-           a.copyright == b.copyright && a.bpm == b.bpm && a.key == b.key;
-}
-
-bool operator!=(const Snapshot& a, const Snapshot& b)
-{
-    return !(a == b);
-}
-
-Snapshot commonFields(TagLib::Tag* tag)
-{
-    Snapshot s;
-    if (tag) {
-        s.title = tag->title();
-        s.artist = tag->artist();
-        s.album = tag->album();
-        s.comment = tag->comment();
-        s.genre = tag->genre();
-        s.year = tag->year();
-        s.track = tag->track();
-    }
-    return s;
-}
-
-Snapshot fileFields(TagLib::File* file)
-{
-    Snapshot s = commonFields(file->tag());
-    readField(file, "COPYRIGHT", s.copyright);
-    readField(file, "BPM", s.bpm);
-    readField(file, "INITIALKEY", s.key);
-    return s;
-}
-
-Snapshot id3v2Fields(TagLib::ID3v2::Tag* tag)
-{
-    Snapshot s = commonFields(tag);
-    if (tag) {
-        readId3v2(tag, "TCOP", s.copyright);
-        readId3v2(tag, "TBPM", s.bpm);
-        readId3v2(tag, "TKEY", s.key);
-    }
-    return s;
-}
 
 // Compares the file as TagLib holds it after its save with the copy read back from disk. A
 // write that went wrong unnoticed, or a value TagLib cannot store (it writes an ASF title or
 // comment longer than 32767 characters with a wrapped length, an MP4 track number above
 // 65535 cut to 16 bits), shows up here and the save is not completed.
-bool sameContent(TagLib::File* memory, TagLib::File* disk, const SaveRequest& request)
+bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::SaveRequest& request)
 {
+    TagLib::File* memory = h->ref.file();
     if (!disk->isValid() || typeid(*disk) != typeid(*memory))
         return false;
-    // A tag never touches the audio, so what TagLib measures of it stays the same.
-    const TagLib::AudioProperties* before = memory->audioProperties();
-    const TagLib::AudioProperties* after = disk->audioProperties();
-    if (before &&
-        (!after || before->lengthInMilliseconds() != after->lengthInMilliseconds() ||
-         before->sampleRate() != after->sampleRate() || before->channels() != after->channels()))
-        return false;
-    auto* memoryMpeg = dynamic_cast<TagLib::MPEG::File*>(memory);
-    if (!memoryMpeg)
-        return fileFields(memory) == fileFields(disk);
-    auto* diskMpeg = static_cast<TagLib::MPEG::File*>(disk);
-    if (request.strip)
-        return !diskMpeg->hasID3v1Tag() && !diskMpeg->hasID3v2Tag() && !diskMpeg->hasAPETag();
-    // Each tag type written is compared on its own; TagLib keeps tags it stripped from the
-    // file in memory. ID3v1 is left out: it holds 30 bytes of Latin-1 per field by design.
-    const bool all = request.mpegTags == 0;
-    if ((all || (request.mpegTags & TagLib::MPEG::File::ID3v2)) &&
-        id3v2Fields(memoryMpeg->ID3v2Tag()) != id3v2Fields(diskMpeg->ID3v2Tag()))
-        return false;
-    if ((all || (request.mpegTags & TagLib::MPEG::File::APE)) &&
-        commonFields(memoryMpeg->APETag()) != commonFields(diskMpeg->APETag()))
-        return false;
-    return true;
+    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request);
 }
 
-bool readsBack(FileHandle* h, int copyFd, const SaveRequest& request)
+bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
 {
     const int fd = ::fcntl(copyFd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
@@ -715,7 +305,7 @@ bool readsBack(FileHandle* h, int copyFd, const SaveRequest& request)
     // Under the original's name, so that TagLib picks the type it picked for the original.
     tagwrapper::DescriptorStream stream(fd, h->stream->name());
     TagLib::FileRef reread(&stream, true, TagLib::AudioProperties::Average);
-    return reread.file() && sameContent(h->ref.file(), reread.file(), request);
+    return reread.file() && sameContent(h, reread.file(), request);
 }
 
 bool save(FileHandle* h, int options)
@@ -723,16 +313,19 @@ bool save(FileHandle* h, int options)
     TagLib::File* file = h->ref.file();
     if (!file || !file->isValid() || h->stale)
         return false;
-    SaveRequest request;
+    if (!h->changed && !h->removePending)
+        return true;
+    tagwrapper::SaveRequest request;
     request.strip = h->removePending;
     request.mpegTags =
         options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 | TagLib::MPEG::File::APE);
     tagwrapper::SaveSteps steps;
-    steps.write = [&] { return writeTags(file, request); };
+    steps.write = [&] { return h->family->write(*file, request); };
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
     switch (tagwrapper::saveSafely(*h->stream, h->identity, steps)) {
     case tagwrapper::SaveResult::Saved:
         h->removePending = false;
+        h->changed = false;
         return true;
     case tagwrapper::SaveResult::Failed:
         h->stale = true;
@@ -832,8 +425,7 @@ void taglib_file_free(TagLib_File* file)
 int taglib_file_is_valid(const TagLib_File* file)
 {
     try {
-        TagLib::File* f = fileOf(file);
-        return f && f->isValid() ? 1 : 0;
+        return validFile(file) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -842,10 +434,10 @@ int taglib_file_is_valid(const TagLib_File* file)
 TagLib_Tag* taglib_file_tag(const TagLib_File* file)
 {
     try {
-        TagLib::File* f = fileOf(file);
-        if (!f || !f->isValid())
+        TagLib::File* f = validFile(file);
+        if (!f || !f->tag())
             return nullptr;
-        return reinterpret_cast<TagLib_Tag*>(f->tag());
+        return reinterpret_cast<TagLib_Tag*>(handleOf(file));
     } catch (...) {
         return nullptr;
     }
@@ -854,10 +446,8 @@ TagLib_Tag* taglib_file_tag(const TagLib_File* file)
 const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file)
 {
     try {
-        TagLib::File* f = fileOf(file);
-        if (!f || !f->isValid())
-            return nullptr;
-        return reinterpret_cast<const TagLib_AudioProperties*>(f->audioProperties());
+        TagLib::File* f = validFile(file);
+        return f ? reinterpret_cast<const TagLib_AudioProperties*>(f->audioProperties()) : nullptr;
     } catch (...) {
         return nullptr;
     }
@@ -878,43 +468,35 @@ int taglib_file_save(TagLib_File* file)
     return taglib_file_save_ex(file, 0);
 }
 
-#define TAGWRAPPER_TEXT_FIELD(getter, setter, asfAttribute)                                        \
-    char* taglib_tag_##getter(const TagLib_Tag* tag)                                               \
+#define TAGWRAPPER_TEXT_FIELD(name, field)                                                         \
+    char* taglib_tag_##name(const TagLib_Tag* tag)                                                 \
     {                                                                                              \
         try {                                                                                      \
-            TagLib::Tag* t = tagOf(tag);                                                           \
-            return t ? toC(t->getter()) : nullptr;                                                 \
+            return getText(handleOf(tag), field, WhenUnset::Empty);                                \
         } catch (...) {                                                                            \
             return nullptr;                                                                        \
         }                                                                                          \
     }                                                                                              \
-    void taglib_tag_set_##getter(TagLib_Tag* tag, const char* text)                                \
+    void taglib_tag_set_##name(TagLib_Tag* tag, const char* text)                                  \
     {                                                                                              \
         try {                                                                                      \
-            if (TagLib::Tag* t = tagOf(tag)) {                                                     \
-                const String value = fromC(text);                                                  \
-                t->setter(value);                                                                  \
-                if (value.isEmpty())                                                               \
-                    dropEmptyAsfAttribute(t, asfAttribute);                                        \
-            }                                                                                      \
+            setText(handleOf(tag), field, text);                                                   \
         } catch (...) {                                                                            \
         }                                                                                          \
     }
 
-// Title, artist and comment live in the ASF content description, not in attributes.
-TAGWRAPPER_TEXT_FIELD(title, setTitle, nullptr)
-TAGWRAPPER_TEXT_FIELD(artist, setArtist, nullptr)
-TAGWRAPPER_TEXT_FIELD(album, setAlbum, "WM/AlbumTitle")
-TAGWRAPPER_TEXT_FIELD(comment, setComment, nullptr)
-TAGWRAPPER_TEXT_FIELD(genre, setGenre, "WM/Genre")
+TAGWRAPPER_TEXT_FIELD(title, Field::Title)
+TAGWRAPPER_TEXT_FIELD(artist, Field::Artist)
+TAGWRAPPER_TEXT_FIELD(album, Field::Album)
+TAGWRAPPER_TEXT_FIELD(comment, Field::Comment)
+TAGWRAPPER_TEXT_FIELD(genre, Field::Genre)
 
 #undef TAGWRAPPER_TEXT_FIELD
 
 unsigned int taglib_tag_year(const TagLib_Tag* tag)
 {
     try {
-        TagLib::Tag* t = tagOf(tag);
-        return t ? t->year() : 0;
+        return getNumber(handleOf(tag), Field::Year);
     } catch (...) {
         return 0;
     }
@@ -923,8 +505,7 @@ unsigned int taglib_tag_year(const TagLib_Tag* tag)
 unsigned int taglib_tag_track(const TagLib_Tag* tag)
 {
     try {
-        TagLib::Tag* t = tagOf(tag);
-        return t ? t->track() : 0;
+        return getNumber(handleOf(tag), Field::Track);
     } catch (...) {
         return 0;
     }
@@ -933,11 +514,7 @@ unsigned int taglib_tag_track(const TagLib_Tag* tag)
 void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year)
 {
     try {
-        if (TagLib::Tag* t = tagOf(tag)) {
-            t->setYear(year);
-            if (year == 0)
-                dropEmptyAsfAttribute(t, "WM/Year");
-        }
+        setNumber(handleOf(tag), Field::Year, year);
     } catch (...) {
     }
 }
@@ -945,11 +522,7 @@ void taglib_tag_set_year(TagLib_Tag* tag, unsigned int year)
 void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
 {
     try {
-        if (TagLib::Tag* t = tagOf(tag)) {
-            t->setTrack(track);
-            if (track == 0)
-                dropEmptyAsfAttribute(t, "WM/TrackNumber");
-        }
+        setNumber(handleOf(tag), Field::Track, track);
     } catch (...) {
     }
 }
@@ -959,7 +532,11 @@ char* taglib_tag_get_byname(TagLib_File* file, const char* name)
     try {
         if (!name || !*name)
             return nullptr;
-        return getField(file, String(name, String::Latin1));
+        const String upper = String(name, String::Latin1).upper();
+        Field field;
+        if (fieldNamed(upper, field))
+            return getText(handleOf(file), field, WhenUnset::Null);
+        return getProperty(handleOf(file), upper);
     } catch (...) {
         return nullptr;
     }
@@ -968,8 +545,14 @@ char* taglib_tag_get_byname(TagLib_File* file, const char* name)
 void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* value)
 {
     try {
-        if (name && *name)
-            setField(file, String(name, String::Latin1), value);
+        if (!name || !*name)
+            return;
+        const String upper = String(name, String::Latin1).upper();
+        Field field;
+        if (fieldNamed(upper, field))
+            setText(handleOf(file), field, value);
+        else
+            setProperty(handleOf(file), upper, value);
     } catch (...) {
     }
 }
@@ -977,7 +560,7 @@ void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* valu
 char* taglib_tag_get_bpm(TagLib_File* file)
 {
     try {
-        return getField(file, "BPM");
+        return getText(handleOf(file), Field::Bpm, WhenUnset::Null);
     } catch (...) {
         return nullptr;
     }
@@ -986,7 +569,7 @@ char* taglib_tag_get_bpm(TagLib_File* file)
 void taglib_tag_set_bpm(TagLib_File* file, const char* bpm)
 {
     try {
-        setField(file, "BPM", bpm);
+        setText(handleOf(file), Field::Bpm, bpm);
     } catch (...) {
     }
 }
@@ -994,7 +577,7 @@ void taglib_tag_set_bpm(TagLib_File* file, const char* bpm)
 char* taglib_tag_get_key(TagLib_File* file)
 {
     try {
-        return getField(file, "INITIALKEY");
+        return getText(handleOf(file), Field::Key, WhenUnset::Null);
     } catch (...) {
         return nullptr;
     }
@@ -1003,7 +586,7 @@ char* taglib_tag_get_key(TagLib_File* file)
 void taglib_tag_set_key(TagLib_File* file, const char* key)
 {
     try {
-        setField(file, "INITIALKEY", key);
+        setText(handleOf(file), Field::Key, key);
     } catch (...) {
     }
 }
@@ -1011,11 +594,11 @@ void taglib_tag_set_key(TagLib_File* file, const char* key)
 void taglib_tag_remove(TagLib_File* file)
 {
     try {
-        FileHandle* h = handleOf(file);
-        TagLib::File* f = fileOf(file);
-        if (!f || !f->isValid())
+        TagLib::File* f = validFile(file);
+        if (!f)
             return;
-        clearAllTags(f);
+        FileHandle* h = handleOf(file);
+        h->family->strip(*f);
         h->removePending = true;
     } catch (...) {
     }

@@ -6,8 +6,8 @@
  * handles belong to the file and end with it. Never free those two yourself.
  *
  * Texts: paths are the file name's bytes as the platform spells them (on Linux,
- * whatever bytes the directory holds). Field texts are UTF-8 both ways once
- * taglib_set_strings_unicode(1) has been called (Latin-1 otherwise). Every text a
+ * whatever bytes the directory holds). Field texts are UTF-8 both ways from the
+ * start; taglib_set_strings_unicode(0) switches to Latin-1. Every text a
  * function returns is owned by the library and stays valid until the next
  * taglib_tag_free_strings(); callers copy it and never free it. NULL is returned
  * where there is nothing to return.
@@ -36,7 +36,8 @@ typedef struct TagLib_Tag_s TagLib_Tag;
 typedef struct TagLib_AudioProperties_s TagLib_AudioProperties;
 
 /* Same values as TagLib's own C binding. */
-typedef enum {
+typedef enum
+{
     TagLib_File_MPEG,
     TagLib_File_OggVorbis,
     TagLib_File_FLAC,
@@ -49,7 +50,8 @@ typedef enum {
     TagLib_File_ASF
 } TagLib_File_Type;
 
-typedef enum {
+typedef enum
+{
     TagLib_ID3v2_Latin1,
     TagLib_ID3v2_UTF16,
     TagLib_ID3v2_UTF16BE,
@@ -74,7 +76,8 @@ TAGWRAPPER_EXPORT TagLib_File* taglib_file_new_type(const char* path, TagLib_Fil
 TAGWRAPPER_EXPORT void taglib_file_free(TagLib_File* file);
 TAGWRAPPER_EXPORT int taglib_file_is_valid(const TagLib_File* file);
 TAGWRAPPER_EXPORT TagLib_Tag* taglib_file_tag(const TagLib_File* file);
-TAGWRAPPER_EXPORT const TagLib_AudioProperties* taglib_file_audioproperties(const TagLib_File* file);
+TAGWRAPPER_EXPORT const TagLib_AudioProperties*
+taglib_file_audioproperties(const TagLib_File* file);
 /* Writes pending changes. Returns non-zero on success, 0 when nothing was written: the file
  * has no write permission in its mode bits (even for root) or the caller may not write it,
  * it changed since taglib_file_newu() (other inode, size or modification time), or any step
@@ -90,12 +93,19 @@ TAGWRAPPER_EXPORT const TagLib_AudioProperties* taglib_file_audioproperties(cons
  * the file again to retry.
  * For MPEG files, options is a mask of the tag types the file keeps: 1 = ID3v1, 2 = ID3v2
  * (saved as ID3v2.4, new frames in UTF-8), 4 = APE; 3 saves ID3v1 and ID3v2 and strips an
- * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead. */
+ * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead.
+ * When nothing was set to a value other than the file's, the save writes nothing, leaves the
+ * modification time alone and returns non-zero. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
 /* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
 
-/* The common fields, through the file's tag handle. */
+/* The common fields, through the file's tag handle.
+ * Several values of one item (two artists, say) read as one text joined by "; ", in every
+ * format. A setter given the text (or number) the item reads as now leaves the item exactly
+ * as stored: its bytes, encoding, several values, a full date ("2019-05-17" reads as 2019) and
+ * a track total ("3/12" reads as 3). A changed text is stored as one value, as given; a new
+ * track number keeps the total ("3/12" set to 4 gives "4/12"). */
 TAGWRAPPER_EXPORT char* taglib_tag_title(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_artist(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_album(const TagLib_Tag* tag);
@@ -121,7 +131,8 @@ TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
  *   APE: Copyright, BPM, INITIALKEY.
  * Other names go through TagLib's property map. NULL when the item is absent. */
 TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
-TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* value);
+TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name,
+                                             const char* value);
 TAGWRAPPER_EXPORT char* taglib_tag_get_bpm(TagLib_File* file);
 TAGWRAPPER_EXPORT void taglib_tag_set_bpm(TagLib_File* file, const char* bpm);
 TAGWRAPPER_EXPORT char* taglib_tag_get_key(TagLib_File* file);

@@ -1,0 +1,24 @@
+// The input guards of each tag family (see inputguards.h for what they refuse and why).
+// Each takes the whole file; true when TagLib may parse it.
+#pragma once
+
+#include "guardreader.h"
+
+#include <cstdint>
+
+namespace tagwrapper {
+
+// ID3/MPEG
+std::uint64_t leadingId3v2Size(const Reader& r);
+bool id3v2TagPasses(const Reader& r, std::uint64_t pos);
+bool mpegPasses(const Reader& r);
+// Xiph (FLAC and Ogg)
+bool flacPasses(const Reader& r, std::uint64_t searchFrom);
+bool oggPasses(const Reader& r);
+// MP4
+bool mp4Passes(const Reader& r);
+// ASF
+extern const unsigned char kAsfHeader[16];
+bool asfPasses(const Reader& r);
+
+} // namespace tagwrapper

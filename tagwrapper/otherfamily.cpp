@@ -1,0 +1,111 @@
+// TagLib's types without a module of their own (Musepack, WavPack, TrueAudio, WAV, AIFF and
+// the tracker formats), through TagLib's generic property interface.
+#include "tagfamily.h"
+
+#include <taglib/mpcfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/wavpackfile.h>
+
+namespace tagwrapper {
+namespace {
+
+const char* propertyOf(Field field)
+{
+    switch (field) {
+    case Field::Title:
+        return "TITLE";
+    case Field::Artist:
+        return "ARTIST";
+    case Field::Album:
+        return "ALBUM";
+    case Field::Track:
+        return "TRACKNUMBER";
+    case Field::Year:
+        return "DATE";
+    case Field::Genre:
+        return "GENRE";
+    case Field::Comment:
+        return "COMMENT";
+    case Field::Copyright:
+        return "COPYRIGHT";
+    case Field::Bpm:
+        return "BPM";
+    case Field::Key:
+        return "INITIALKEY";
+    }
+    return "";
+}
+
+void setProperty(TagLib::File& file, const TagLib::String& name, const TagLib::String& value)
+{
+    TagLib::PropertyMap map = file.properties();
+    if (value.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, TagLib::StringList(value));
+    file.setProperties(map);
+}
+
+class OtherFamily : public TagFamily
+{
+public:
+    bool handles(TagLib::File&) const override { return true; }
+
+    TagLib::String text(TagLib::File& file, Field field) const override
+    {
+        const TagLib::PropertyMap map = file.properties();
+        const auto it = map.find(propertyOf(field));
+        return it == map.end() ? TagLib::String() : joinedValues(it->second);
+    }
+
+    void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        setProperty(file, propertyOf(field), value);
+    }
+
+    void setNumber(TagLib::File& file, Field field, unsigned int value) const override
+    {
+        if (field == Field::Year) {
+            setGenericNumber(file.tag(), field, value);
+            return;
+        }
+        const TagLib::PropertyMap map = file.properties();
+        const auto it = map.find(propertyOf(field));
+        const TagLib::String stored = it == map.end() ? TagLib::String() : it->second.front();
+        setProperty(file, propertyOf(field), withTrackNumber(stored, value));
+    }
+
+    void strip(TagLib::File& file) const override
+    {
+        if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(&file)) {
+            mpc->strip(TagLib::MPC::File::AllTags);
+            return;
+        }
+        if (auto* wv = dynamic_cast<TagLib::WavPack::File*>(&file)) {
+            wv->strip(TagLib::WavPack::File::AllTags);
+            return;
+        }
+        if (auto* tta = dynamic_cast<TagLib::TrueAudio::File*>(&file)) {
+            tta->strip(TagLib::TrueAudio::File::AllTags);
+            return;
+        }
+        const TagLib::PropertyMap rest = file.setProperties(TagLib::PropertyMap());
+        file.removeUnsupportedProperties(rest.unsupportedData());
+        for (Field field :
+             {Field::Title, Field::Artist, Field::Album, Field::Genre, Field::Comment})
+            setGenericText(file.tag(), field, TagLib::String());
+        setGenericNumber(file.tag(), Field::Track, 0);
+        setGenericNumber(file.tag(), Field::Year, 0);
+    }
+};
+
+} // namespace
+
+const TagFamily& otherFamily()
+{
+    static const OtherFamily family;
+    return family;
+}
+
+} // namespace tagwrapper

@@ -1,0 +1,145 @@
+#include "tagfamily.h"
+
+#include <taglib/audioproperties.h>
+#include <taglib/tag.h>
+#include <taglib/tfile.h>
+
+namespace tagwrapper {
+
+unsigned int TagFamily::number(TagLib::File& file, Field field) const
+{
+    const TagLib::Tag* tag = file.tag();
+    if (!tag)
+        return 0;
+    return field == Field::Track ? tag->track() : tag->year();
+}
+
+bool TagFamily::write(TagLib::File& file, const SaveRequest&) const
+{
+    return file.save();
+}
+
+bool TagFamily::readsBack(TagLib::File& memory, TagLib::File& disk, const SaveRequest&) const
+{
+    return fieldValues(*this, memory) == fieldValues(*this, disk);
+}
+
+bool TagFamily::holdsAudio(TagLib::File&) const
+{
+    return true;
+}
+
+const TagFamily& familyOf(TagLib::File& file)
+{
+    static const TagFamily* const families[] = {&id3Family(), &xiphFamily(), &mp4Family(),
+                                                &asfFamily(), &apeFamily()};
+    for (const TagFamily* family : families) {
+        if (family->handles(file))
+            return *family;
+    }
+    return otherFamily();
+}
+
+TagLib::String joinedValues(const TagLib::StringList& values)
+{
+    return values.toString(kValueSeparator);
+}
+
+TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number)
+{
+    if (number == 0)
+        return TagLib::String();
+    const int slash = stored.find("/");
+    return TagLib::String::number(static_cast<int>(number)) +
+           (slash >= 0 ? stored.substr(static_cast<unsigned int>(slash)) : TagLib::String());
+}
+
+TagLib::String genericText(TagLib::Tag* tag, Field field)
+{
+    if (!tag)
+        return TagLib::String();
+    switch (field) {
+    case Field::Title:
+        return tag->title();
+    case Field::Artist:
+        return tag->artist();
+    case Field::Album:
+        return tag->album();
+    case Field::Genre:
+        return tag->genre();
+    case Field::Comment:
+        return tag->comment();
+    default:
+        return TagLib::String();
+    }
+}
+
+void setGenericText(TagLib::Tag* tag, Field field, const TagLib::String& value)
+{
+    if (!tag)
+        return;
+    switch (field) {
+    case Field::Title:
+        tag->setTitle(value);
+        break;
+    case Field::Artist:
+        tag->setArtist(value);
+        break;
+    case Field::Album:
+        tag->setAlbum(value);
+        break;
+    case Field::Genre:
+        tag->setGenre(value);
+        break;
+    case Field::Comment:
+        tag->setComment(value);
+        break;
+    default:
+        break;
+    }
+}
+
+void setGenericNumber(TagLib::Tag* tag, Field field, unsigned int value)
+{
+    if (!tag)
+        return;
+    if (field == Field::Track)
+        tag->setTrack(value);
+    else if (field == Field::Year)
+        tag->setYear(value);
+}
+
+bool operator==(const FieldValues& a, const FieldValues& b)
+{
+    for (std::size_t i = 0; i < sizeof a.texts / sizeof a.texts[0]; ++i) {
+        if (a.texts[i] != b.texts[i])
+            return false;
+    }
+    for (std::size_t i = 0; i < sizeof a.numbers / sizeof a.numbers[0]; ++i) {
+        if (a.numbers[i] != b.numbers[i])
+            return false;
+    }
+    return true;
+}
+
+FieldValues fieldValues(const TagFamily& family, TagLib::File& file)
+{
+    FieldValues values;
+    for (std::size_t i = 0; i < sizeof kTextFields / sizeof kTextFields[0]; ++i)
+        values.texts[i] = family.text(file, kTextFields[i]);
+    for (std::size_t i = 0; i < sizeof kNumberFields / sizeof kNumberFields[0]; ++i)
+        values.numbers[i] = family.number(file, kNumberFields[i]);
+    return values;
+}
+
+bool sameAudio(TagLib::File& memory, TagLib::File& disk)
+{
+    const TagLib::AudioProperties* before = memory.audioProperties();
+    const TagLib::AudioProperties* after = disk.audioProperties();
+    if (!before)
+        return true;
+    return after && before->lengthInMilliseconds() == after->lengthInMilliseconds() &&
+           before->sampleRate() == after->sampleRate() && before->channels() == after->channels();
+}
+
+} // namespace tagwrapper

@@ -1,0 +1,119 @@
+// One module per tag family (ID3/MPEG, Xiph, MP4, ASF, APE, and TagLib's other types): each
+// knows where the program's fields live in its tags, what a save must leave as it is, how to
+// strip its tags and how to tell that a save read back as written. The C entry points and the
+// safe save call into a family only through TagFamily.
+#pragma once
+
+#include <taglib/tstring.h>
+#include <taglib/tstringlist.h>
+
+namespace TagLib {
+class File;
+class Tag;
+} // namespace TagLib
+
+namespace tagwrapper {
+
+// The fields the C interface reads and writes.
+enum class Field
+{
+    Title,
+    Artist,
+    Album,
+    Track,
+    Year,
+    Genre,
+    Comment,
+    Copyright,
+    Bpm,
+    Key
+};
+
+inline constexpr Field kTextFields[] = {Field::Title, Field::Artist,  Field::Album,
+                                        Field::Genre, Field::Comment, Field::Copyright,
+                                        Field::Bpm,   Field::Key};
+inline constexpr Field kNumberFields[] = {Field::Track, Field::Year};
+
+// What a save is asked to do; `mpegTags` are the MPEG tag types to keep (0: those the file has).
+struct SaveRequest
+{
+    bool strip = false;
+    int mpegTags = 0;
+};
+
+class TagFamily
+{
+public:
+    virtual ~TagFamily() = default;
+
+    virtual bool handles(TagLib::File& file) const = 0;
+
+    // A text field as shown: all of the item's values joined by kValueSeparator, empty when
+    // the file has none.
+    virtual TagLib::String text(TagLib::File& file, Field field) const = 0;
+    // Stores `value` as the item's only value, or removes the item when `value` is empty.
+    // Called only with a value other than text() gives, so an untouched item keeps its bytes.
+    virtual void setText(TagLib::File& file, Field field, const TagLib::String& value) const = 0;
+
+    // Track or year as a number, 0 when unset.
+    virtual unsigned int number(TagLib::File& file, Field field) const;
+    // Called only with a number other than number() gives. A new track number keeps the
+    // track total the item holds.
+    virtual void setNumber(TagLib::File& file, Field field, unsigned int value) const = 0;
+
+    // Empties every tag of the file in memory; the save that follows writes the result.
+    virtual void strip(TagLib::File& file) const = 0;
+    // TagLib's part of a save, into the file's stream.
+    virtual bool write(TagLib::File& file, const SaveRequest& request) const;
+    // True when `disk`, the saved file read anew, holds what `memory` was saved with.
+    virtual bool readsBack(TagLib::File& memory, TagLib::File& disk,
+                           const SaveRequest& request) const;
+    // False for a file TagLib opened although it holds no audio at all.
+    virtual bool holdsAudio(TagLib::File& file) const;
+};
+
+// The family that handles the file; TagLib's types without a module of their own go to a
+// family working through TagLib's generic property interface.
+const TagFamily& familyOf(TagLib::File& file);
+
+// The families, one module each, in the order they are asked.
+const TagFamily& id3Family();
+const TagFamily& xiphFamily();
+const TagFamily& mp4Family();
+const TagFamily& asfFamily();
+const TagFamily& apeFamily();
+const TagFamily& otherFamily();
+
+// --- Helpers the families share ------------------------------------------------------------------
+
+// Several values of one item are shown joined by this, in every format; an unchanged text
+// keeps them separate values, a changed one is stored as one value.
+inline const char* const kValueSeparator = "; ";
+
+TagLib::String joinedValues(const TagLib::StringList& values);
+
+// The stored track text with its number replaced and anything after it ("/12") kept; empty
+// for 0.
+TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number);
+
+// All ten fields as a family shows them, for comparing a file before and after its save.
+struct FieldValues
+{
+    TagLib::String texts[sizeof kTextFields / sizeof kTextFields[0]];
+    unsigned int numbers[sizeof kNumberFields / sizeof kNumberFields[0]] = {};
+};
+bool operator==(const FieldValues& a, const FieldValues& b);
+FieldValues fieldValues(const TagFamily& family, TagLib::File& file);
+
+// Title, artist, album, genre or comment as TagLib's generic tag gives it (for a file with
+// several tags, the first that has it); empty for the other fields.
+TagLib::String genericText(TagLib::Tag* tag, Field field);
+// Sets one of those five through TagLib's generic tag.
+void setGenericText(TagLib::Tag* tag, Field field, const TagLib::String& value);
+// Sets track or year through TagLib's generic tag.
+void setGenericNumber(TagLib::Tag* tag, Field field, unsigned int value);
+
+// Same audio as far as TagLib measures it: a tag never touches the audio.
+bool sameAudio(TagLib::File& memory, TagLib::File& disk);
+
+} // namespace tagwrapper

@@ -1,0 +1,333 @@
+// Xiph: the Vorbis comment of Ogg (Vorbis, Opus, Speex, FLAC) and FLAC files holds the fields,
+// one field per value; pictures and every other field stay as the file has them.
+#include "familyguards.h"
+#include "inputguards.h"
+#include "tagfamily.h"
+
+#include <taglib/flacfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace tagwrapper {
+namespace {
+
+// --- Input guards -------------------------------------------------------------------------------
+
+// True when TagLib's 32-bit sum of a position and a length read from the file wraps, or the
+// length is more than the whole file holds: either way the length is garbage, and a wrapped
+// sum sends TagLib back to bytes it has read before.
+bool lengthIsGarbage(std::uint64_t pos, std::uint64_t length, std::uint64_t fileSize)
+{
+    return length > fileSize || pos + length > 0xffffffffu;
+}
+
+// A Vorbis comment block. TagLib adds each field's length to its position in 32 bits: a
+// length near 4 GiB wraps around, and TagLib reads the rest of the block as a field again
+// and again, once per field the count promises, allocating gigabytes. A field merely longer
+// than the block ends TagLib's reading, which is harmless, so that passes.
+bool checkXiphComment(const unsigned char* data, std::uint64_t size, std::uint64_t fileSize)
+{
+    if (size < 4)
+        return true;
+    const std::uint64_t vendor = littleEndian32(data);
+    if (lengthIsGarbage(4, vendor, fileSize))
+        return false;
+    std::uint64_t pos = 4 + vendor;
+    if (pos > size || size - pos < 4)
+        return true;
+    const std::uint64_t fields = littleEndian32(data + pos);
+    pos += 4;
+    if (size >= 8 && fields > (size - 8) / 4)
+        return true; // TagLib ignores a count this large and reads no field
+    for (std::uint64_t i = 0; i < fields; ++i) {
+        if (size - pos < 4)
+            return true;
+        const std::uint64_t length = littleEndian32(data + pos);
+        if (lengthIsGarbage(pos + 4, length, fileSize))
+            return false;
+        pos += 4 + length;
+        if (pos > size)
+            return true; // where TagLib stops
+    }
+    return true;
+}
+
+// A FLAC picture block: type, MIME type, description, four numbers, picture data. TagLib
+// checks each length against the block in 32 bits, so only a wrapping length gets past it.
+bool checkFlacPicture(const Bytes& data, std::uint64_t fileSize)
+{
+    const std::uint64_t size = data.size();
+    std::uint64_t pos = 4;
+    for (int field = 0; field < 3; ++field) {
+        if (size < pos + 4)
+            return true; // TagLib discards the picture
+        const std::uint64_t length = bigEndian32(data.data() + pos);
+        pos += 4;
+        if (lengthIsGarbage(pos + 24, length, fileSize))
+            return false;
+        if (length > size - pos)
+            return true;
+        pos += length + (field == 1 ? 16 : 0);
+    }
+    return true;
+}
+
+// Packets that may hold a comment header come first in a stream.
+constexpr int kOggHeaderPackets = 16;
+
+// Largest header packet accepted; TagLib would hold a larger one in memory whole.
+constexpr std::size_t kMaxOggHeaderPacket = 64u << 20;
+
+// The first packets of the stream, assembled from pages as TagLib does: from the first
+// "OggS", page after page, segment by segment. False when a packet is too large.
+bool oggHeaderPackets(const Reader& r, std::vector<Bytes>& packets)
+{
+    packets.assign(1, Bytes());
+    const std::int64_t first = r.find("OggS", 0, r.size());
+    if (first < 0)
+        return true;
+    std::uint64_t pos = static_cast<std::uint64_t>(first);
+    Bytes page;
+    for (;;) {
+        unsigned char header[27];
+        unsigned char lacing[255];
+        if (!r.read(pos, header, sizeof header) || std::memcmp(header, "OggS", 4) != 0)
+            break;
+        const std::size_t segments = header[26];
+        if (!r.read(pos + 27, lacing, segments))
+            break;
+        std::size_t dataSize = 0;
+        for (std::size_t s = 0; s < segments; ++s)
+            dataSize += lacing[s];
+        const std::uint64_t data = pos + 27 + segments;
+        const std::uint64_t available = r.size() > data ? r.size() - data : 0;
+        const bool complete = dataSize <= available;
+        if (!r.read(data, static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, available)),
+                    page))
+            break;
+        std::size_t at = 0;
+        for (std::size_t s = 0; s < segments && at < page.size(); ++s) {
+            const std::size_t piece = std::min<std::size_t>(lacing[s], page.size() - at);
+            Bytes& packet = packets.back();
+            if (packet.size() + piece > kMaxOggHeaderPacket)
+                return false;
+            packet.insert(packet.end(), page.begin() + static_cast<long>(at),
+                          page.begin() + static_cast<long>(at + piece));
+            at += piece;
+            if (lacing[s] < 255) {
+                if (packets.size() == kOggHeaderPackets)
+                    return true;
+                packets.emplace_back();
+            }
+        }
+        if (!complete || (header[5] & 0x04))
+            break; // cut off, or the last page of the stream
+        pos = data + dataSize;
+    }
+    return true;
+}
+
+bool startsWith(const Bytes& packet, const char* prefix, std::size_t n)
+{
+    return packet.size() >= n && std::memcmp(packet.data(), prefix, n) == 0;
+}
+
+} // namespace
+
+bool flacPasses(const Reader& r, std::uint64_t searchFrom)
+{
+    const std::int64_t marker = r.find("fLaC", searchFrom, r.size());
+    if (marker < 0)
+        return true; // TagLib finds no stream and calls the file invalid
+    std::uint64_t pos = static_cast<std::uint64_t>(marker) + 4;
+    Bytes block;
+    for (int index = 0;; ++index) {
+        if (index >= kMaxFlacBlocks)
+            return false;
+        unsigned char header[4];
+        if (!r.read(pos, header, sizeof header))
+            return true; // TagLib stops here and calls the file invalid
+        const int type = header[0] & 0x7f;
+        const bool last = (header[0] & 0x80) != 0;
+        const std::uint64_t length =
+            std::uint64_t(header[1]) << 16 | std::uint64_t(header[2]) << 8 | header[3];
+        pos += 4;
+        if (length > r.size() - pos)
+            return false;
+        if (type == 4 || type == 6) {
+            if (!r.read(pos, static_cast<std::size_t>(length), block))
+                return false;
+            if (type == 4 && !checkXiphComment(block.data(), block.size(), r.size()))
+                return false;
+            if (type == 6 && !checkFlacPicture(block, r.size()))
+                return false;
+        }
+        pos += length;
+        if (last)
+            return true;
+    }
+}
+
+bool oggPasses(const Reader& r)
+{
+    std::vector<Bytes> packets;
+    if (!oggHeaderPackets(r, packets))
+        return false;
+    const bool speex = startsWith(packets[0], "Speex   ", 8);
+    const bool flac = startsWith(packets[0],
+                                 "\x7f"
+                                 "FLAC",
+                                 5);
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        const Bytes& p = packets[i];
+        std::size_t skip = 0;
+        if (startsWith(p, "\x03vorbis", 7))
+            skip = 7;
+        else if (startsWith(p, "OpusTags", 8))
+            skip = 8;
+        else if (flac && !p.empty() && (p[0] & 0x7f) == 4)
+            skip = 4;
+        else if (!(speex && i == 1))
+            continue;
+        if (!checkXiphComment(p.data() + std::min(skip, p.size()),
+                              p.size() - std::min(skip, p.size()), r.size()))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// --- Fields -------------------------------------------------------------------------------------
+
+// The Vorbis comment of an Ogg or FLAC file, made when `create` is set and a FLAC file has none.
+TagLib::Ogg::XiphComment* xiphOf(TagLib::File& file, bool create)
+{
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file))
+        return flac->xiphComment(create);
+    return dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
+}
+
+bool hasField(const TagLib::Ogg::XiphComment* xiph, const char* name)
+{
+    const auto& fields = xiph->fieldListMap();
+    const auto it = fields.find(name);
+    return it != fields.end() && !it->second.isEmpty();
+}
+
+TagLib::String fieldNameOf(const TagLib::Ogg::XiphComment* xiph, Field field)
+{
+    switch (field) {
+    case Field::Title:
+        return "TITLE";
+    case Field::Artist:
+        return "ARTIST";
+    case Field::Album:
+        return "ALBUM";
+    case Field::Track:
+        return "TRACKNUMBER";
+    case Field::Year:
+        return "DATE";
+    case Field::Genre:
+        return "GENRE";
+    case Field::Comment:
+        // The comment lives where the file keeps it, as TagLib reads it.
+        return xiph && hasField(xiph, "DESCRIPTION") ? "DESCRIPTION" : "COMMENT";
+    case Field::Copyright:
+        return "COPYRIGHT";
+    case Field::Bpm:
+        return "BPM";
+    case Field::Key:
+        return "INITIALKEY";
+    }
+    return "";
+}
+
+TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::String& name)
+{
+    if (!xiph)
+        return TagLib::StringList();
+    const auto& fields = xiph->fieldListMap();
+    const auto it = fields.find(name);
+    return it == fields.end() ? TagLib::StringList() : it->second;
+}
+
+void replaceField(TagLib::Ogg::XiphComment* xiph, const TagLib::String& name,
+                  const TagLib::String& value)
+{
+    xiph->removeFields(name);
+    if (!value.isEmpty())
+        xiph->addField(name, value, true);
+}
+
+class XiphFamily : public TagFamily
+{
+public:
+    bool handles(TagLib::File& file) const override
+    {
+        return dynamic_cast<TagLib::FLAC::File*>(&file) ||
+               dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
+    }
+
+    TagLib::String text(TagLib::File& file, Field field) const override
+    {
+        const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
+        const TagLib::String own = joinedValues(valuesOf(xiph, fieldNameOf(xiph, field)));
+        // A FLAC file may carry ID3 tags too; TagLib shows their fields when the Vorbis
+        // comment lacks them.
+        return own.isEmpty() ? genericText(file.tag(), field) : own;
+    }
+
+    void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
+        if (xiph)
+            replaceField(xiph, fieldNameOf(xiph, field), value);
+    }
+
+    void setNumber(TagLib::File& file, Field field, unsigned int value) const override
+    {
+        TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
+        if (!xiph)
+            return;
+        if (field == Field::Year) {
+            xiph->setYear(value);
+            return;
+        }
+        // TRACKTOTAL, where the file keeps the total apart, is another field and stays.
+        const TagLib::StringList stored = valuesOf(xiph, "TRACKNUMBER");
+        replaceField(xiph, "TRACKNUMBER",
+                     withTrackNumber(stored.isEmpty() ? TagLib::String() : stored.front(), value));
+    }
+
+    void strip(TagLib::File& file) const override
+    {
+        if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file)) {
+            flac->strip(TagLib::FLAC::File::ID3v1 | TagLib::FLAC::File::ID3v2);
+            if (auto* xiph = flac->xiphComment(false)) {
+                xiph->removeAllFields();
+                xiph->removeAllPictures();
+            }
+            flac->removePictures();
+            return;
+        }
+        if (auto* xiph = xiphOf(file, false)) {
+            xiph->removeAllFields();
+            xiph->removeAllPictures();
+        }
+    }
+};
+
+} // namespace
+
+const TagFamily& xiphFamily()
+{
+    static const XiphFamily family;
+    return family;
+}
+
+} // namespace tagwrapper
