@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev file
+  python3-mutagen
   librsvg2-bin desktop-file-utils
 )
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace tagwrapper {
 
@@ -299,7 +300,34 @@ public:
             asf->removeItem(name);
     }
 
+    // TagLib reads the values of an attribute that another program spread over two header
+    // objects in another order than it writes them back; the values must survive, in any order.
+    bool readsBack(TagLib::File& memory, TagLib::File& disk, const SaveRequest&) const override
+    {
+        return inAnyOrder(fieldValues(*this, memory)) == inAnyOrder(fieldValues(*this, disk));
+    }
+
 private:
+    static FieldValues inAnyOrder(FieldValues values)
+    {
+        const TagLib::String separator(kValueSeparator);
+        for (TagLib::String& text : values.texts) {
+            std::vector<TagLib::String> parts;
+            int from = 0;
+            for (int at = text.find(separator); at >= 0; at = text.find(separator, from)) {
+                parts.push_back(text.substr(unsigned(from), unsigned(at - from)));
+                from = at + int(separator.size());
+            }
+            parts.push_back(text.substr(unsigned(from)));
+            std::sort(parts.begin(), parts.end());
+            TagLib::StringList sorted;
+            for (const TagLib::String& part : parts)
+                sorted.append(part);
+            text = joinedValues(sorted);
+        }
+        return values;
+    }
+
     static void setAttribute(TagLib::ASF::Tag* asf, const char* name, const TagLib::String& value)
     {
         asf->removeItem(name);

@@ -325,9 +325,11 @@ TagLib::String firstValue(const TagLib::ID3v2::Tag* tag, const char* id)
     return textFrame->fieldList().front();
 }
 
+TagLib::String::Type g_newFrameEncoding = TagLib::String::UTF8;
+
 TagLib::String::Type newTextEncoding()
 {
-    return TagLib::ID3v2::FrameFactory::instance()->defaultTextEncoding();
+    return g_newFrameEncoding;
 }
 
 void setTextFrame(TagLib::ID3v2::Tag* tag, const char* id, const TagLib::String& value)
@@ -485,6 +487,11 @@ private:
 };
 
 } // namespace
+
+void setId3v2TextEncoding(TagLib::String::Type encoding)
+{
+    g_newFrameEncoding = encoding;
+}
 
 const TagFamily& id3Family()
 {

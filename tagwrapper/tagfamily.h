@@ -84,6 +84,11 @@ const TagFamily& asfFamily();
 const TagFamily& apeFamily();
 const TagFamily& otherFamily();
 
+// The encoding of ID3v2 text frames the ID3 family writes; UTF-8 unless set otherwise. Frames
+// it does not write keep the encoding they have (TagLib's own default encoding would convert
+// every frame it parses).
+void setId3v2TextEncoding(TagLib::String::Type encoding);
+
 // --- Helpers the families share ------------------------------------------------------------------
 
 // Several values of one item are shown joined by this, in every format; an unchanged text

@@ -66,7 +66,6 @@ struct FileHandle
 // taglib_set_strings_unicode() must not store UTF-8 bytes as Latin-1 characters.
 bool g_unicode = true;
 bool g_manageStrings = true;
-bool g_encodingChosen = false;
 std::vector<char*> g_strings;
 
 FileHandle* handleOf(const TagLib_File* file)
@@ -86,8 +85,7 @@ TagLib::File* validFileOf(const FileHandle* h)
     return f && f->isValid() ? f : nullptr;
 }
 
-template <typename Handle>
-TagLib::File* validFile(const Handle* handle)
+template <typename Handle> TagLib::File* validFile(const Handle* handle)
 {
     return validFileOf(handleOf(handle));
 }
@@ -125,14 +123,6 @@ bool isRegularFile(const char* path)
     return path && *path && ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void chooseDefaultEncoding()
-{
-    if (!g_encodingChosen) {
-        TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(String::UTF8);
-        g_encodingChosen = true;
-    }
-}
-
 // Opens the file at path the way the handle will keep it: the input guards check, and TagLib
 // parses, the file behind one descriptor, whose identity the handle keeps. Checking the file
 // already opened leaves no moment in which another file could take its name in between.
@@ -146,7 +136,6 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
         tagwrapper::DescriptorStream::openFile(path, identity));
     if (!stream || !guard(stream->descriptor()))
         return nullptr;
-    chooseDefaultEncoding();
     TagLib::FileRef ref = create(stream.get());
     TagLib::File* file = ref.file();
     if (!file || !file->isOpen())
@@ -368,8 +357,7 @@ void taglib_id3v2_set_default_text_encoding(TagLib_ID3v2_Encoding encoding)
             type = String::UTF8;
             break;
         }
-        TagLib::ID3v2::FrameFactory::instance()->setDefaultTextEncoding(type);
-        g_encodingChosen = true;
+        tagwrapper::setId3v2TextEncoding(type);
     } catch (...) {
     }
 }
