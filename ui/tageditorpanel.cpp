@@ -45,12 +45,17 @@ QString TagEditorPanel::SelectedFilePath() const
 void TagEditorPanel::ShowTag()
 {
     m_form.ClearAll();
+    m_shown = audiotag();
+    m_pasted.fill(false);
     const QString path = SelectedFilePath();
+    // Stamped before the read: a change in between makes the save merge, never miss it.
+    m_shownStamp = fileStampOf(path);
     if (path.isEmpty())
         return;
     audiotag tag;
     ReadTag(path, tag);
     TagToEditors(tag);
+    m_shown = tag;
 }
 
 void TagEditorPanel::TagToEditors(const audiotag& tag)
@@ -88,6 +93,11 @@ void TagEditorPanel::saveTag()
     const QString path = SelectedFilePath();
     audiotag tag;
     EditorsToTag(tag);
+    if (!mergeWithCurrentTag(path, tag)) {
+        ShowTag();
+        setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+        return;
+    }
     const WriteTagResult result = WriteTag(path, tag);
     if (result != WriteTagResult::Saved)
         messageBoxes().show(QStringLiteral("Can not save tag to the file: ") + path, MsgIcon::None,
@@ -97,6 +107,32 @@ void TagEditorPanel::saveTag()
     // nothing about the tag inside it.
     if (result != WriteTagResult::NotOpened)
         setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+}
+
+bool TagEditorPanel::mergeWithCurrentTag(const QString& path, audiotag& tag) const
+{
+    const FileStamp now = fileStampOf(path);
+    // A file that is gone is left to the save to report.
+    if (now == m_shownStamp || !now.exists)
+        return true;
+    audiotag current;
+    ReadTag(path, current);
+    bool overwritesOtherChange = false;
+    for (std::size_t i = 0; i < TagFields.size(); ++i) {
+        QString audiotag::*member = TagFields[i].member;
+        const bool changedHere = m_pasted[i] || tag.*member != m_shown.*member;
+        if (!changedHere) {
+            tag.*member = current.*member;
+            continue;
+        }
+        if (current.*member != m_shown.*member && current.*member != tag.*member)
+            overwritesOtherChange = true;
+    }
+    if (!overwritesOtherChange)
+        return true;
+    const QString question = path + QStringLiteral("\r\nwas changed by another program since its "
+                                                   "tag was shown. Save your changes over it?");
+    return messageBoxes().show(question, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes;
 }
 
 void TagEditorPanel::removeTag()
@@ -130,6 +166,7 @@ void TagEditorPanel::copyTag()
 void TagEditorPanel::pasteTag()
 {
     TagToEditors(m_clipboard);
+    m_pasted.fill(true);
 }
 
 void TagEditorPanel::clear()

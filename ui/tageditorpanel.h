@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tags/audiotag.h"
+#include "tags/filestamp.h"
 
 #include <QObject>
 #include <QString>
@@ -51,12 +52,21 @@ public:
 
 private:
     QTreeWidgetItem* selectedRow() const;
+    // When the file changed since its tag was shown, puts the fields the user changed onto the
+    // file's current tag in `tag`; false when the user would rather not overwrite another
+    // program's change of such a field.
+    bool mergeWithCurrentTag(const QString& path, audiotag& tag) const;
     void setRowCells(const QString& title, const QString& artist);
     std::array<LimitedEdit*, 10> fields() const;
 
     TMainForm& m_form;
     audiotag m_clipboard;
     bool m_updatingRow = false;
+    // What ShowTag last put into the fields, and the file it came from as it was then.
+    audiotag m_shown;
+    FileStamp m_shownStamp;
+    // Fields filled by Paste Tag since then: they count as changed whatever they hold.
+    std::array<bool, 10> m_pasted = {};
 };
 
 } // namespace tagora

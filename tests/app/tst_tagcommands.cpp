@@ -44,6 +44,8 @@ private Q_SLOTS:
     void saveWritesTheFieldsAndUpdatesTheRow_data();
     void saveWritesTheFieldsAndUpdatesTheRow();
     void copyPasteCarriesUnsavedEdits();
+    void saveAfterAnotherProgramChangedTheFile_data();
+    void saveAfterAnotherProgramChangedTheFile();
     void pasteBeforeCopyAndClearEmptyTheFields();
     void removeTagFromExistingFile();
     void fileDeletedAfterListing();
@@ -180,6 +182,79 @@ void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow()
     QCOMPARE(row->text(FileList::FileColumn), name);
     QCOMPARE(row->text(FileList::DurationColumn), duration);
     QCOMPARE(row->text(FileList::DateColumn), date);
+}
+
+void TestTagCommands::saveAfterAnotherProgramChangedTheFile_data()
+{
+    QTest::addColumn<QString>("theirTitle"); // empty: the other program leaves it
+    QTest::addColumn<bool>("paste");
+    QTest::addColumn<MsgAnswer>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<QString>("savedTitle");
+    QTest::addColumn<QString>("savedAlbum");
+    const QString mine = QStringLiteral("My title");
+    const QString theirs = QStringLiteral("Their title");
+    const QString theirAlbum = QStringLiteral("Their album");
+    // The copied file has no album, like the shown one: the pasted empty album still counts
+    // as changed, and replaces theirs.
+    const QString pastedAlbum;
+    QTest::newRow("other fields: merged, nothing asked")
+        << QString() << false << MsgAnswer::No << false << mine << theirAlbum;
+    QTest::newRow("same field, Yes: mine over theirs")
+        << theirs << false << MsgAnswer::Yes << true << mine << theirAlbum;
+    QTest::newRow("same field, No: nothing saved")
+        << theirs << false << MsgAnswer::No << true << theirs << theirAlbum;
+    QTest::newRow("pasted fields count as changed")
+        << QString() << true << MsgAnswer::Yes << true << mine << pastedAlbum;
+}
+
+// Another program saves the shown file before the user's Save Tag: only what the user changed
+// is written onto the file's current tag, and overwriting the other program's change of the
+// same field is asked first.
+void TestTagCommands::saveAfterAnotherProgramChangedTheFile()
+{
+    QFETCH(QString, theirTitle);
+    QFETCH(bool, paste);
+    QFETCH(MsgAnswer, answer);
+    QFETCH(bool, asked);
+    QFETCH(QString, savedTitle);
+    QFETCH(QString, savedAlbum);
+    const QString name = QStringLiteral("MP3 0.mp3");
+    if (paste) {
+        select(QStringLiteral("OGG 0.ogg"));
+        m_form->CopyTagAction->trigger();
+    }
+    select(name);
+    const audiotag shown = fields();
+    if (paste)
+        m_form->PasteTagAction->trigger();
+    m_form->TitleEdit->setText(QStringLiteral("My title"));
+
+    audiotag other;
+    ReadTag(pathOf(name), other);
+    other.Album = QStringLiteral("Their album");
+    other.Artist = QStringLiteral("Their artist");
+    if (!theirTitle.isEmpty())
+        other.Title = theirTitle;
+    QCOMPARE(WriteTag(pathOf(name), other), WriteTagResult::Saved);
+
+    m_boxes->answer = answer;
+    m_form->SaveTagAction->trigger();
+
+    const QString question =
+        pathOf(name) + QStringLiteral("\r\nwas changed by another program since its tag was shown. "
+                                      "Save your changes over it?");
+    QCOMPARE(m_boxes->texts(), asked ? QStringList{question} : QStringList());
+    if (asked)
+        QCOMPARE(m_boxes->shown.first().buttons, MsgButtons::YesNo);
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Title, savedTitle);
+    QCOMPARE(stored.Album, savedAlbum);
+    QCOMPARE(stored.Artist, paste && answer == MsgAnswer::Yes ? QStringLiteral("Artist ogg")
+                                                              : QStringLiteral("Their artist"));
+    QCOMPARE(stored.Comment, shown.Comment);
+    QCOMPARE(withoutLength(stored), fields());
 }
 
 void TestTagCommands::copyPasteCarriesUnsavedEdits()

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tagora {
+
+// Which file a path names and in what state: its device, inode, size and modification time
+// (to the nanosecond). Another program's save changes at least one of them.
+struct FileStamp
+{
+    bool exists = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+
+    bool operator==(const FileStamp& other) const;
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
+// The stamp of the file at `path` now (links followed); `exists` false when there is none.
+FileStamp fileStampOf(const QString& path);
+
+} // namespace tagora
