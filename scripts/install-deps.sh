@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev file
-  librsvg2-bin desktop-file-utils
+  librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()
