@@ -25,6 +25,8 @@ int main(int argc, char* argv[])
     tagora::setShell(&desktop);
     tagora::setApplicationTitle(QStringLiteral("Tagora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tagora"));
+    // Wayland desktops match the window to tagora.desktop, and so to its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tagora"));
 
     // The main window first (its FormCreate runs now), then the dialogs, hidden; they go
     // in the reverse order, the main window last.

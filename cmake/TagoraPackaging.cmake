@@ -9,6 +9,8 @@
 #   <prefix>/bin/tagora                     -> ../lib/tagora/tagora
 #   <prefix>/share/applications/tagora.desktop
 #   <prefix>/share/icons/hicolor/<size>/apps/tagora.{png,svg}
+#   <prefix>/share/metainfo/tagora.metainfo.xml   what software centres show of the program
+#   <prefix>/share/man/man1/tagora.1
 # The program finds its folder through /proc/self/exe, which resolves the link in bin/, so the
 # library and the manual are found the same way in the build tree and in every install.
 
@@ -72,6 +74,8 @@ file(CREATE_LINK ../${TAGORA_INSTALL_PROGRAM_DIR}/tagora ${bin_link} SYMBOLIC)
 install(FILES ${bin_link} DESTINATION bin)
 
 install(FILES ${PROJECT_SOURCE_DIR}/app/tagora.desktop DESTINATION share/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/app/tagora.metainfo.xml DESTINATION share/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/app/tagora.1 DESTINATION share/man/man1)
 install(FILES ${TAGORA_ICON_SOURCE} DESTINATION share/icons/hicolor/scalable/apps)
 foreach(size IN LISTS TAGORA_ICON_SIZES)
   if(RSVG_CONVERT)

@@ -11,7 +11,7 @@ packages=(
   xvfb xauth
   dpkg-dev file
   python3-mutagen
-  librsvg2-bin desktop-file-utils
+  librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()

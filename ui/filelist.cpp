@@ -25,12 +25,22 @@ namespace {
 // What the date system calls day zero; shown when a file's time cannot be read.
 const QDate kDayZero(1899, 12, 30);
 
-// A row of the list. It adds no data to the item: its only job is to sort through the
-// list's comparison.
+// A row of the list. It adds no data to the item: it sorts through the list's comparison,
+// and a screen reader hears its file name with the title.
 class FileRow : public QTreeWidgetItem
 {
 public:
     explicit FileRow(const QStringList& texts) : QTreeWidgetItem(texts, UserType) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (role != Qt::AccessibleTextRole || column != FileList::FileColumn)
+            return QTreeWidgetItem::data(column, role);
+        const QString title = text(FileList::TitleColumn);
+        if (title.isEmpty())
+            return text(FileList::FileColumn);
+        return QStringLiteral("%1, %2").arg(text(FileList::FileColumn), title);
+    }
 
     bool operator<(const QTreeWidgetItem& other) const override
     {

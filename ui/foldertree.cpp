@@ -258,6 +258,15 @@ int FolderModel::columnCount(const QModelIndex&) const
     return 1;
 }
 
+// The tree hides its header, yet assistive tools still list it: its one column is named
+// rather than numbered.
+QVariant FolderModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return QStringLiteral("Folders");
+    return QAbstractItemModel::headerData(section, orientation, role);
+}
+
 QVariant FolderModel::data(const QModelIndex& index, int role) const
 {
     const Node* node = nodeOf(index);

@@ -2,6 +2,7 @@
 
 #include "services/messageboxes.h"
 #include "services/settings.h"
+#include "tags/tagfields.h"
 #include "ui/filelist.h"
 #include "ui/foldertree.h"
 #include "ui/limitededit.h"
@@ -13,6 +14,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -71,8 +73,9 @@ QIcon image(const char* themeName, std::initializer_list<const char*> files)
 }
 
 // A menu entry or button action that stands for `source` under its own caption and
-// picture: it follows the source's enabled state (and, where it has none of its own, its
-// caption and picture) and triggers the source.
+// picture: it follows the source's enabled state and keys (and, where it has none of its
+// own, its caption and picture) and triggers the source. Its keys are only shown: they
+// answer where the entry itself has the focus, so they never compete with the source's.
 QAction* follow(QAction* source, QObject* parent, const QString& caption = QString(),
                 const QIcon& icon = QIcon())
 {
@@ -81,11 +84,23 @@ QAction* follow(QAction* source, QObject* parent, const QString& caption = QStri
         entry->setText(caption.isEmpty() ? source->text() : caption);
         entry->setIcon(icon.isNull() ? source->icon() : icon);
         entry->setEnabled(source->isEnabled());
+        entry->setShortcuts(source->shortcuts());
     };
+    entry->setShortcutContext(Qt::WidgetShortcut);
     update();
     QObject::connect(source, &QAction::changed, entry, update);
     QObject::connect(entry, &QAction::triggered, source, &QAction::trigger);
     return entry;
+}
+
+// The hint with the action's key after it, as tool tips show keys.
+QString hintWithKey(const QAction* action)
+{
+    const QKeySequence key = action->shortcut();
+    if (key.isEmpty())
+        return action->statusTip();
+    return QStringLiteral("%1 (%2)").arg(action->statusTip(),
+                                         key.toString(QKeySequence::NativeText));
 }
 
 // A push button that takes caption, hint and enabled state from an action.
@@ -93,7 +108,7 @@ void bindButton(QPushButton* button, QAction* action)
 {
     auto update = [button, action] {
         button->setText(action->text());
-        button->setToolTip(action->statusTip());
+        button->setToolTip(hintWithKey(action));
         button->setEnabled(action->isEnabled());
     };
     update();
@@ -113,11 +128,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setFont(windowFont());
 
     createActions();
+    createShortcuts();
     createMenus();
     createToolBar();
     createPanel();
     wireFileList();
     setTabOrder();
+    nameForAssistiveTools();
 
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize,
                                     screen()->availableGeometry()));
@@ -197,6 +214,48 @@ void TMainForm::createActions()
     }
     PlayAction->setIcon(image("media-playback-start", {"play-16.png", "play-22.png"}));
     RefreshAction->setIcon(image("view-refresh", {"refresh-16.png", "refresh-22.png"}));
+}
+
+void TMainForm::createShortcuts()
+{
+    // The actions live on the window, so their keys work wherever the focus is in it. Ctrl+C
+    // and Ctrl+V stay the edit fields' own text copy and paste.
+    const std::pair<QAction*, QList<QKeySequence>> keys[] = {
+        {RefreshAction, {Qt::Key_F5}},
+        {SaveTagAction, {Qt::CTRL | Qt::Key_S}},
+        {CopyTagAction, {Qt::CTRL | Qt::SHIFT | Qt::Key_C}},
+        {PasteTagAction, {Qt::CTRL | Qt::SHIFT | Qt::Key_V}},
+        {RemoveTagAction, {Qt::CTRL | Qt::SHIFT | Qt::Key_Delete}},
+        {PlayAction, {Qt::CTRL | Qt::Key_Return, Qt::CTRL | Qt::Key_Enter}},
+        {HelpAction, {Qt::Key_F1}},
+        {ExitAction, {Qt::CTRL | Qt::Key_Q}},
+    };
+    for (const auto& [action, sequences] : keys) {
+        action->setShortcuts(sequences);
+        addAction(action);
+    }
+
+    // Walking the list while the focus stays in a field, so a folder is tagged from the
+    // keyboard one file after the other.
+    NextRowAction = new QAction(this);
+    NextRowAction->setObjectName(QStringLiteral("NextRowAction"));
+    NextRowAction->setShortcut(Qt::ALT | Qt::Key_Down);
+    connect(NextRowAction, &QAction::triggered, this, [this] { stepRow(+1); });
+    PreviousRowAction = new QAction(this);
+    PreviousRowAction->setObjectName(QStringLiteral("PreviousRowAction"));
+    PreviousRowAction->setShortcut(Qt::ALT | Qt::Key_Up);
+    connect(PreviousRowAction, &QAction::triggered, this, [this] { stepRow(-1); });
+    addActions({NextRowAction, PreviousRowAction});
+}
+
+void TMainForm::stepRow(int step)
+{
+    QTreeWidgetItem* current = files->currentItem();
+    QTreeWidgetItem* next = !current   ? files->topLevelItem(0)
+                            : step > 0 ? files->itemBelow(current)
+                                       : files->itemAbove(current);
+    if (next)
+        files->setCurrentItem(next);
 }
 
 void TMainForm::createMenus()
@@ -476,6 +535,23 @@ void TMainForm::createTagPage()
 
     TabSheet1->installEventFilter(this);
     TagPanel = new TagEditorPanel(*this);
+}
+
+void TMainForm::nameForAssistiveTools()
+{
+    // A screen reader announces a field by its label's text; the labels carry no access
+    // letters, so the buddy only ties the two together for assistive tools.
+    for (const TagField& field : TagFields) {
+        auto* label = TabSheet1->findChild<QLabel*>(QLatin1String(field.labelName));
+        auto* edit = TabSheet1->findChild<LimitedEdit*>(QLatin1String(field.editName));
+        label->setBuddy(edit);
+        edit->setAccessibleName(QLatin1String(field.name));
+    }
+    ShellTreeView1->setAccessibleName(QStringLiteral("Folders"));
+    files->setAccessibleName(QStringLiteral("Files"));
+    ActionMainMenuBar1->setAccessibleName(QStringLiteral("Main menu"));
+    ToolBar1->setAccessibleName(QStringLiteral("Tool bar"));
+    StatusBar1->setAccessibleName(QStringLiteral("Status bar"));
 }
 
 void TMainForm::placeTagPage()

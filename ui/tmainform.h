@@ -163,6 +163,9 @@ public:
     QAction* BrenlowAction = nullptr;
     QAction* TaskerinAction = nullptr;
     QAction* MirrowenAction = nullptr;
+    // Alt+Down and Alt+Up: the next and previous row of the list, the focus left where it is.
+    QAction* NextRowAction = nullptr;
+    QAction* PreviousRowAction = nullptr;
 
 protected:
     bool event(QEvent* e) override;
@@ -188,11 +191,14 @@ private:
     void stopScan();
     void wireFileList();
     void createActions();
+    void createShortcuts();
+    void stepRow(int step);
     void createMenus();
     void createToolBar();
     void createPanel();
     void createTagPage();
     void setTabOrder();
+    void nameForAssistiveTools();
     void placeTagPage();
     template <typename Control> Control* place(Control* control, QRect design, Anchor anchor);
 

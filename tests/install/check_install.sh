@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_install.sh <build-dir> <cmake> <cpack>
 # 1. `cmake --install` into a temporary prefix: every file where the desktop looks for it,
-#    the program, its library and its manual side by side, icons of the right sizes.
+#    the program, its library and its manual side by side, icons of the right sizes, an
+#    AppStream file that appstreamcli accepts and a man page that renders cleanly.
 # 2. The installed program, started through the bin/ link, loads its library from its own
 #    folder and keeps running.
 # 3. `cpack -G DEB`: the package's contents list and its runtime dependencies.
@@ -23,6 +24,8 @@ expected=(
   lib/tagora/tagora-help/tagora.svg
   share/applications/tagora.desktop
   share/icons/hicolor/scalable/apps/tagora.svg
+  share/metainfo/tagora.metainfo.xml
+  share/man/man1/tagora.1
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/tagora.png")
@@ -47,6 +50,20 @@ for line in '[Desktop Entry]' 'Type=Application' 'Name=Tagora' 'Exec=tagora' 'Ic
 done
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$desktop" || fail "desktop-file-validate refused tagora.desktop"
+fi
+
+metainfo=$prefix/share/metainfo/tagora.metainfo.xml
+if [[ -f "$metainfo" ]]; then
+  appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli refused tagora.metainfo.xml"
+  grep -qF '<launchable type="desktop-id">tagora.desktop</launchable>' "$metainfo" ||
+    fail "tagora.metainfo.xml does not launch tagora.desktop"
+fi
+manpage=$prefix/share/man/man1/tagora.1
+if [[ -f "$manpage" ]] && command -v man >/dev/null; then
+  # man's own check: no troff warnings, and the page renders with its name line.
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$manpage" 2>&1 >"$work/man.txt") || true
+  [[ -z "$warnings" ]] || fail "tagora.1 renders with warnings: $warnings"
+  grep -q 'tagora - edit the tags of audio files' "$work/man.txt" || fail "tagora.1 lacks its NAME line"
 fi
 
 # --- 2. the installed program starts and loads its library from its own folder ---
@@ -82,6 +99,9 @@ else
     grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "package does not depend on $p"
   done
   [[ "$(dpkg-deb -f "$deb" Package)" == tagora ]] || fail "package name is not tagora"
+  version=$(dpkg-deb -f "$deb" Version)
+  grep -qF "<release version=\"$version\"" "$prefix/share/metainfo/tagora.metainfo.xml" ||
+    fail "tagora.metainfo.xml lists no release $version"
 fi
 
 if [[ $failures -ne 0 ]]; then

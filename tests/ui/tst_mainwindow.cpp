@@ -2,11 +2,13 @@
 // hints, keyboard order and the typing limit of the tag fields.
 #include "support/recorders.h"
 #include "support/temporaryregistry.h"
+#include "tags/tagfields.h"
 #include "ui/filelist.h"
 #include "ui/limitededit.h"
 #include "ui/tmainform.h"
 #include "ui/tsettingsform.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QFrame>
@@ -100,6 +102,8 @@ private Q_SLOTS:
     void toolBar();
     void images_data();
     void images();
+    void picturesSharpAtTheScreensScale_data();
+    void picturesSharpAtTheScreensScale();
     void enablingRule();
     void popupMenu();
     void designLayout();
@@ -109,6 +113,12 @@ private Q_SLOTS:
     void minimumSizes();
     void hintsOnlyOnTheFiveButtons();
     void keyboardOrder();
+    void fieldsNamedByTheirLabels_data();
+    void fieldsNamedByTheirLabels();
+    void regionsNamed_data();
+    void regionsNamed();
+    void folderTreeHeaderNamed();
+    void listRowReadWithItsTitle();
     void typingLimit_data();
     void typingLimit();
     void longProgramTextKeptWhole();
@@ -163,21 +173,26 @@ void TestMainWindow::actionTable_data()
     QTest::addColumn<QString>("hint");
     QTest::addColumn<bool>("image");
     QTest::addColumn<bool>("rowCommand");
+    QTest::addColumn<QString>("keys");
 
     auto row = [](const char* name, const char* category, const char* caption, const char* hint,
-                  bool image, bool rowCommand) {
+                  bool image, bool rowCommand, const char* keys = "") {
         QTest::newRow(name) << QString::fromLatin1(category) << QString::fromLatin1(caption)
-                            << QString::fromLatin1(hint) << image << rowCommand;
+                            << QString::fromLatin1(hint) << image << rowCommand
+                            << QString::fromLatin1(keys);
     };
-    row("RefreshAction", "File", "Refresh", "Refresh Folder", true, false);
+    row("RefreshAction", "File", "Refresh", "Refresh Folder", true, false, "F5");
     row("OptionsAction", "File", "Options", "", false, false);
-    row("ExitAction", "File", "Exit", "Exit", false, false);
-    row("PlayAction", "", "Play", "Play", true, true);
-    row("SaveTagAction", "Action", "Save Tag", "Save tag inside audio file", false, true);
-    row("RemoveTagAction", "Action", "Remove Tag", "Remove tag from audio file", false, true);
-    row("CopyTagAction", "Action", "Copy Tag", "Copy tag to clipboard", false, true);
-    row("PasteTagAction", "Action", "Paste Tag", "Paste tag from clipboard", false, true);
-    row("HelpAction", "Help", "Help Content", "", false, false);
+    row("ExitAction", "File", "Exit", "Exit", false, false, "Ctrl+Q");
+    row("PlayAction", "", "Play", "Play", true, true, "Ctrl+Return; Ctrl+Enter");
+    row("SaveTagAction", "Action", "Save Tag", "Save tag inside audio file", false, true, "Ctrl+S");
+    row("RemoveTagAction", "Action", "Remove Tag", "Remove tag from audio file", false, true,
+        "Ctrl+Shift+Del");
+    row("CopyTagAction", "Action", "Copy Tag", "Copy tag to clipboard", false, true,
+        "Ctrl+Shift+C");
+    row("PasteTagAction", "Action", "Paste Tag", "Paste tag from clipboard", false, true,
+        "Ctrl+Shift+V");
+    row("HelpAction", "Help", "Help Content", "", false, false, "F1");
     row("websiteAction", "Help", "Web site...", "", false, false);
     row("UpdateAction", "Help", "Check Updates...", "", false, false);
     row("AboutAction", "Help", "About", "", false, false);
@@ -196,6 +211,7 @@ void TestMainWindow::actionTable()
     QFETCH(QString, hint);
     QFETCH(bool, image);
     QFETCH(bool, rowCommand);
+    QFETCH(QString, keys);
 
     QCOMPARE(m_form->ActionManager1->findChildren<QAction*>().size(), 18);
     auto* action =
@@ -205,7 +221,14 @@ void TestMainWindow::actionTable()
     QCOMPARE(action->text(), caption);
     QCOMPARE(action->statusTip(), hint);
     QCOMPARE(!action->icon().isNull(), image);
-    QVERIFY(action->shortcuts().isEmpty());
+    QCOMPARE(QKeySequence::listToString(action->shortcuts()), keys);
+    // A menu entry shows its action's keys; only the action answers them.
+    for (QAction* entry : m_form->ActionMainMenuBar1->findChildren<QAction*>()) {
+        if (entry->text().remove(QLatin1Char('&')) != caption || entry == action)
+            continue;
+        QCOMPARE(QKeySequence::listToString(entry->shortcuts()), keys);
+        QCOMPARE(entry->shortcutContext(), Qt::WidgetShortcut);
+    }
 
     selectRow(false);
     QCOMPARE(action->isEnabled(), !rowCommand);
@@ -303,6 +326,48 @@ void TestMainWindow::images()
         QStringLiteral(":/icons/%1.png").arg(QLatin1String(QTest::currentDataTag())));
     QCOMPARE(image.size(), QSize(size, size));
     QVERIFY(hasVisiblePixels(QIcon(QPixmap::fromImage(image)), size));
+}
+
+void TestMainWindow::picturesSharpAtTheScreensScale_data()
+{
+    QTest::addColumn<int>("size");
+    for (const char* name : {"play-16", "refresh-16", "tag-16", "checkupdates", "productinfo"})
+        QTest::newRow(name) << 16;
+    for (const char* name : {"play-22", "refresh-22", "copytag-22", "pastetag-22", "options-22",
+                             "recording-22", "convert-22", "midi-22", "editaudio-22", "tempo-22"})
+        QTest::newRow(name) << 22;
+    QTest::newRow("tagora") << 64;
+}
+
+// Run at the scales 1 and 2 (QT_SCALE_FACTOR): a picture is drawn from its own rendering at
+// the screen's scale, never enlarged from a smaller one.
+void TestMainWindow::picturesSharpAtTheScreensScale()
+{
+    QFETCH(int, size);
+    const QString name = QLatin1String(QTest::currentDataTag());
+    const QImage single(QStringLiteral(":/icons/%1.png").arg(name));
+    const QImage twice(QStringLiteral(":/icons/%1@2x.png").arg(name));
+    QCOMPARE(single.size(), QSize(size, size));
+    QCOMPARE(twice.size(), QSize(size, size) * 2);
+
+    const qreal scale = qApp->devicePixelRatio();
+    QVERIFY(scale == 1 || scale == 2);
+    const QImage expected =
+        (scale == 2 ? twice : single).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/%1.png").arg(name));
+    const QImage drawn = icon.pixmap(QSize(size, size), scale)
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QCOMPARE(drawn.size(), expected.size());
+    QVERIFY(drawn == expected);
+    if (name == QLatin1String("tagora")) {
+        const QImage windowIcon = m_form->windowIcon()
+                                      .pixmap(QSize(size, size), scale)
+                                      .toImage()
+                                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(windowIcon == expected);
+    }
 }
 
 void TestMainWindow::enablingRule()
@@ -469,10 +534,10 @@ void TestMainWindow::hintsOnlyOnTheFiveButtons()
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
     const QList<QPair<QPushButton*, QString>> hinted = {
-        {m_form->Button1, QStringLiteral("Save tag inside audio file")},
-        {m_form->Button2, QStringLiteral("Remove tag from audio file")},
-        {m_form->Button3, QStringLiteral("Copy tag to clipboard")},
-        {m_form->Button4, QStringLiteral("Paste tag from clipboard")},
+        {m_form->Button1, QStringLiteral("Save tag inside audio file (Ctrl+S)")},
+        {m_form->Button2, QStringLiteral("Remove tag from audio file (Ctrl+Shift+Del)")},
+        {m_form->Button3, QStringLiteral("Copy tag to clipboard (Ctrl+Shift+C)")},
+        {m_form->Button4, QStringLiteral("Paste tag from clipboard (Ctrl+Shift+V)")},
         {m_form->Button5, QStringLiteral("Clear edit fields")}};
     QStringList captions;
     for (const auto& [button, hint] : hinted) {
@@ -526,6 +591,108 @@ void TestMainWindow::keyboardOrder()
         before = before->nextInFocusChain();
     QCOMPARE(before, m_form->TitleEdit);
     QCOMPARE(m_form->ActionMainMenuBar1->focusPolicy(), Qt::NoFocus);
+}
+
+void TestMainWindow::fieldsNamedByTheirLabels_data()
+{
+    QTest::addColumn<QString>("labelName");
+    QTest::addColumn<QString>("editName");
+    for (const TagField& field : TagFields)
+        QTest::newRow(field.name) << QString::fromLatin1(field.labelName)
+                                  << QString::fromLatin1(field.editName);
+}
+
+// What a screen reader finds: each field under its label's text without the colon, with the
+// label pointing at the field and back.
+void TestMainWindow::fieldsNamedByTheirLabels()
+{
+    QFETCH(QString, labelName);
+    QFETCH(QString, editName);
+    auto* label = m_form->TabSheet1->findChild<QLabel*>(labelName);
+    auto* edit = m_form->TabSheet1->findChild<LimitedEdit*>(editName);
+    QVERIFY(label && edit);
+    const QString name = QLatin1String(QTest::currentDataTag());
+    QCOMPARE(label->text(), name + QLatin1Char(':'));
+    QCOMPARE(label->buddy(), edit);
+
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(edit);
+    QAccessibleInterface* caption = QAccessible::queryAccessibleInterface(label);
+    QVERIFY(field && caption);
+    QCOMPARE(field->role(), QAccessible::EditableText);
+    QCOMPARE(field->text(QAccessible::Name), name);
+    const auto labelledBy = field->relations(QAccessible::Label);
+    QCOMPARE(labelledBy.size(), 1);
+    QCOMPARE(labelledBy.first().first->object(), label);
+    const auto labels = caption->relations(QAccessible::Labelled);
+    QCOMPARE(labels.size(), 1);
+    QCOMPARE(labels.first().first->object(), edit);
+}
+
+void TestMainWindow::regionsNamed_data()
+{
+    QTest::addColumn<QString>("objectName");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("folder tree") << "ShellTreeView1" << QAccessible::Tree << "Folders";
+    QTest::newRow("file list") << "files" << QAccessible::Tree << "Files";
+    QTest::newRow("menu bar") << "ActionMainMenuBar1" << QAccessible::MenuBar << "Main menu";
+    QTest::newRow("tool bar") << "ToolBar1" << QAccessible::ToolBar << "Tool bar";
+    QTest::newRow("status bar") << "StatusBar1" << QAccessible::StatusBar << "Status bar";
+}
+
+void TestMainWindow::regionsNamed()
+{
+    QFETCH(QString, objectName);
+    QFETCH(QAccessible::Role, role);
+    QFETCH(QString, name);
+    auto* widget = m_form->findChild<QWidget*>(objectName);
+    QVERIFY(widget);
+    QAccessibleInterface* region = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(region);
+    QCOMPARE(region->role(), role);
+    QCOMPARE(region->text(QAccessible::Name), name);
+}
+
+// The tree hides its header, but assistive tools list its column all the same.
+void TestMainWindow::folderTreeHeaderNamed()
+{
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(m_form->ShellTreeView1);
+    QVERIFY(tree && tree->tableInterface());
+    QAccessibleInterface* header = tree->child(0);
+    QVERIFY(header);
+    QCOMPARE(header->role(), QAccessible::ColumnHeader);
+    QCOMPARE(header->text(QAccessible::Name), QStringLiteral("Folders"));
+}
+
+// A row is read by its first cell: the file name, and the title when it has one; it follows
+// the title cell when a save or removal rewrites it.
+void TestMainWindow::listRowReadWithItsTitle()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    FileList* list = m_form->files;
+    list->appendRow(
+        {QStringLiteral("b.mp3"), QString(), QString(), QStringLiteral("0:00:02"), QString()});
+    list->appendRow({QStringLiteral("a.mp3"), QStringLiteral("A Title"),
+                     QStringLiteral("An Artist"), QStringLiteral("0:00:01"), QString()});
+    QCoreApplication::processEvents(); // lays the new rows out
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
+    QVERIFY(table && table->tableInterface());
+    auto firstCell = [&](const char* fileName) {
+        QTreeWidgetItem* row =
+            list->findItems(QLatin1String(fileName), Qt::MatchExactly, FileList::FileColumn)
+                .value(0);
+        QAccessibleInterface* cell =
+            table->tableInterface()->cellAt(list->indexOfTopLevelItem(row), FileList::FileColumn);
+        return cell ? cell->text(QAccessible::Name) : QStringLiteral("(no cell)");
+    };
+    QCOMPARE(firstCell("a.mp3"), QStringLiteral("a.mp3, A Title"));
+    QCOMPARE(firstCell("b.mp3"), QStringLiteral("b.mp3"));
+    QTreeWidgetItem* titled = list->findItems(QStringLiteral("a.mp3"), Qt::MatchExactly).value(0);
+    titled->setText(FileList::TitleColumn, QStringLiteral("Saved"));
+    QCOMPARE(firstCell("a.mp3"), QStringLiteral("a.mp3, Saved"));
+    // The cell shows the file name alone.
+    QCOMPARE(titled->text(FileList::FileColumn), QStringLiteral("a.mp3"));
 }
 
 void TestMainWindow::typingLimit_data()
