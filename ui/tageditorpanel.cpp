@@ -21,9 +21,10 @@ TagEditorPanel::TagEditorPanel(TMainForm& form) : QObject(&form), m_form(form) {
 
 std::array<LimitedEdit*, 10> TagEditorPanel::fields() const
 {
-    return {m_form.TitleEdit, m_form.ArtistEdit, m_form.AlbumEdit,   m_form.TrackEdit,
-            m_form.YearEdit,  m_form.GenreEdit,  m_form.CommentEdit, m_form.CopyrightEdit,
-            m_form.BPMEdit,   m_form.KeyEdit};
+    std::array<LimitedEdit*, 10> edits = {};
+    for (std::size_t i = 0; i < TagFields.size(); ++i)
+        edits[i] = m_form.findChild<LimitedEdit*>(QLatin1String(TagFields[i].editName));
+    return edits;
 }
 
 QTreeWidgetItem* TagEditorPanel::selectedRow() const
