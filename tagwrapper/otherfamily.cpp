@@ -10,33 +10,6 @@
 namespace tagwrapper {
 namespace {
 
-const char* propertyOf(Field field)
-{
-    switch (field) {
-    case Field::Title:
-        return "TITLE";
-    case Field::Artist:
-        return "ARTIST";
-    case Field::Album:
-        return "ALBUM";
-    case Field::Track:
-        return "TRACKNUMBER";
-    case Field::Year:
-        return "DATE";
-    case Field::Genre:
-        return "GENRE";
-    case Field::Comment:
-        return "COMMENT";
-    case Field::Copyright:
-        return "COPYRIGHT";
-    case Field::Bpm:
-        return "BPM";
-    case Field::Key:
-        return "INITIALKEY";
-    }
-    return "";
-}
-
 void setProperty(TagLib::File& file, const TagLib::String& name, const TagLib::String& value)
 {
     TagLib::PropertyMap map = file.properties();
@@ -55,13 +28,13 @@ public:
     TagLib::String text(TagLib::File& file, Field field) const override
     {
         const TagLib::PropertyMap map = file.properties();
-        const auto it = map.find(propertyOf(field));
+        const auto it = map.find(propertyNameOf(field));
         return it == map.end() ? TagLib::String() : joinedValues(it->second);
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
-        setProperty(file, propertyOf(field), value);
+        setProperty(file, propertyNameOf(field), value);
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -71,9 +44,9 @@ public:
             return;
         }
         const TagLib::PropertyMap map = file.properties();
-        const auto it = map.find(propertyOf(field));
+        const auto it = map.find(propertyNameOf(field));
         const TagLib::String stored = it == map.end() ? TagLib::String() : it->second.front();
-        setProperty(file, propertyOf(field), withTrackNumber(stored, value));
+        setProperty(file, propertyNameOf(field), withTrackNumber(stored, value));
     }
 
     void strip(TagLib::File& file) const override

@@ -40,6 +40,33 @@ const TagFamily& familyOf(TagLib::File& file)
     return otherFamily();
 }
 
+const char* propertyNameOf(Field field)
+{
+    switch (field) {
+    case Field::Title:
+        return "TITLE";
+    case Field::Artist:
+        return "ARTIST";
+    case Field::Album:
+        return "ALBUM";
+    case Field::Track:
+        return "TRACKNUMBER";
+    case Field::Year:
+        return "DATE";
+    case Field::Genre:
+        return "GENRE";
+    case Field::Comment:
+        return "COMMENT";
+    case Field::Copyright:
+        return "COPYRIGHT";
+    case Field::Bpm:
+        return "BPM";
+    case Field::Key:
+        return "INITIALKEY";
+    }
+    return "";
+}
+
 TagLib::String joinedValues(const TagLib::StringList& values)
 {
     return values.toString(kValueSeparator);

@@ -97,6 +97,9 @@ inline const char* const kValueSeparator = "; ";
 
 TagLib::String joinedValues(const TagLib::StringList& values);
 
+// The field's name in TagLib's property interface, which Vorbis comments use as well.
+const char* propertyNameOf(Field field);
+
 // The stored track text with its number replaced and anything after it ("/12") kept; empty
 // for 0.
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number);

@@ -221,30 +221,10 @@ bool hasField(const TagLib::Ogg::XiphComment* xiph, const char* name)
 
 TagLib::String fieldNameOf(const TagLib::Ogg::XiphComment* xiph, Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "TITLE";
-    case Field::Artist:
-        return "ARTIST";
-    case Field::Album:
-        return "ALBUM";
-    case Field::Track:
-        return "TRACKNUMBER";
-    case Field::Year:
-        return "DATE";
-    case Field::Genre:
-        return "GENRE";
-    case Field::Comment:
-        // The comment lives where the file keeps it, as TagLib reads it.
-        return xiph && hasField(xiph, "DESCRIPTION") ? "DESCRIPTION" : "COMMENT";
-    case Field::Copyright:
-        return "COPYRIGHT";
-    case Field::Bpm:
-        return "BPM";
-    case Field::Key:
-        return "INITIALKEY";
-    }
-    return "";
+    // The comment lives where the file keeps it, as TagLib reads it.
+    if (field == Field::Comment && xiph && hasField(xiph, "DESCRIPTION"))
+        return "DESCRIPTION";
+    return propertyNameOf(field);
 }
 
 TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::String& name)
