@@ -226,8 +226,10 @@ void Runner::printChanges(const QByteArray& path, const QList<FieldChange>& chan
 {
     ++m_changed;
     for (const FieldChange& change : changes) {
-        writeBytes(stdout, path + ": " + scriptName(change.member) + ": " + change.before.toUtf8() +
-                               " → " + change.after.toUtf8() + '\n');
+        // Escaped as in tsv, so a value with a line break stays on its line.
+        writeBytes(stdout, path + ": " + scriptName(change.member) + ": " +
+                               tsvEscaped(change.before.toUtf8()) + " → " +
+                               tsvEscaped(change.after.toUtf8()) + '\n');
     }
 }
 
@@ -350,7 +352,7 @@ void Runner::stripFile(const QByteArray& path)
         writeBytes(stdout, path + ": tag removed\n");
         QList<FieldChange> shown;
         for (const FieldChange& change : std::as_const(changes)) {
-            if (!change.before.isEmpty())
+            if (!change.before.isEmpty() && change.before != QLatin1String("0"))
                 shown.append(change);
         }
         printChanges(path, shown);
