@@ -134,8 +134,10 @@ QByteArray JournalRecord::key() const
 
 Journal::~Journal()
 {
-    if (m_fd >= 0)
-        ::close(m_fd); // also releases the lock
+    if (m_fd < 0)
+        return;
+    ::fdatasync(m_fd);
+    ::close(m_fd); // also releases the lock
 }
 
 QByteArray Journal::path()
@@ -164,7 +166,9 @@ bool Journal::append(JournalRecord record)
     record.operation = m_operation;
     record.sequence = ++m_sequence;
     record.when = qint64(std::time(nullptr));
-    return writeAll(m_fd, recordLine(record)) && ::fdatasync(m_fd) == 0;
+    // One write per record, so a crash leaves whole lines; the records reach the disk
+    // together when the journal closes, not one flush per file.
+    return writeAll(m_fd, recordLine(record));
 }
 
 QList<JournalRecord> Journal::records() const

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -142,10 +143,31 @@ bool takeFormat(const QList<QByteArray>& argv, qsizetype& i, Options& options, Q
     return true;
 }
 
+// "-rn" stands for "-r -n" until "--"; single letters and everything else pass through.
+QList<QByteArray> splitShortOptions(const QList<QByteArray>& argv)
+{
+    QList<QByteArray> split;
+    bool optionsEnded = false;
+    for (const QByteArray& arg : argv) {
+        optionsEnded = optionsEnded || arg == "--";
+        const bool bundle = !optionsEnded && arg.size() > 2 && arg[0] == '-' && arg[1] != '-' &&
+                            std::all_of(arg.begin() + 1, arg.end(),
+                                        [](char c) { return std::strchr("rnqh", c) != nullptr; });
+        if (!bundle) {
+            split.append(arg);
+            continue;
+        }
+        for (qsizetype i = 1; i < arg.size(); ++i)
+            split.append(QByteArray("-") + arg[i]);
+    }
+    return split;
+}
+
 } // namespace
 
-bool parseOptions(const QList<QByteArray>& argv, Options& options, QByteArray& error)
+bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& error)
 {
+    const QList<QByteArray> argv = splitShortOptions(given);
     const CommandInfo* command = nullptr;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < argv.size(); ++i) {

@@ -428,6 +428,21 @@ private Q_SLOTS:
             QCOMPARE(run.err.count('\n'), 1);
     }
 
+    void aReadOnlyFileIsNamedAndTheOthersAreDone()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root writes to read-only files");
+        const QString locked = sample(QStringLiteral("ogg"), QStringLiteral("locked"), nullptr);
+        const QString open = sample(QStringLiteral("wma"), QStringLiteral("open"), nullptr);
+        QFile::setPermissions(locked, QFile::ReadOwner);
+        const Run run =
+            cli({QStringLiteral("set"), QStringLiteral("genre=Jazz"), QStringLiteral(".")});
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.err, QByteArray("tagora-cli: ./locked.ogg: read-only\n"));
+        QCOMPARE(readTag(open).Genre, QStringLiteral("Jazz"));
+        QCOMPARE(readTag(locked).Genre, QString());
+    }
+
     void versionComesFromTheVersionBlock()
     {
         const Run run = cli({QStringLiteral("--version")});
