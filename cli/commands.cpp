@@ -57,6 +57,58 @@ int terminalWidth()
     return columns > 0 ? columns : kDefaultTableWidth;
 }
 
+// The keys of the records an undo has put back.
+QSet<QByteArray> undoneKeys(const QList<JournalRecord>& records)
+{
+    QSet<QByteArray> undone;
+    for (const JournalRecord& entry : records) {
+        if (!entry.undoes.isEmpty())
+            undone.insert(entry.undoes);
+    }
+    return undone;
+}
+
+// The records of the last `count` operations (all when negative) that are not undone yet,
+// newest first. Undos themselves are not undone: undo twice goes two operations back.
+QList<JournalRecord> pendingRecords(const QList<JournalRecord>& records, qint64 count)
+{
+    const QSet<QByteArray> undone = undoneKeys(records);
+    QList<JournalRecord> pending;
+    QSet<qint64> operations;
+    for (auto it = records.crbegin(); it != records.crend(); ++it) {
+        if (it->command == "undo" || undone.contains(it->key()))
+            continue;
+        if (!operations.contains(it->operation)) {
+            if (operations.size() == count)
+                break;
+            operations.insert(it->operation);
+        }
+        pending.append(*it);
+    }
+    return pending;
+}
+
+// True when the record is about the file or folder at the absolute `path`.
+bool concerns(const JournalRecord& entry, const QByteArray& path)
+{
+    const QByteArray folder = path == "/" ? path : QByteArray(path + '/');
+    return entry.path == path || entry.path.startsWith(folder) || entry.previousName == path;
+}
+
+QByteArray historyLine(const JournalRecord& entry, bool undone)
+{
+    const QByteArray when = QDateTime::fromSecsSinceEpoch(entry.when)
+                                .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                .toUtf8();
+    QList<QByteArray> before;
+    if (!entry.previousName.isEmpty())
+        before.append("name was " + tsvEscaped(entry.previousName));
+    for (qsizetype i = 0; i < entry.fields.size(); ++i)
+        before.append(entry.fields[i] + " was \"" + tsvEscaped(entry.values[i]) + '"');
+    return QByteArray::number(entry.operation) + '\t' + when + '\t' + entry.command + '\t' +
+           tsvEscaped(entry.path) + '\t' + before.join("; ") + (undone ? " (undone)" : "") + '\n';
+}
+
 // An edit of a file's tag; false when it reported its own failure and the file is to be
 // left alone.
 using TagEdit = std::function<bool(const QByteArray& path, audiotag& tag)>;
@@ -140,7 +192,7 @@ void Runner::summarize()
         return;
     QByteArray line = QByteArray::number(m_changed) + " changed, " +
                       QByteArray::number(m_unchanged) + " unchanged";
-    if (m_changed > 0)
+    if (m_changed > 0 && m_options.command != "undo")
         line += "; operation " + QByteArray::number(m_journal.operation()) +
                 " ('tagora-cli undo' puts it back)";
     writeBytes(stdout, line + '\n');
@@ -285,10 +337,9 @@ int Runner::get()
         return usage("unknown field '" + m_options.arguments.first() + "'");
     const QList<QByteArray> paths = m_options.arguments.mid(1);
     // Like grep, one named file gives the bare value; more give "path<tab>value" lines.
-    FileIdentity identity;
-    const bool bare = paths.size() == 1 && identityOf(paths.first(), identity) &&
-                      ::access(QByteArray(paths.first() + "/.").constData(), F_OK) != 0;
+    const bool bare = paths.size() == 1 && !isFolder(paths.first());
     forEachFile(paths, [&](const QByteArray& path) {
+        FileIdentity identity;
         audiotag tag;
         if (!load(path, identity, tag))
             return;
@@ -520,36 +571,18 @@ int Runner::import()
 
 int Runner::history()
 {
-    QList<QByteArray> folders;
+    QList<QByteArray> named;
     for (const QByteArray& path : m_options.arguments)
-        folders.append(absolutePath(path));
+        named.append(absolutePath(path));
     const QList<JournalRecord> records = readJournal();
-    QSet<QByteArray> undone;
+    const QSet<QByteArray> undone = undoneKeys(records);
     for (const JournalRecord& entry : records) {
-        if (!entry.undoes.isEmpty())
-            undone.insert(entry.undoes);
-    }
-    for (const JournalRecord& entry : records) {
-        const bool wanted = folders.isEmpty() ||
-                            std::any_of(folders.begin(), folders.end(), [&](const QByteArray& f) {
-                                return entry.path == f ||
-                                       entry.path.startsWith(QByteArray(f + '/')) ||
-                                       entry.previousName == f;
-                            });
-        if (!wanted)
-            continue;
-        QByteArray line = QByteArray::number(entry.operation) + '\t' +
-                          QDateTime::fromSecsSinceEpoch(entry.when)
-                              .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                              .toUtf8() +
-                          '\t' + entry.command + '\t' + tsvEscaped(entry.path) + '\t';
-        if (!entry.previousName.isEmpty())
-            line += "was " + tsvEscaped(entry.previousName);
-        for (qsizetype i = 0; i < entry.fields.size(); ++i)
-            line += (i ? "; " : "") + entry.fields[i] + " was " + tsvEscaped(entry.values[i]);
-        if (undone.contains(entry.key()))
-            line += " (undone)";
-        writeBytes(stdout, line + '\n');
+        const bool wanted =
+            named.isEmpty() || std::any_of(named.begin(), named.end(), [&](const QByteArray& path) {
+                return concerns(entry, path);
+            });
+        if (wanted)
+            writeBytes(stdout, historyLine(entry, undone.contains(entry.key())));
     }
     return kExitSuccess;
 }
@@ -567,28 +600,12 @@ int Runner::undo()
     }
     if (!startJournal())
         return status();
-    const QList<JournalRecord> records = m_options.dryRun ? readJournal() : m_journal.records();
-    QSet<QByteArray> undone;
-    for (const JournalRecord& entry : records) {
-        if (!entry.undoes.isEmpty())
-            undone.insert(entry.undoes);
-    }
-    QList<JournalRecord> pending;
-    QSet<qint64> operations;
-    for (auto it = records.crbegin(); it != records.crend(); ++it) {
-        if (it->command == "undo" || undone.contains(it->key()))
-            continue;
-        if (!operations.contains(it->operation)) {
-            if (!m_options.all && operations.size() == count)
-                break;
-            operations.insert(it->operation);
-        }
-        pending.append(*it);
-    }
+    const QList<JournalRecord> pending = pendingRecords(
+        m_options.dryRun ? readJournal() : m_journal.records(), m_options.all ? -1 : count);
     if (pending.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: nothing to undo\n");
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), pending.size());
-    for (const JournalRecord& entry : std::as_const(pending)) {
+    for (const JournalRecord& entry : pending) {
         undoRecord(entry);
         m_progress->step();
     }

@@ -93,6 +93,12 @@ bool identityOf(const QByteArray& path, FileIdentity& identity)
     return true;
 }
 
+bool isFolder(const QByteArray& path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool hasAudioExtension(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');

@@ -28,6 +28,9 @@ struct FileIdentity
 // it cannot be looked at.
 bool identityOf(const QByteArray& path, FileIdentity& identity);
 
+// True when `path` names a folder (links followed).
+bool isFolder(const QByteArray& path);
+
 // True when the name ends in one of the six audio extensions, in any case.
 bool hasAudioExtension(const QByteArray& path);
 

@@ -8,9 +8,11 @@ namespace {
 
 constexpr int kColumnCount = int(TagFields.size()) + 2;
 constexpr int kMinimumWidth = 4;
+constexpr int kTrackColumn = 4;
+constexpr int kYearColumn = 5;
 
 // Share of the spare width each column gets, path first and length last.
-constexpr int kWidthShares[kColumnCount] = {6, 4, 4, 4, 0, 0, 2, 3, 2, 0, 1, 0};
+constexpr int kWidthShares[kColumnCount] = {10, 4, 3, 3, 0, 0, 2, 2, 1, 0, 1, 0};
 constexpr int kFixedWidths[kColumnCount] = {0, 0, 0, 0, 5, 4, 0, 0, 0, 5, 0, 6};
 
 QList<int> tableWidths(int width)
@@ -30,15 +32,18 @@ QList<int> tableWidths(int width)
     return widths;
 }
 
-// A cell cut or padded to `width` characters; a cut cell ends in an ellipsis.
-QByteArray tableCell(const QByteArray& value, int width, bool alignRight)
+// A cell cut or padded to `width` characters. A cut cell ends in an ellipsis; a cut path
+// starts with one, as its end names the file.
+QByteArray tableCell(const QByteArray& value, int width, bool alignRight, bool cutLeft)
 {
     QString text = pathFromNative(value);
     for (QChar& c : text) {
         if (c.unicode() < 0x20)
             c = u' ';
     }
-    if (text.size() > width)
+    if (text.size() > width && cutLeft)
+        text = u'…' + text.right(width - 1);
+    else if (text.size() > width)
         text = text.left(width - 1) + u'…';
     const QString padding(width - text.size(), u' ');
     return pathToNative(alignRight ? padding + text : text + padding);
@@ -109,6 +114,11 @@ void ListPrinter::row(const QByteArray& path, const audiotag& tag)
     QByteArray line;
     switch (m_format) {
     case ListFormat::Table:
+        // An unset track or year reads as 0; the table leaves it blank for the eye.
+        for (const int column : {kTrackColumn, kYearColumn}) {
+            if (values[column] == "0")
+                values[column].clear();
+        }
         tableLine(values);
         return;
     case ListFormat::Tsv:
@@ -147,7 +157,7 @@ void ListPrinter::tableLine(const QList<QByteArray>& values)
     QByteArray line;
     for (qsizetype i = 0; i < values.size(); ++i) {
         const bool number = kFixedWidths[i] != 0;
-        line += tableCell(values[i], m_widths[i], number);
+        line += tableCell(values[i], m_widths[i], number, i == 0);
         line += i + 1 < values.size() ? ' ' : '\n';
     }
     std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
