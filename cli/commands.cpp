@@ -124,6 +124,7 @@ private:
     int usage(const QByteArray& message);
     int status() const { return m_failed ? kExitSomeFailed : kExitSuccess; }
     void fail(const QByteArray& path, const QByteArray& reason);
+    void print(const QByteArray& text);
     bool startJournal();
     void summarize();
 
@@ -173,6 +174,15 @@ void Runner::fail(const QByteArray& path, const QByteArray& reason)
         m_progress->clear();
     writeBytes(stderr, "tagora-cli: " + path + ": " + reason + '\n');
     m_failed = true;
+}
+
+// Results go to stdout; on a terminal the progress line is taken off first, so a result
+// never lands behind it.
+void Runner::print(const QByteArray& text)
+{
+    if (m_progress)
+        m_progress->clear();
+    writeBytes(stdout, text);
 }
 
 bool Runner::startJournal()
@@ -279,9 +289,8 @@ void Runner::printChanges(const QByteArray& path, const QList<FieldChange>& chan
     ++m_changed;
     for (const FieldChange& change : changes) {
         // Escaped as in tsv, so a value with a line break stays on its line.
-        writeBytes(stdout, path + ": " + scriptName(change.member) + ": " +
-                               tsvEscaped(change.before.toUtf8()) + " → " +
-                               tsvEscaped(change.after.toUtf8()) + '\n');
+        print(path + ": " + scriptName(change.member) + ": " + tsvEscaped(change.before.toUtf8()) +
+              " → " + tsvEscaped(change.after.toUtf8()) + '\n');
     }
 }
 
@@ -321,8 +330,10 @@ int Runner::list()
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
         FileIdentity identity;
         audiotag tag;
-        if (load(path, identity, tag))
-            printer.row(path, tag);
+        if (!load(path, identity, tag))
+            return;
+        m_progress->clear();
+        printer.row(path, tag);
     });
     printer.end();
     return status();
@@ -344,8 +355,8 @@ int Runner::get()
         if (!load(path, identity, tag))
             return;
         const QByteArray value = (tag.*member).toUtf8();
-        writeBytes(stdout, bare ? QByteArray(value + '\n')
-                                : QByteArray(tsvEscaped(path) + '\t' + tsvEscaped(value) + '\n'));
+        print(bare ? QByteArray(value + '\n')
+                   : QByteArray(tsvEscaped(path) + '\t' + tsvEscaped(value) + '\n'));
     });
     return status();
 }
@@ -400,7 +411,7 @@ void Runner::stripFile(const QByteArray& path)
     for (const TagField& field : TagFields)
         changes.append({field.member, original.*field.member, QString()});
     if (m_options.dryRun) {
-        writeBytes(stdout, path + ": tag removed\n");
+        print(path + ": tag removed\n");
         QList<FieldChange> shown;
         for (const FieldChange& change : std::as_const(changes)) {
             if (!change.before.isEmpty() && change.before != QLatin1String("0"))
@@ -439,6 +450,8 @@ int Runner::fill()
     QString reason;
     if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
         return usage(reason.toUtf8());
+    if (pattern.fields().isEmpty())
+        return usage("the pattern names no field to fill");
     if (!startJournal())
         return status();
     changeFiles(m_options.arguments.mid(1), [&](const QByteArray& path, audiotag& tag) {
@@ -494,7 +507,7 @@ void Runner::renameFile(const QByteArray& path, const NamePattern& pattern, QSet
     taken.insert(key);
     if (m_options.dryRun) {
         ++m_changed;
-        writeBytes(stdout, path + " → " + target + '\n');
+        print(path + " → " + target + '\n');
         return;
     }
     if (moveFile(path, target))
@@ -629,7 +642,7 @@ void Runner::undoRecord(const JournalRecord& entry)
     if (!entry.previousName.isEmpty()) {
         if (m_options.dryRun) {
             ++m_changed;
-            writeBytes(stdout, entry.path + " → " + entry.previousName + '\n');
+            print(entry.path + " → " + entry.previousName + '\n');
         } else if (moveFile(entry.path, entry.previousName)) {
             record(entry.previousName, {}, entry.path, entry.key());
         }
