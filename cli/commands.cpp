@@ -8,7 +8,6 @@
 #include "cli/progress.h"
 #include "services/nativepath.h"
 #include "tags/tagfields.h"
-#include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 
 #include <QDateTime>

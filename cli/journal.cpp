@@ -125,6 +125,25 @@ QByteArray readAll(int fd)
     return contents;
 }
 
+// The number of the journal's last operation, 0 for none. Only the journal's end is read
+// when it holds a whole record, so a long journal costs no more to open than a short one.
+qint64 lastOperation(int fd)
+{
+    constexpr off_t kTail = 65536;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_size == 0)
+        return 0;
+    if (info.st_size > kTail) {
+        QByteArray tail(kTail, Qt::Uninitialized);
+        const ssize_t got = ::pread(fd, tail.data(), size_t(kTail), info.st_size - kTail);
+        const QList<JournalRecord> records = parseJournal(tail.left(qMax<ssize_t>(got, 0)));
+        if (!records.isEmpty())
+            return records.last().operation;
+    }
+    const QList<JournalRecord> records = parseJournal(readAll(fd));
+    return records.isEmpty() ? 0 : records.last().operation;
+}
+
 } // namespace
 
 QByteArray JournalRecord::key() const
@@ -156,8 +175,7 @@ bool Journal::open(QByteArray& reason)
         reason = "cannot open " + path() + ": " + errorText(errno);
         return false;
     }
-    const QList<JournalRecord> previous = records();
-    m_operation = previous.isEmpty() ? 1 : previous.last().operation + 1;
+    m_operation = lastOperation(m_fd) + 1;
     return true;
 }
 
