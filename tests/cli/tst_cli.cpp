@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -346,6 +349,80 @@ private Q_SLOTS:
         expected.Artist.clear();
         QCOMPARE(readTag(path), expected);
         QCOMPARE(cli({QStringLiteral("import")}, "path,colour\r\npartial.ape,red\r\n").code, 2);
+    }
+
+    void everyMachineFormatHoldsEveryValueWhole()
+    {
+        audiotag awkward = unicodeTag();
+        awkward.Title = QStringLiteral("tab\there, back\\slash \"quoted\"");
+        const QStringList paths = everyType(awkward);
+        const audiotag expected = readBack(awkward);
+        const QList<QByteArray> columns{"title", "artist",  "album",     "track", "year",
+                                        "genre", "comment", "copyright", "bpm",   "key"};
+
+        const Run json =
+            cli({QStringLiteral("ls"), QStringLiteral("--format=json"), QStringLiteral(".")});
+        const QJsonArray rows = QJsonDocument::fromJson(json.out).array();
+        QCOMPARE(rows.size(), paths.size());
+        const Run tsv =
+            cli({QStringLiteral("ls"), QStringLiteral("--format=tsv"), QStringLiteral(".")});
+        const QList<QByteArray> lines = tsv.out.split('\n');
+        QCOMPARE(lines.first(), "path\t" + columns.join('\t') + "\tlength");
+        for (qsizetype row = 0; row < rows.size(); ++row) {
+            const QJsonObject object = rows[row].toObject();
+            QList<QByteArray> cells = lines[row + 1].split('\t');
+            QCOMPARE(cells.size(), columns.size() + 2);
+            for (qsizetype i = 0; i < columns.size(); ++i) {
+                const QString value = expected.*TagFields[size_t(i)].member;
+                QCOMPARE(object.value(QLatin1String(columns[i])).toString(), value);
+                QByteArray unescaped = cells[i + 1];
+                unescaped.replace("\\n", "\n").replace("\\t", "\t").replace("\\\\", "\\");
+                QCOMPARE(QString::fromUtf8(unescaped), value);
+            }
+            QCOMPARE(object.value(QLatin1String("length")).toInt(), 2);
+        }
+    }
+
+    void importReportsABadRecordAndGoesOn()
+    {
+        const QString kept = sample(QStringLiteral("m4a"), QStringLiteral("kept"), nullptr);
+        const QByteArray csv = "path,genre\r\n"
+                               "kept.m4a,Blues\r\n"
+                               "kept.m4a\r\n"
+                               "missing.flac,Soul\r\n";
+        const Run run = cli({QStringLiteral("import"), QStringLiteral("-")}, csv);
+        QCOMPARE(run.code, 1);
+        const QList<QByteArray> failures = run.err.trimmed().split('\n');
+        QCOMPARE(failures.size(), 2);
+        QVERIFY(failures[0].startsWith("tagora-cli: -: record 3 has 1 cells"));
+        QVERIFY(failures[1].startsWith("tagora-cli: missing.flac: unreadable"));
+        QCOMPARE(readTag(kept).Genre, QStringLiteral("Blues"));
+    }
+
+    void historyListsTheNamedFilesOnly()
+    {
+        QDir().mkdir(m_dir->filePath(QStringLiteral("one")));
+        const QString inside = sample(QStringLiteral("mp3"), QStringLiteral("one/a"), nullptr);
+        const QString outside = sample(QStringLiteral("mp3"), QStringLiteral("onemore"), nullptr);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("year=2001"), inside, outside}).code,
+                 0);
+        const Run all = cli({QStringLiteral("history")});
+        QCOMPARE(all.out.count('\n'), 2);
+        const Run one = cli({QStringLiteral("history"), QStringLiteral("one")});
+        QCOMPARE(one.out.count('\n'), 1);
+        QVERIFY(one.out.contains(QByteArray(pathToNative(inside) + "\tyear was \"0\"")));
+    }
+
+    void getGivesTheBareValueOfOneFileAndPathsForMore()
+    {
+        audiotag tag;
+        tag.Key = QStringLiteral("C#m");
+        const QString first = sample(QStringLiteral("ogg"), QStringLiteral("a"), &tag);
+        sample(QStringLiteral("flac"), QStringLiteral("b"), &tag);
+        QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("KEY"), first}).out,
+                 QByteArray("C#m\n"));
+        QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("key"), QStringLiteral(".")}).out,
+                 QByteArray("./a.ogg\tC#m\n./b.flac\tC#m\n"));
     }
 
     void namesThatAreNotUtf8StayByteExact()
