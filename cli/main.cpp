@@ -1,7 +1,6 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "services/errors.h"
-#include "services/nativepath.h"
 #include "services/versioninfo.h"
 #include "tags/taglibrary.h"
 

@@ -1,6 +1,5 @@
 #include "namepattern.h"
 
-#include "services/nativepath.h"
 #include "tags/tagfields.h"
 
 #include <QRegularExpression>
