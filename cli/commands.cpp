@@ -11,6 +11,7 @@
 #include "tags/tagoperations.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 #include <cerrno>
@@ -158,6 +159,9 @@ private:
     bool m_failed = false;
     qint64 m_changed = 0;
     qint64 m_unchanged = 0;
+    // Each file's identity after the journal's latest change to it: a file that differs
+    // from it was changed by something else since.
+    QHash<QByteArray, FileIdentity> m_journalled;
 };
 
 int Runner::usage(const QByteArray& message)
@@ -279,6 +283,7 @@ void Runner::record(const QByteArray& path, const QList<FieldChange>& changes,
         entry.fields.append(scriptName(change.member));
         entry.values.append(change.before.toUtf8());
     }
+    m_journalled.insert(entry.path, entry.identity);
     if (!m_journal.append(entry))
         fail(path, "changed, but the journal could not be written: " + errorText(errno));
 }
@@ -612,8 +617,10 @@ int Runner::undo()
     }
     if (!startJournal())
         return status();
-    const QList<JournalRecord> pending = pendingRecords(
-        m_options.dryRun ? readJournal() : m_journal.records(), m_options.all ? -1 : count);
+    const QList<JournalRecord> records = m_options.dryRun ? readJournal() : m_journal.records();
+    for (const JournalRecord& entry : records)
+        m_journalled.insert(entry.path, entry.identity);
+    const QList<JournalRecord> pending = pendingRecords(records, m_options.all ? -1 : count);
     if (pending.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: nothing to undo\n");
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), pending.size());
@@ -633,7 +640,9 @@ void Runner::undoRecord(const JournalRecord& entry)
         fail(entry.path, "unreadable: " + errorText(errno) + "; not undone");
         return;
     }
-    if (now != entry.identity && !m_options.force) {
+    // Compared with the latest journalled change, not this record's own: undoing two
+    // operations on one file puts the later one back first.
+    if (now != m_journalled.value(entry.path, entry.identity) && !m_options.force) {
         fail(entry.path, "changed since operation " + QByteArray::number(entry.operation) +
                              "; left alone (--force undoes it anyway)");
         return;

@@ -226,6 +226,22 @@ private Q_SLOTS:
         QCOMPARE(readTag(changed).Artist, QStringLiteral("Edited later"));
     }
 
+    void undoGoesBackThroughSeveralOperationsOnOneFile()
+    {
+        const audiotag tag = plainTag();
+        const QString path = sample(QStringLiteral("flac"), QStringLiteral("stacked"), &tag);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("album=First"), path}).code, 0);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("album=Second"),
+                      QStringLiteral("title=T"), path})
+                     .code,
+                 0);
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(readTag(path).Album, QStringLiteral("First"));
+        const Run rest = cli({QStringLiteral("undo")});
+        QCOMPARE(rest.err, QByteArray());
+        QCOMPARE(readTag(path), readBack(tag));
+    }
+
     void stripRemovesTheTagAndUndoBringsTheTenFieldsBack_data() { addTypeRows(); }
     void stripRemovesTheTagAndUndoBringsTheTenFieldsBack()
     {
