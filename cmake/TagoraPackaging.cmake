@@ -7,6 +7,9 @@
 #   <prefix>/lib/tagora/tagora.html         the manual, opened from the program's folder
 #   <prefix>/lib/tagora/tagora-help/        the manual's pictures
 #   <prefix>/bin/tagora                     -> ../lib/tagora/tagora
+#   <prefix>/lib/tagora/tagora-cli          the command-line companion (install rules in cli/)
+#   <prefix>/bin/tagora-cli                 -> ../lib/tagora/tagora-cli
+#   <prefix>/share/man/man1/tagora-cli.1, <prefix>/share/bash-completion/completions/tagora-cli
 #   <prefix>/share/applications/tagora.desktop
 #   <prefix>/share/icons/hicolor/<size>/apps/tagora.{png,svg}
 #   <prefix>/share/metainfo/tagora.metainfo.xml   what software centres show of the program
@@ -94,7 +97,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "editor for the tags of audio files")
 set(CPACK_PACKAGE_DESCRIPTION
   "Tagora lists the audio files of a folder (MP3, OGG, WMA, APE, M4A, FLAC) with their\n\
 title, artist, playing time and date, and edits their tags: title, artist, album, track,\n\
-year, genre, comment, copyright, BPM and key. Tags are read and written with TagLib.")
+year, genre, comment, copyright, BPM and key. Tags are read and written with TagLib.\n\
+tagora-cli does the same for many files at once from the command line, with a journal\n\
+that undoes its changes.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.corvane.com/tagora/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

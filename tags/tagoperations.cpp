@@ -76,7 +76,7 @@ unsigned int tagNumberFromText(const QString& text)
     return static_cast<unsigned int>(value);
 }
 
-void ReadTag(const QString& path, audiotag& tag)
+bool ReadTag(const QString& path, audiotag& tag)
 {
     tag = audiotag();
     const TagLibraryEntryPoints& lib = tagLibrary();
@@ -87,12 +87,13 @@ void ReadTag(const QString& path, audiotag& tag)
                     lib.taglib_tag_get_bpm, lib.taglib_tag_get_key, lib.taglib_file_audioproperties,
                     lib.taglib_audioproperties_length, lib.taglib_tag_free_strings,
                     lib.taglib_file_free))
-        return;
+        return false;
 
     lib.taglib_set_strings_unicode(kUnicodeStrings);
     const QByteArray nativePath = pathToNative(path);
     TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
-    if (file && lib.taglib_file_is_valid(file)) {
+    const bool valid = file && lib.taglib_file_is_valid(file);
+    if (valid) {
         if (const TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
             tag.Title = fromLibrary(lib.taglib_tag_title(fileTag));
             tag.Artist = fromLibrary(lib.taglib_tag_artist(fileTag));
@@ -113,6 +114,7 @@ void ReadTag(const QString& path, audiotag& tag)
     }
     lib.taglib_tag_free_strings();
     lib.taglib_file_free(file); // null when the file did not open; the library ignores it
+    return valid;
 }
 
 WriteTagResult WriteTag(const QString& path, const audiotag& tag)

@@ -13,12 +13,14 @@ namespace tagora {
 // as the file name's bytes. GUI thread only.
 //
 // When the library or an entry point an operation needs is missing, the operation makes
-// no call at all: ReadTag gives the empty record, WriteTag NotOpened, RemoveTag false.
+// no call at all: ReadTag gives the empty record and false, WriteTag NotOpened, RemoveTag
+// false.
 
 // Fills `tag` from the file. What cannot be read stays empty: a file that cannot be
 // opened or is not a valid audio file gives the empty record; a file without a tag gives
-// ten empty texts and its playing time.
-void ReadTag(const QString& path, audiotag& tag);
+// ten empty texts and its playing time. True when the file opened as a valid audio file,
+// so a caller can tell a file that failed to read from one whose tag is empty.
+bool ReadTag(const QString& path, audiotag& tag);
 
 // Writes the ten texts of `tag` into the file (Length is ignored). Every field is written,
 // an empty text as an empty string. Without a tag handle nothing is set, yet the file is

@@ -26,6 +26,10 @@ expected=(
   share/icons/hicolor/scalable/apps/tagora.svg
   share/metainfo/tagora.metainfo.xml
   share/man/man1/tagora.1
+  bin/tagora-cli
+  lib/tagora/tagora-cli
+  share/man/man1/tagora-cli.1
+  share/bash-completion/completions/tagora-cli
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/tagora.png")
@@ -79,6 +83,20 @@ if ! cat "$work"/ld.* 2>/dev/null | grep -q "file=$prefix/lib/tagora/libtagwrapp
   fail "installed tagora did not load $prefix/lib/tagora/libtagwrapper.so"
 fi
 
+# --- 2b. the installed tagora-cli, through its bin/ link, reads a file with its library ---
+[[ "$(readlink "$prefix/bin/tagora-cli")" == ../lib/tagora/tagora-cli ]] ||
+  fail "bin/tagora-cli is not the relative link to ../lib/tagora/tagora-cli"
+sample=$(dirname "$0")/../fixtures/sample.flac
+row=$(env -u TAGORA_TAGWRAPPER "$prefix/bin/tagora-cli" ls --format tsv "$sample" | tail -n 1) ||
+  fail "installed tagora-cli ls failed"
+[[ "$row" == *$'\t2' ]] || fail "installed tagora-cli did not read the sample's length: $row"
+"$prefix/bin/tagora-cli" --version | grep -qx "tagora-cli [0-9.]*" ||
+  fail "installed tagora-cli --version gives no version"
+if command -v man >/dev/null; then
+  man -l "$prefix/share/man/man1/tagora-cli.1" >/dev/null 2>&1 || fail "tagora-cli.1 does not format"
+fi
+bash -n "$prefix/share/bash-completion/completions/tagora-cli" || fail "the completion is not valid bash"
+
 # --- 3. the Debian package ---
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed"; }
@@ -91,6 +109,8 @@ else
   for f in "${expected[@]}"; do
     grep -q " \./usr/$f\( ->\|$\)" <<<"$contents" || fail "package lacks /usr/$f"
   done
+  grep -q ' \./usr/bin/tagora-cli -> \.\./lib/tagora/tagora-cli$' <<<"$contents" ||
+    fail "package's /usr/bin/tagora-cli is not the link to ../lib/tagora/tagora-cli"
   grep -q ' \./usr/bin/tagora -> \.\./lib/tagora/tagora$' <<<"$contents" ||
     fail "package's /usr/bin/tagora is not the link to ../lib/tagora/tagora"
   depends=$(dpkg-deb -f "$deb" Depends)

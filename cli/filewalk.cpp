@@ -1,0 +1,151 @@
+#include "filewalk.h"
+
+#include <QList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tagora::cli {
+namespace {
+
+constexpr const char* kAudioExtensions[] = {".mp3", ".ogg", ".wma", ".ape", ".m4a", ".flac"};
+
+struct DirCloser
+{
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+QByteArray joined(const QByteArray& folder, const char* name)
+{
+    return folder.endsWith('/') ? QByteArray(folder + name) : QByteArray(folder + '/' + name);
+}
+
+// The entry's type, links resolved to the file they name; a link to a folder is reported
+// as a link, so it is never descended into.
+unsigned char entryType(const QByteArray& path, unsigned char type)
+{
+    struct stat info;
+    if (type == DT_UNKNOWN && ::lstat(path.constData(), &info) == 0)
+        type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
+    if (type == DT_LNK && ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode))
+        type = DT_REG;
+    return type;
+}
+
+struct FolderEntries
+{
+    QList<QByteArray> files;
+    QList<QByteArray> folders;
+};
+
+bool readFolder(const QByteArray& folder, FolderEntries& entries)
+{
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.constData()));
+    if (!dir)
+        return false;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        const QByteArray path = joined(folder, entry->d_name);
+        const unsigned char type = entryType(path, entry->d_type);
+        if (type == DT_DIR)
+            entries.folders.append(path);
+        else if (type == DT_REG && hasAudioExtension(path))
+            entries.files.append(path);
+    }
+    std::sort(entries.files.begin(), entries.files.end());
+    std::sort(entries.folders.begin(), entries.folders.end());
+    return true;
+}
+
+void walkFolder(const QByteArray& folder, bool recursive, const WalkVisitor& visitor)
+{
+    FolderEntries entries;
+    if (!readFolder(folder, entries)) {
+        visitor.failure(folder, "unreadable: " + errorText(errno));
+        return;
+    }
+    for (const QByteArray& file : std::as_const(entries.files))
+        visitor.file(file);
+    entries.files.clear();
+    if (!recursive)
+        return;
+    for (const QByteArray& sub : std::as_const(entries.folders))
+        walkFolder(sub, recursive, visitor);
+}
+
+} // namespace
+
+bool identityOf(const QByteArray& path, FileIdentity& identity)
+{
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0)
+        return false;
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.size = info.st_size;
+    identity.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool isFolder(const QByteArray& path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool hasAudioExtension(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1).toLower();
+    return std::any_of(
+        std::begin(kAudioExtensions), std::end(kAudioExtensions), [&](const char* extension) {
+            return name.size() > qsizetype(std::strlen(extension)) && name.endsWith(extension);
+        });
+}
+
+void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor)
+{
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0) {
+        visitor.failure(path, "unreadable: " + errorText(errno));
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        walkFolder(path, recursive, visitor);
+        return;
+    }
+    if (!S_ISREG(info.st_mode) || !hasAudioExtension(path)) {
+        visitor.failure(path, "not an audio file of a known type");
+        return;
+    }
+    visitor.file(path);
+}
+
+QByteArray absolutePath(const QByteArray& path)
+{
+    QByteArray full = path;
+    if (!path.startsWith('/')) {
+        char buffer[4096];
+        const char* cwd = ::getcwd(buffer, sizeof buffer);
+        full = QByteArray(cwd ? cwd : ".") + '/' + path;
+    }
+    QList<QByteArray> parts;
+    for (const QByteArray& part : full.split('/')) {
+        if (!part.isEmpty() && part != ".")
+            parts.append(part);
+    }
+    return '/' + parts.join('/');
+}
+
+QByteArray errorText(int error)
+{
+    return QByteArray(std::strerror(error));
+}
+
+} // namespace tagora::cli

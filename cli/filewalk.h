@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <functional>
+#include <sys/types.h>
+
+namespace tagora::cli {
+
+// What tells one saved file from another for the journal: when any of these differ, the
+// file was replaced or written since.
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    qint64 modifiedNs = 0;
+
+    friend bool operator==(const FileIdentity& a, const FileIdentity& b)
+    {
+        return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+               a.modifiedNs == b.modifiedNs;
+    }
+    friend bool operator!=(const FileIdentity& a, const FileIdentity& b) { return !(a == b); }
+};
+
+// The identity of the file at `path` (symbolic links followed); false with errno set when
+// it cannot be looked at.
+bool identityOf(const QByteArray& path, FileIdentity& identity);
+
+// True when `path` names a folder (links followed).
+bool isFolder(const QByteArray& path);
+
+// True when the name ends in one of the six audio extensions, in any case.
+bool hasAudioExtension(const QByteArray& path);
+
+// Receives each audio file found, or a path that could not be walked with its reason.
+struct WalkVisitor
+{
+    std::function<void(const QByteArray& path)> file;
+    std::function<void(const QByteArray& path, const QByteArray& reason)> failure;
+};
+
+// Visits the audio files named by `path`: the file itself, or the audio files of a folder,
+// and with `recursive` those of its sub-folders too. A folder's entries are visited in byte
+// order, and only one folder's names per level are held at a time, so memory stays flat on
+// any tree. A named file without an audio extension is a failure; such files inside a
+// folder are passed over. Links to folders are not followed, so a loop cannot trap the walk.
+void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor);
+
+// `path` made absolute against the current folder, with "." parts and doubled slashes
+// dropped; ".." is kept, as a link may stand before it.
+QByteArray absolutePath(const QByteArray& path);
+
+// The system's message for an errno value.
+QByteArray errorText(int error);
+
+} // namespace tagora::cli

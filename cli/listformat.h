@@ -1,0 +1,75 @@
+#pragma once
+
+#include "tags/audiotag.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdio>
+#include <optional>
+
+namespace tagora::cli {
+
+enum class ListFormat
+{
+    Table,
+    Tsv,
+    Csv,
+    Json
+};
+
+std::optional<ListFormat> listFormatNamed(const QByteArray& name);
+
+// The column names of every machine format, in order: path, the ten fields by their script
+// names, length.
+QList<QByteArray> listColumns();
+
+// Prints one row per file as it comes, so nothing of a listing is held: the header first,
+// then rows, then whatever closes the format. Paths are file-name bytes; tsv and csv carry
+// them as they are, json as text with each byte that is not valid UTF-8 written "\udcXX".
+class ListPrinter
+{
+public:
+    // `width` is the table's width in columns; the other formats ignore it.
+    ListPrinter(ListFormat format, std::FILE* out, int width);
+    void begin();
+    void row(const QByteArray& path, const audiotag& tag);
+    void end();
+
+private:
+    QList<QByteArray> cells(const QByteArray& path, const audiotag& tag) const;
+    void tableLine(const QList<QByteArray>& cells);
+
+    ListFormat m_format;
+    std::FILE* m_out;
+    QList<int> m_widths;
+    bool m_firstRow = true;
+};
+
+// A field or path for tsv: backslash, tab, newline and carriage return as \\ \t \n \r.
+QByteArray tsvEscaped(const QByteArray& value);
+
+// A field or path for csv: quoted, with doubled quotes, when it holds a comma, quote or line
+// break, or starts or ends with a space.
+QByteArray csvEscaped(const QByteArray& value);
+
+// A json string literal of a text whose lone surrogates stand for bytes (see
+// services/nativepath.h).
+QByteArray jsonQuoted(const QString& text);
+
+// Reads csv records one at a time; quoted cells may hold commas, quotes and line breaks.
+class CsvReader
+{
+public:
+    explicit CsvReader(std::FILE* in) : m_in(in) {}
+    // The next record's cells; false at the end of the input.
+    bool next(QList<QByteArray>& cells);
+    // False when the last record ended inside a quoted cell.
+    bool wellFormed() const { return m_wellFormed; }
+
+private:
+    std::FILE* m_in;
+    bool m_wellFormed = true;
+};
+
+} // namespace tagora::cli

@@ -1,0 +1,121 @@
+#include "namepattern.h"
+
+#include "tags/tagfields.h"
+
+#include <QRegularExpression>
+
+namespace tagora::cli {
+namespace {
+
+// Track and Year read as "0" when unset; a name shows them as nothing.
+QString nameText(const audiotag& tag, QString audiotag::*member)
+{
+    const bool number = member == &audiotag::Track || member == &audiotag::Year;
+    const QString value = tag.*member;
+    return number && value == QLatin1String("0") ? QString() : value;
+}
+
+} // namespace
+
+QString audiotag::*memberNamed(const QString& name)
+{
+    for (const TagField& field : TagFields) {
+        if (name.compare(QLatin1String(field.name), Qt::CaseInsensitive) == 0)
+            return field.member;
+    }
+    return nullptr;
+}
+
+QByteArray scriptName(QString audiotag::*member)
+{
+    for (const TagField& field : TagFields) {
+        if (field.member == member)
+            return QByteArray(field.name).toLower();
+    }
+    return {};
+}
+
+bool NamePattern::parse(const QString& pattern, QString& reason)
+{
+    m_pieces.clear();
+    QString literal;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != u'%') {
+            literal += pattern[i];
+            continue;
+        }
+        const qsizetype close = pattern.indexOf(u'%', i + 1);
+        if (close < 0) {
+            reason = QStringLiteral("unclosed placeholder in pattern: ") + pattern;
+            return false;
+        }
+        const QString inside = pattern.mid(i + 1, close - i - 1);
+        const QStringList parts = inside.split(u':');
+        Piece piece{literal, memberNamed(parts[0]), 0};
+        bool paddingOk = true;
+        if (parts.size() == 2)
+            piece.padding = parts[1].toInt(&paddingOk);
+        if (!piece.member || parts.size() > 2 || !paddingOk || piece.padding < 0) {
+            reason = QStringLiteral("unknown placeholder %") + inside + u'%';
+            return false;
+        }
+        m_pieces.append(piece);
+        literal.clear();
+        i = close;
+    }
+    m_tail = literal;
+    return true;
+}
+
+bool NamePattern::fill(const QString& baseName, audiotag& tag) const
+{
+    QString expression = QStringLiteral("^");
+    for (qsizetype i = 0; i < m_pieces.size(); ++i) {
+        expression += QRegularExpression::escape(m_pieces[i].literal);
+        expression += i + 1 < m_pieces.size() ? QStringLiteral("(.*?)") : QStringLiteral("(.*)");
+    }
+    expression += QRegularExpression::escape(m_tail) + u'$';
+    const QRegularExpressionMatch match =
+        QRegularExpression(expression, QRegularExpression::DotMatchesEverythingOption)
+            .match(baseName);
+    if (!match.hasMatch())
+        return false;
+    for (qsizetype i = 0; i < m_pieces.size(); ++i)
+        tag.*m_pieces[i].member = match.captured(int(i) + 1);
+    return true;
+}
+
+QString NamePattern::name(const audiotag& tag) const
+{
+    QString result;
+    for (const Piece& piece : m_pieces) {
+        QString value = nameText(tag, piece.member);
+        value.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+        if (!value.isEmpty())
+            value = value.rightJustified(piece.padding, u'0');
+        result += piece.literal + value;
+    }
+    return result + m_tail;
+}
+
+QList<QString audiotag::*> NamePattern::fields() const
+{
+    QList<QString audiotag::*> members;
+    for (const Piece& piece : m_pieces)
+        members.append(piece.member);
+    return members;
+}
+
+NameParts splitName(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    NameParts parts{path.left(slash + 1), path.mid(slash + 1), {}};
+    const qsizetype dot = parts.base.lastIndexOf('.');
+    if (dot > 0) {
+        parts.extension = parts.base.mid(dot);
+        parts.base.truncate(dot);
+    }
+    return parts;
+}
+
+} // namespace tagora::cli

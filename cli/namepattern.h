@@ -1,0 +1,56 @@
+#pragma once
+
+#include "tags/audiotag.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace tagora::cli {
+
+// The record member of a field's script name (any case), or null when no field has it.
+QString audiotag::*memberNamed(const QString& name);
+
+// The lower-case script name of a record member: "title" ... "bpm", "key".
+QByteArray scriptName(QString audiotag::*member);
+
+// A file-name pattern of literal text and placeholders %field% (any of the ten script
+// names, in any case) or %field:N% (a number padded with zeros to N digits).
+class NamePattern
+{
+public:
+    // False with a reason when a placeholder names no field or is left open.
+    bool parse(const QString& pattern, QString& reason);
+
+    // Fills the placeholders' fields from a file's base name (no folder, no extension). The
+    // literal text must match exactly; a placeholder takes the shortest text that lets the
+    // rest match, except the last, which takes what is left. False when it does not match.
+    bool fill(const QString& baseName, audiotag& tag) const;
+
+    // The base name the pattern makes from a tag: "/" and NUL in a value become "_".
+    QString name(const audiotag& tag) const;
+
+    // The fields the pattern names, in order.
+    QList<QString audiotag::*> fields() const;
+
+private:
+    struct Piece
+    {
+        QString literal; // the text before the placeholder
+        QString audiotag::*member = nullptr;
+        int padding = 0;
+    };
+    QList<Piece> m_pieces;
+    QString m_tail; // the literal text after the last placeholder
+};
+
+// The file name split into folder (with its slash), base name and extension (with its dot).
+struct NameParts
+{
+    QByteArray folder;
+    QByteArray base;
+    QByteArray extension;
+};
+NameParts splitName(const QByteArray& path);
+
+} // namespace tagora::cli
