@@ -12,11 +12,11 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 dir=${1:-build-fuzz}
 seconds=${TAGORA_FUZZ_SECONDS:-60}
-types=${TAGORA_FUZZ_TYPES:-mp3 ogg wma ape m4a flac}
 corpus=${TAGORA_CORPUS_DIR:-$PWD/../shared/corpus}
 
 cmake -S tests/fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$dir" -- -j"$(nproc)"
+types=${TAGORA_FUZZ_TYPES:-$(tr ';' ' ' <"$dir/audio-types.txt")}
 
 failed=()
 for ext in $types; do

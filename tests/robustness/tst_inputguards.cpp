@@ -36,7 +36,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("passes");
-        for (const char* type : {"mp3", "ogg", "wma", "ape", "m4a", "flac"}) {
+        for (const char* type : tagora::test::kAudioTypes) {
             QFile sample(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + QLatin1String(type));
             QVERIFY(sample.open(QIODevice::ReadOnly));
             QTest::addRow("sample.%s", type)
