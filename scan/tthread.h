@@ -67,7 +67,7 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_terminated{false};
-    bool m_started = false;              // GUI thread only
+    bool m_started = false;  // GUI thread only
     bool m_finished = false; // under the hand-off mutex
 };
 

@@ -178,9 +178,8 @@ void TestListing::listsTheAudioFilesOfTheFolderSorted()
         QCOMPARE(item->text(1), QStringLiteral("Title of ") + name);
         QCOMPARE(item->text(2), QStringLiteral("Artist ") + ext);
         QCOMPARE(item->text(3), files->durationText(2));
-        const auto type =
-            std::find_if(std::begin(test::kAudioTypes), std::end(test::kAudioTypes),
-                         [&ext](const char* t) { return ext == QLatin1String(t); });
+        const auto type = std::find_if(std::begin(test::kAudioTypes), std::end(test::kAudioTypes),
+                                       [&ext](const char* t) { return ext == QLatin1String(t); });
         const int day = 1 + int(type - std::begin(test::kAudioTypes));
         QCOMPARE(item->text(4), files->dateText(QDate(2020, 1, day)));
     }

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 
-namespace fuzzing {
+namespace tagora::test {
 
 const char* const kTitleSet = "Titel \xc3\xbc \xe6\x97\xa5\xe6\x9c\xac";
 
@@ -148,4 +148,4 @@ Round exerciseFile(const std::uint8_t* data, std::size_t size, const char* exten
     return round;
 }
 
-} // namespace fuzzing
+} // namespace tagora::test

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace fuzzing {
+namespace tagora::test {
 
 // What one round saw, for the checks of the replay test; the fuzzers look only for crashes,
 // hangs and sanitizer reports.
@@ -32,4 +32,4 @@ Round exerciseFile(const std::uint8_t* data, std::size_t size, const char* exten
 // The folder exerciseFile() works in, made on first use and removed at exit.
 const std::string& workFolder();
 
-} // namespace fuzzing
+} // namespace tagora::test

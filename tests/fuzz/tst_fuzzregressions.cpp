@@ -62,16 +62,17 @@ private Q_SLOTS:
 
         QElapsedTimer clock;
         clock.start();
-        const fuzzing::Round round =
-            fuzzing::exerciseFile(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                  static_cast<std::size_t>(bytes.size()), extension.constData());
+        const tagora::test::Round round = tagora::test::exerciseFile(
+            reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size()), extension.constData());
         QVERIFY2(clock.elapsed() < kSecondsPerInput * 1000,
                  qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
 
         for (const std::string& text : round.texts)
             QVERIFY2(validUtf8(text), text.c_str());
         if (round.saved)
-            QCOMPARE(QByteArray::fromStdString(round.titleAfterSave), QByteArray(fuzzing::kTitleSet));
+            QCOMPARE(QByteArray::fromStdString(round.titleAfterSave),
+                     QByteArray(tagora::test::kTitleSet));
         if (round.stripped)
             QCOMPARE(QByteArray::fromStdString(round.titleAfterStrip), QByteArray());
         if (fixture) {

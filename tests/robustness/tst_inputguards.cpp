@@ -1,6 +1,7 @@
 // The input guards on their own: the descriptor overloads (for checking the very file TagLib
 // will parse) agree with the path overloads and leave the descriptor's offset alone.
 #include "inputguards.h"
+#include "support/audiotypes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
