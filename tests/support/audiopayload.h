@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
 
 #include <algorithm>
@@ -123,9 +122,9 @@ inline std::optional<QByteArray> flac(const QByteArray& b)
     return audio + b.mid(pos, end - pos);
 }
 
-// Every packet but the comment packet, with the packets' lengths: pages may be renumbered
-// and split differently, packets not. One buffer for all, as a large file holds over a
-// million packets.
+// Every packet but the comment packet, and where each ends (as a hash of their lengths):
+// pages may be renumbered and split differently, packets not. One buffer for all, as a large
+// file holds over a million packets.
 inline std::optional<QByteArray> ogg(const QByteArray& b)
 {
     const QByteArrayView bytes(b);
@@ -134,7 +133,7 @@ inline std::optional<QByteArray> ogg(const QByteArray& b)
         return std::nullopt;
     QByteArray audio;
     audio.reserve(b.size());
-    QList<qsizetype> lengths;
+    quint64 ends = 14695981039346656037ull; // FNV-1a
     qsizetype packet = 0;
     qsizetype length = 0;
     while (b.size() - pos >= 27 && bytes.sliced(pos, 4) == "OggS") {
@@ -152,16 +151,15 @@ inline std::optional<QByteArray> ogg(const QByteArray& b)
             data += lacing;
             if (lacing < 255) {
                 if (packet != 1)
-                    lengths.append(length);
+                    ends = (ends ^ quint64(length)) * 1099511628211ull;
                 ++packet;
                 length = 0;
             }
         }
         pos = data;
     }
-    lengths.append(length);
-    return audio + QByteArray(reinterpret_cast<const char*>(lengths.constData()),
-                              lengths.size() * qsizetype(sizeof(qsizetype)));
+    ends = (ends ^ quint64(length)) * 1099511628211ull;
+    return audio + QByteArray::number(ends);
 }
 
 // The contents of every top-level mdat atom.
