@@ -9,6 +9,7 @@
 //   peak_mib Z          the process's peak resident memory
 #include "scan/cthread.h"
 #include "services/registry.h"
+#include "support/audiotypes.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
@@ -41,7 +42,6 @@ using namespace tagora;
 
 namespace {
 
-const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
 constexpr int kVariantsPerType = 40;
 
 struct Template
@@ -55,7 +55,7 @@ std::vector<Template> makeTemplates(const QString& scratch)
 {
     std::vector<Template> templates;
     for (int variant = 0; variant < kVariantsPerType; ++variant) {
-        for (const char* type : kTypes) {
+        for (const char* type : test::kAudioTypes) {
             const QString extension = QString::fromLatin1(type);
             const QString path = scratch + QStringLiteral("/template.") + extension;
             QFile::remove(path);

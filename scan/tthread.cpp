@@ -214,15 +214,18 @@ void TThread::Synchronize(const std::function<void()>& method)
 
 void TThread::run()
 {
+    std::exception_ptr escaped;
     if (!Terminated()) {
         try {
             Execute();
         } catch (...) {
-            m_fatalException = std::current_exception();
+            escaped = std::current_exception();
         }
     }
     try {
-        Synchronize([this] {
+        Synchronize([this, &escaped] {
+            if (escaped)
+                showUnhandled(escaped);
             if (OnTerminate)
                 runGuarded([this] { OnTerminate(this); });
         });

@@ -45,11 +45,9 @@ public:
 
     // Kept for the familiar contract; the thread never frees itself, whatever this says.
     bool FreeOnTerminate = false;
-    // Run on the GUI thread after Execute, given this thread. Anything it throws goes to the
-    // standard error display.
+    // Run on the GUI thread after Execute, given this thread. Anything it throws, and
+    // anything that escaped Execute before it, goes to the standard error display.
     std::function<void(TThread*)> OnTerminate;
-    // What escaped Execute, if anything.
-    std::exception_ptr FatalException() const { return m_fatalException; }
 
     // Runs every pending hand-off now. GUI thread; the event loop calls it by itself.
     // With a non-zero `slice`, it also waits briefly for the next hand-off of a busy worker
@@ -69,9 +67,8 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_terminated{false};
-    bool m_started = false;              // GUI thread only
-    bool m_finished = false;             // under the hand-off mutex
-    std::exception_ptr m_fatalException; // written by the worker before it finishes
+    bool m_started = false;  // GUI thread only
+    bool m_finished = false; // under the hand-off mutex
 };
 
 } // namespace tagora

@@ -13,9 +13,6 @@
 namespace tagora {
 namespace {
 
-QtHttpClient g_defaultClient;
-HttpClient* g_client = &g_defaultClient;
-
 QNetworkProxy proxyFor(const QUrl& url)
 {
     // A proxy cannot reach this machine's loopback, and an http_proxy variable without a
@@ -31,8 +28,8 @@ QNetworkProxy proxyFor(const QUrl& url)
 
 } // namespace
 
-QByteArray QtHttpClient::get(const QUrl& url, const QByteArray& userAgent, int maxBytes,
-                             int timeoutMs)
+QByteArray HttpClient::get(const QUrl& url, const QByteArray& userAgent, int maxBytes,
+                           int timeoutMs)
 {
     QNetworkAccessManager manager;
     manager.setProxy(proxyFor(url));
@@ -77,12 +74,8 @@ QByteArray QtHttpClient::get(const QUrl& url, const QByteArray& userAgent, int m
 
 HttpClient& httpClient()
 {
-    return *g_client;
-}
-
-void setHttpClient(HttpClient* client)
-{
-    g_client = client ? client : &g_defaultClient;
+    static HttpClient client;
+    return client;
 }
 
 } // namespace tagora

@@ -22,35 +22,28 @@ QString defaultFolder()
     return QDir::tempPath() + QStringLiteral("/tagora-") + QString::number(::getuid());
 }
 
-LockFileMutexes g_lockFiles;
-NamedMutexes* g_mutexes = &g_lockFiles;
-
 } // namespace
 
 NamedMutexes& namedMutexes()
 {
-    return *g_mutexes;
+    static NamedMutexes mutexes;
+    return mutexes;
 }
 
-void setNamedMutexes(NamedMutexes* mutexes)
-{
-    g_mutexes = mutexes ? mutexes : &g_lockFiles;
-}
+NamedMutexes::NamedMutexes(QString folder) : m_folder(std::move(folder)) {}
 
-LockFileMutexes::LockFileMutexes(QString folder) : m_folder(std::move(folder)) {}
-
-QString LockFileMutexes::fileName(const QString& name) const
+QString NamedMutexes::fileName(const QString& name) const
 {
     return (m_folder.isEmpty() ? defaultFolder() : m_folder) + QLatin1Char('/') + name;
 }
 
-NamedMutexes::Handle LockFileMutexes::open(const QString& name)
+NamedMutexes::Handle NamedMutexes::open(const QString& name)
 {
     const int fd = ::open(pathToNative(fileName(name)).constData(), O_RDWR | O_CLOEXEC);
     return fd < 0 ? kNoHandle : fd;
 }
 
-NamedMutexes::Handle LockFileMutexes::create(const QString& name, bool initialOwner)
+NamedMutexes::Handle NamedMutexes::create(const QString& name, bool initialOwner)
 {
     const QString file = fileName(name);
     // The fallback folder may not exist yet; only its owner may use it.
@@ -64,7 +57,7 @@ NamedMutexes::Handle LockFileMutexes::create(const QString& name, bool initialOw
     return fd;
 }
 
-void LockFileMutexes::release(Handle handle)
+void NamedMutexes::release(Handle handle)
 {
     if (handle != kNoHandle)
         ::flock(handle, LOCK_UN);

@@ -123,20 +123,6 @@ public:
 
     bool valueExists(const QString& name) const override { return m_settings.contains(name); }
 
-    RegistryDataType dataType(const QString& name) const override
-    {
-        if (!valueExists(name))
-            return RegistryDataType::Unknown;
-        const QVariant value = m_settings.value(name);
-        int number = 0;
-        bool fits = false;
-        if (toInteger(value, &number, &fits))
-            return RegistryDataType::Integer;
-        if (value.typeId() == QMetaType::QString)
-            return RegistryDataType::String;
-        return RegistryDataType::Unknown;
-    }
-
     QString readString(const QString& name) const override
     {
         if (!valueExists(name))

@@ -5,14 +5,6 @@
 
 namespace tagora {
 
-// What a stored value holds, as far as the store can tell.
-enum class RegistryDataType
-{
-    Unknown,
-    String,
-    Integer
-};
-
 // One open key of the settings store. Value names are plain words ("path", "mp3").
 // Errors are ERegistryException with the value's name in the message. GUI thread only.
 class RegistryKey
@@ -21,8 +13,6 @@ public:
     virtual ~RegistryKey() = default;
 
     virtual bool valueExists(const QString& name) const = 0;
-    // Unknown also for a value that does not exist.
-    virtual RegistryDataType dataType(const QString& name) const = 0;
 
     // A text value, taken literally. Throws "Invalid data type for '<name>'" when the value
     // holds something other than a single text.

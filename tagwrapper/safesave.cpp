@@ -342,8 +342,7 @@ void DescriptorStream::writeBlock(const TagLib::ByteVector& data)
     if (!writeAll(m_fd, data.data(), data.size(), m_position))
         m_failed = true;
     m_position += long(data.size());
-    if (m_length >= 0)
-        m_length = std::max(m_length, m_position);
+    m_length = std::max(m_length, m_position);
 }
 
 bool DescriptorStream::moveRange(off_t from, off_t to, off_t count)

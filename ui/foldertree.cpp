@@ -197,12 +197,6 @@ QString FolderModel::folderPath(const QModelIndex& index) const
     return node ? node->path : QString();
 }
 
-bool FolderModel::isVirtual(const QModelIndex& index) const
-{
-    const Node* node = nodeOf(index);
-    return node && node->kind == Node::Computer;
-}
-
 QModelIndex FolderModel::indexForPath(const QString& path)
 {
     if (!DirectoryExists(path))

@@ -30,7 +30,6 @@ public:
     QModelIndex computerIndex() const;
     // The node's path text: a file-system path for a folder, kComputerPath for "Computer".
     QString folderPath(const QModelIndex& index) const;
-    bool isVirtual(const QModelIndex& index) const;
     // The node of an existing directory given by its absolute path, read and created along
     // the way as needed (also for folders made after their parent was read, and hidden
     // ones). Invalid when the path names no directory.

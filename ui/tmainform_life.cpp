@@ -84,7 +84,8 @@ void TMainForm::RefreshActionExecute(QObject*)
     const QModelIndex folder = ShellTreeView1->selectedFolder();
     if (folder.isValid()) {
         const QString path = ShellTreeView1->folderPath(folder);
-        // A folder that cannot be entered ends the refresh here, with no worker.
+        // A folder that is not an existing directory leaves the current one as it was, and
+        // the new worker lists that one.
         if (DirectoryExists(path))
             SetCurrentDir(path);
     }

@@ -12,16 +12,6 @@
 #include <QUrl>
 
 namespace tagora {
-namespace {
-
-// The file the Tools commands hand over: the selected row's full path, empty when no row
-// is selected.
-QString fileToHand(const TMainForm& form)
-{
-    return form.SelectedFilePath();
-}
-
-} // namespace
 
 void TMainForm::HelpActionExecute(QObject*)
 {
@@ -50,7 +40,8 @@ void TMainForm::AboutActionExecute(QObject*)
     AboutForm->activateWindow();
 }
 
-// The recorder starts without a file; the other five get the selected one.
+// The recorder starts without a file; the other five get the selected row's full path, or
+// an empty argument when no row is selected.
 void TMainForm::OndriskActionExecute(QObject*)
 {
     RunCompanion(Companion::Ondrisk, QString());
@@ -58,27 +49,27 @@ void TMainForm::OndriskActionExecute(QObject*)
 
 void TMainForm::PalvaneActionExecute(QObject*)
 {
-    RunCompanion(Companion::Palvane, fileToHand(*this));
+    RunCompanion(Companion::Palvane, SelectedFilePath());
 }
 
 void TMainForm::QuorrelActionExecute(QObject*)
 {
-    RunCompanion(Companion::Quorrel, fileToHand(*this));
+    RunCompanion(Companion::Quorrel, SelectedFilePath());
 }
 
 void TMainForm::BrenlowActionExecute(QObject*)
 {
-    RunCompanion(Companion::Brenlow, fileToHand(*this));
+    RunCompanion(Companion::Brenlow, SelectedFilePath());
 }
 
 void TMainForm::TaskerinActionExecute(QObject*)
 {
-    RunCompanion(Companion::Taskerin, fileToHand(*this));
+    RunCompanion(Companion::Taskerin, SelectedFilePath());
 }
 
 void TMainForm::MirrowenActionExecute(QObject*)
 {
-    RunCompanion(Companion::Mirrowen, fileToHand(*this));
+    RunCompanion(Companion::Mirrowen, SelectedFilePath());
 }
 
 } // namespace tagora

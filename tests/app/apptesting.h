@@ -6,6 +6,7 @@
 #include "services/settings.h"
 #include "support/fixtures.h"
 #include "support/ordinaryuser.h"
+#include "support/taglibraryloaded.h"
 #include "tags/audiotag.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
@@ -50,8 +51,8 @@ private:
 inline QStringList makeAudioFolder(const QString& folder, int copies = 1)
 {
     QStringList names;
-    if (!TagLibraryLoaded())
-        LoadTagLibrary();
+    if (!loadTagLibraryOnce())
+        qWarning("libtagwrapper.so not found beside the test program");
     QDir().mkpath(folder);
     for (int copy = 0; copy < copies; ++copy) {
         for (const char* type : kAudioTypes) {

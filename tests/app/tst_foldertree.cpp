@@ -152,7 +152,6 @@ void TestFolderTree::virtualNode()
     tree.selectFolder(computer);
     QCOMPARE(changes.size(), 1);
     QCOMPARE(tree.selectedFolder(), computer);
-    QVERIFY(tree.folderModel()->isVirtual(computer));
     QCOMPARE(tree.folderPath(computer), FolderModel::kComputerPath);
     QVERIFY(!DirectoryExists(tree.folderPath(computer)));
 }
@@ -191,7 +190,7 @@ void TestFolderTree::namesThatAreNotUtf8()
 void TestFolderTree::namedMutex()
 {
     QTemporaryDir runtime;
-    LockFileMutexes mutexes(runtime.path());
+    NamedMutexes mutexes(runtime.path());
     const QString name = QStringLiteral("TAGORA");
     QCOMPARE(mutexes.open(name), NamedMutexes::kNoHandle);
     const NamedMutexes::Handle first = mutexes.create(name, true);

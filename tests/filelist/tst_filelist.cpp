@@ -1,6 +1,7 @@
 // The file list: row texts under two locales, the sort order of every column and flag, the
 // header arrows as drawn, and rows built from real audio files.
 #include "services/nativepath.h"
+#include "support/taglibraryloaded.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
@@ -173,8 +174,7 @@ private:
 void TestFileList::initTestCase()
 {
     m_style = QApplication::style()->name();
-    LoadTagLibrary();
-    QVERIFY2(TagLibraryLoaded(), "libtagwrapper.so not found beside the test program");
+    test::loadTagLibraryBesideProgram();
 }
 
 void TestFileList::cleanupTestCase()

@@ -2,9 +2,10 @@
 // texts, order and status count, also when the scan is stopped or fails half-way.
 #include "scan/cthread.h"
 #include "services/errors.h"
+#include "support/audiotypes.h"
 #include "support/recorders.h"
+#include "support/taglibraryloaded.h"
 #include "support/temporaryregistry.h"
-#include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
 #include "ui/tmainform.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -25,8 +27,6 @@
 using namespace tagora;
 
 namespace {
-
-const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
 
 // Stands between the worker and the window; fails on the given call before the row is added.
 struct FailingTarget : ScanTarget
@@ -108,9 +108,7 @@ void TestListing::init()
 {
     m_boxes = std::make_unique<test::RecordingMessageBoxes>();
     m_form = new TMainForm;
-    if (!TagLibraryLoaded())
-        LoadTagLibrary();
-    QVERIFY(TagLibraryLoaded());
+    test::loadTagLibraryBesideProgram();
 }
 
 void TestListing::cleanup()
@@ -128,7 +126,7 @@ void TestListing::makeFolder(int copiesOfEachType)
     QVERIFY(QDir::setCurrent(m_folder->path()));
     int day = 1;
     for (int copy = 0; copy < copiesOfEachType; ++copy) {
-        for (const char* type : kTypes) {
+        for (const char* type : test::kAudioTypes) {
             const QString ext = QString::fromLatin1(type);
             const QString name = QStringLiteral("%1 %2.%3").arg(ext.toUpper()).arg(copy).arg(ext);
             QVERIFY(QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + ext, name));
@@ -180,10 +178,9 @@ void TestListing::listsTheAudioFilesOfTheFolderSorted()
         QCOMPARE(item->text(1), QStringLiteral("Title of ") + name);
         QCOMPARE(item->text(2), QStringLiteral("Artist ") + ext);
         QCOMPARE(item->text(3), files->durationText(2));
-        const int day =
-            1 + QStringList{QStringLiteral("mp3"), QStringLiteral("ogg"), QStringLiteral("wma"),
-                            QStringLiteral("ape"), QStringLiteral("m4a"), QStringLiteral("flac")}
-                    .indexOf(ext);
+        const auto type = std::find_if(std::begin(test::kAudioTypes), std::end(test::kAudioTypes),
+                                       [&ext](const char* t) { return ext == QLatin1String(t); });
+        const int day = 1 + int(type - std::begin(test::kAudioTypes));
         QCOMPARE(item->text(4), files->dateText(QDate(2020, 1, day)));
     }
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 6"));

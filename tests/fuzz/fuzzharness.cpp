@@ -11,7 +11,10 @@
 #include <cstring>
 #include <dirent.h>
 
-namespace fuzzing {
+namespace tagora::test {
+
+const char* const kTitleSet = "Titel \xc3\xbc \xe6\x97\xa5\xe6\x9c\xac";
+
 namespace {
 
 std::string g_folder;
@@ -47,30 +50,28 @@ bool writeFile(const std::string& path, const std::uint8_t* data, std::size_t si
     return ::close(fd) == 0 && ok;
 }
 
-// Reads every text so that TagLib converts each, and touches every byte of each so a bad
-// string is noticed here.
-void consume(const char* text)
+// Reads every text, so that TagLib converts each, and keeps them; returns the title.
+std::string readEverything(TagLib_File* file, Round& round)
 {
-    volatile std::size_t sink = 0;
-    if (text)
-        sink = sink + std::strlen(text);
-}
-
-void readEverything(TagLib_File* file)
-{
+    auto keep = [&round](const char* text) {
+        if (text)
+            round.texts.emplace_back(text);
+        return text ? std::string(text) : std::string();
+    };
+    std::string title;
     taglib_file_is_valid(file);
     if (const TagLib_Tag* tag = taglib_file_tag(file)) {
-        consume(taglib_tag_title(tag));
-        consume(taglib_tag_artist(tag));
-        consume(taglib_tag_album(tag));
-        consume(taglib_tag_comment(tag));
-        consume(taglib_tag_genre(tag));
+        title = keep(taglib_tag_title(tag));
+        keep(taglib_tag_artist(tag));
+        keep(taglib_tag_album(tag));
+        keep(taglib_tag_comment(tag));
+        keep(taglib_tag_genre(tag));
         taglib_tag_year(tag);
         taglib_tag_track(tag);
     }
-    consume(taglib_tag_get_byname(file, "COPYRIGHT"));
-    consume(taglib_tag_get_bpm(file));
-    consume(taglib_tag_get_key(file));
+    keep(taglib_tag_get_byname(file, "COPYRIGHT"));
+    keep(taglib_tag_get_bpm(file));
+    keep(taglib_tag_get_key(file));
     if (const TagLib_AudioProperties* properties = taglib_file_audioproperties(file)) {
         taglib_audioproperties_length(properties);
         taglib_audioproperties_bitrate(properties);
@@ -78,6 +79,7 @@ void readEverything(TagLib_File* file)
         taglib_audioproperties_channels(properties);
     }
     taglib_tag_free_strings();
+    return title;
 }
 
 // Field values: fixed texts in several scripts and a few bytes of the input itself, which
@@ -87,7 +89,7 @@ void writeEverything(TagLib_File* file, const std::uint8_t* data, std::size_t si
     const std::size_t n = size < 24 ? size : 24;
     const std::string tail(reinterpret_cast<const char*>(data + size - n), n);
     if (TagLib_Tag* tag = taglib_file_tag(file)) {
-        taglib_tag_set_title(tag, "Titel \xc3\xbc \xe6\x97\xa5\xe6\x9c\xac");
+        taglib_tag_set_title(tag, kTitleSet);
         taglib_tag_set_artist(tag, tail.c_str());
         taglib_tag_set_album(tag, "");
         taglib_tag_set_comment(tag, "line one\nline two \xf0\x9f\x8e\xb5");
@@ -115,7 +117,7 @@ const std::string& workFolder()
     return g_folder;
 }
 
-void exerciseFile(const std::uint8_t* data, std::size_t size, const char* extension)
+Round exerciseFile(const std::uint8_t* data, std::size_t size, const char* extension)
 {
     if (workFolder().empty())
         std::abort(); // nowhere to write: better no run than a run that tests nothing
@@ -124,23 +126,26 @@ void exerciseFile(const std::uint8_t* data, std::size_t size, const char* extens
         std::abort();
     taglib_set_strings_unicode(1);
 
+    Round round;
     if (TagLib_File* file = taglib_file_newu(path.c_str())) {
-        readEverything(file);
+        round.opened = true;
+        readEverything(file, round);
         writeEverything(file, data, size);
-        taglib_file_save_ex(file, 3);
+        round.saved = taglib_file_save_ex(file, 3) != 0;
         taglib_file_free(file);
     }
     if (TagLib_File* file = taglib_file_newu(path.c_str())) {
-        readEverything(file);
+        round.titleAfterSave = readEverything(file, round);
         taglib_tag_remove(file);
-        taglib_file_save_ex(file, 3);
+        round.stripped = taglib_file_save_ex(file, 3) != 0;
         taglib_file_free(file);
     }
     if (TagLib_File* file = taglib_file_newu(path.c_str())) {
-        readEverything(file);
+        round.titleAfterStrip = readEverything(file, round);
         taglib_file_free(file);
     }
     taglib_tag_free_strings();
+    return round;
 }
 
-} // namespace fuzzing
+} // namespace tagora::test

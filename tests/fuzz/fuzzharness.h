@@ -6,14 +6,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-namespace fuzzing {
+namespace tagora::test {
+
+// What one round saw, for the checks of the replay test; the fuzzers look only for crashes,
+// hangs and sanitizer reports.
+struct Round
+{
+    bool opened = false;            // the first open took the input as an audio file
+    bool saved = false;             // the fields set were saved
+    bool stripped = false;          // the tag was removed and that saved
+    std::string titleAfterSave;     // read by the open after the save
+    std::string titleAfterStrip;    // read by the open after the strip
+    std::vector<std::string> texts; // every text the library returned
+};
+
+// The title every round sets.
+extern const char* const kTitleSet;
 
 // Writes `data` to a file named "input.<extension>" in a folder of this process's own and
 // takes it through the library. Returns normally unless the library crashes or hangs.
-void exerciseFile(const std::uint8_t* data, std::size_t size, const char* extension);
+Round exerciseFile(const std::uint8_t* data, std::size_t size, const char* extension);
 
 // The folder exerciseFile() works in, made on first use and removed at exit.
 const std::string& workFolder();
 
-} // namespace fuzzing
+} // namespace tagora::test

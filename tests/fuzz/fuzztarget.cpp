@@ -4,6 +4,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    fuzzing::exerciseFile(data, size, TAGORA_FUZZ_EXTENSION);
+    tagora::test::exerciseFile(data, size, TAGORA_FUZZ_EXTENSION);
     return 0;
 }

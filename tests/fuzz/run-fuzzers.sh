@@ -1,23 +1,22 @@
 #!/usr/bin/env bash
 # run-fuzzers.sh [build-dir]: builds the libFuzzer targets with clang and runs each one for
-# TAGORA_FUZZ_SECONDS seconds (default 60), seeded with the fixtures, the kept regression
-# inputs and, when present, the shared audio corpus (TAGORA_CORPUS_DIR). Any crash, sanitizer
-# report, leak, hang (over 10 s for one input) or memory blow-up (over 2 GB) fails the run;
-# the input is left as <build-dir>/artifacts/<extension>-crash-* (keep it under
-# tests/fuzz/regressions/ as <name>.<extension> once the wrapper copes with it).
+# TAGORA_FUZZ_SECONDS seconds (default 60; ./test.sh asks for 15), seeded with the fixtures,
+# the kept regression inputs and, when present, the shared audio corpus (TAGORA_CORPUS_DIR).
+# Any crash, sanitizer report, leak, hang (over 10 s for one input) or memory blow-up (over
+# 2 GB) fails the run; the input is left as <build-dir>/artifacts/<extension>-crash-* (keep it
+# under tests/fuzz/regressions/ as <name>.<extension> once the wrapper copes with it).
 #   TAGORA_FUZZ_SECONDS=10 tests/fuzz/run-fuzzers.sh        a short run
+#   TAGORA_FUZZ_SECONDS=1800 tests/fuzz/run-fuzzers.sh      a long run before a release
 #   TAGORA_FUZZ_TYPES="m4a flac" tests/fuzz/run-fuzzers.sh  some extensions only
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 dir=${1:-build-fuzz}
 seconds=${TAGORA_FUZZ_SECONDS:-60}
-types=${TAGORA_FUZZ_TYPES:-mp3 ogg wma ape m4a flac}
 corpus=${TAGORA_CORPUS_DIR:-$PWD/../shared/corpus}
 
-if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S tests/fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-fi
+cmake -S tests/fuzz -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$dir" -- -j"$(nproc)"
+types=${TAGORA_FUZZ_TYPES:-$(tr ';' ' ' <"$dir/audio-types.txt")}
 
 failed=()
 for ext in $types; do

@@ -14,7 +14,7 @@
 //         length in the descriptor updated (there is no Monkey's Audio encoder in Debian).
 #pragma once
 
-#include "support/audioregions.h"
+#include "support/audiopayload.h"
 
 #include <QByteArray>
 #include <QList>
@@ -22,7 +22,7 @@
 
 #include <array>
 
-namespace test {
+namespace tagora::test {
 
 // Byte by byte through QByteArray's operator[]: GCC's bounds warnings (with sanitizers) take
 // pointer arithmetic on constData() for an overrun of the shared empty array.
@@ -295,4 +295,4 @@ inline QByteArray enlarged(const QString& type, const QByteArray& small, qsizety
     return {};
 }
 
-} // namespace test
+} // namespace tagora::test

@@ -3,8 +3,8 @@
 // samples (cut short, bits flipped, pure garbage, empty), and things that are no regular
 // file at all. Reading must answer within a second; writing and stripping must either work
 // or fail without touching the file; no operation may change a file's audio data.
-#include "audiopayload.h"
 #include "services/nativepath.h"
+#include "support/audiopayload.h"
 #include "support/fixtures.h"
 #include "support/sampletags.h"
 #include "support/taglibraryloaded.h"
@@ -24,7 +24,6 @@
 
 using namespace tagora;
 using namespace tagora::test;
-using robustness::audioPayload;
 
 namespace {
 
@@ -252,7 +251,7 @@ class BadInputTest : public QObject
     void exercise(const QString& path, const QString& extension)
     {
         const QByteArray original = contents(path);
-        const std::optional<QByteArray> audio = audioPayload(original, extension);
+        const std::optional<QByteArray> audio = audioPayload(extension, original);
         timedRead(path);
         if (QTest::currentTestFailed())
             return;
@@ -267,7 +266,7 @@ class BadInputTest : public QObject
             QCOMPARE(read.Title, written.Title);
             QCOMPARE(read.Comment, written.Comment);
             if (audio)
-                QCOMPARE(audioPayload(afterWrite, extension), audio);
+                QCOMPARE(audioPayload(extension, afterWrite), audio);
         }
 
         if (!RemoveTag(path)) {
@@ -276,7 +275,7 @@ class BadInputTest : public QObject
             const audiotag read = timedRead(path);
             QVERIFY(read.Title.isEmpty());
             if (audio)
-                QCOMPARE(audioPayload(contents(path), extension), audio);
+                QCOMPARE(audioPayload(extension, contents(path)), audio);
         }
     }
 
@@ -485,7 +484,7 @@ private Q_SLOTS:
         QEXPECT_FAIL("wma", kAsfLimit, Abort);
         QCOMPARE(read.Comment.size(), value.size());
         QVERIFY(read.Comment == value);
-        QCOMPARE(audioPayload(contents(path), extension), audioPayload(before, extension));
+        QCOMPARE(audioPayload(extension, contents(path)), audioPayload(extension, before));
     }
 };
 

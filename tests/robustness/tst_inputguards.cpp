@@ -1,6 +1,7 @@
 // The input guards on their own, on the descriptor TagLib will parse: by name and by type they
 // agree, and they leave the descriptor's offset alone.
 #include "inputguards.h"
+#include "support/audiotypes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -36,7 +37,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("passes");
-        for (const char* type : {"mp3", "ogg", "wma", "ape", "m4a", "flac"}) {
+        for (const char* type : tagora::test::kAudioTypes) {
             QFile sample(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + QLatin1String(type));
             QVERIFY(sample.open(QIODevice::ReadOnly));
             QTest::addRow("sample.%s", type)

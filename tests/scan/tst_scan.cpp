@@ -115,6 +115,7 @@ private Q_SLOTS:
     void errorInThirdOfFiveHandOffs();
     void terminateBeforeStart();
     void destroyingARunningScanStopsIt();
+    void errorEscapingTheWorkIsShownBeforeOnTerminate();
 };
 
 void TestScan::isAudioFileExt_data()
@@ -168,7 +169,6 @@ void TestScan::keepsOnlyNonEmptyAudioFilesOfTheFolder()
     QCOMPARE(scan.terminated, 1);
     QVERIFY(scan.terminatedOnGuiThread);
     QVERIFY(scan.sawSender);
-    QVERIFY(!scan.thread.FatalException());
 }
 
 void TestScan::eventLoopServesHandOffs()
@@ -244,7 +244,6 @@ void TestScan::errorInThirdOfFiveHandOffs()
         QCOMPARE(message.icon, MsgIcon::Error);
     QCOMPARE(scan.terminated, 1);
     QVERIFY(!scan.thread.PendingError);
-    QVERIFY(!scan.thread.FatalException());
 }
 
 void TestScan::terminateBeforeStart()
@@ -277,6 +276,28 @@ void TestScan::destroyingARunningScanStopsIt()
     }
     QCOMPARE(terminated, 1);
     QCOMPARE(target.calls, 1);
+}
+
+namespace {
+
+// A worker whose work fails outside any hand-off.
+class FailingWork : public TThread
+{
+    void Execute() override { throw std::runtime_error("disk gone"); }
+};
+
+} // namespace
+
+void TestScan::errorEscapingTheWorkIsShownBeforeOnTerminate()
+{
+    test::RecordingMessageBoxes boxes;
+    FailingWork thread;
+    int shownBeforeTerminate = -1;
+    thread.OnTerminate = [&](TThread*) { shownBeforeTerminate = int(boxes.shown.size()); };
+    thread.Start();
+    thread.WaitFor();
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("disk gone.")});
+    QCOMPARE(shownBeforeTerminate, 1);
 }
 
 QTEST_GUILESS_MAIN(TestScan)

@@ -1,6 +1,8 @@
 #pragma once
 // The committed sample files and the plain file access the tests around them need.
 
+#include "support/audiotypes.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -8,8 +10,7 @@
 
 namespace tagora::test {
 
-// Every audio type the program handles; each has a fixture "sample.<type>" of two seconds.
-inline const char* const kAudioTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
+// Each audio type has a fixture "sample.<type>" of two seconds.
 
 // Data rows "mp3" ... "flac" in a QString column `column`.
 inline void addTypeRows(const char* column = "type")

@@ -8,12 +8,19 @@
 
 namespace tagora::test {
 
-// Loads the library for the whole test program; call from initTestCase(), whose failure then
-// skips every test, and unload in cleanupTestCase().
+// Loads the library unless it is loaded already; false when it is not there.
+inline bool loadTagLibraryOnce()
+{
+    if (!TagLibraryLoaded())
+        LoadTagLibrary();
+    return TagLibraryLoaded();
+}
+
+// Loads the library for the whole test program; call from initTestCase() (or init()), whose
+// failure then skips the tests, and unload in cleanupTestCase().
 inline void loadTagLibraryBesideProgram()
 {
-    LoadTagLibrary();
-    QVERIFY2(TagLibraryLoaded(), "libtagwrapper.so not found beside the test program");
+    QVERIFY2(loadTagLibraryOnce(), "libtagwrapper.so not found beside the test program");
 }
 
 } // namespace tagora::test

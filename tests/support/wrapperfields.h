@@ -15,7 +15,7 @@
 
 #include <memory>
 
-namespace test {
+namespace tagora::test {
 
 struct FileCloser
 {
@@ -175,4 +175,4 @@ inline QByteArray contents(const QByteArray& path)
     return bytes;
 }
 
-} // namespace test
+} // namespace tagora::test

@@ -4,6 +4,7 @@
 #include "support/fixtures.h"
 #include "support/ordinaryuser.h"
 #include "support/sampletags.h"
+#include "support/taglibraryloaded.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 
@@ -63,8 +64,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        LoadTagLibrary();
-        QVERIFY2(TagLibraryLoaded(), "libtagwrapper.so not found beside the test program");
+        test::loadTagLibraryBesideProgram();
     }
     void cleanupTestCase() { UnloadTagLibrary(); }
 

@@ -2,7 +2,7 @@
 // writes is checked again with TagLib's C++ API, item by item.
 #include "tagwrapper.h"
 
-#include "support/audioregions.h"
+#include "support/audiopayload.h"
 #include "support/fixtures.h"
 #include "support/sampletags.h"
 #include "support/wrapperfields.h"
@@ -36,9 +36,7 @@
 
 namespace {
 
-using namespace test;
-using tagora::test::addTypeRows;
-using tagora::test::kAudioTypes;
+using namespace tagora::test;
 
 // The plain sample tag in the library's terms: all of it ASCII, the numbers as numbers.
 Fields plainFields()
@@ -347,8 +345,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, type);
         const QString path = copyFixture(type);
-        const QByteArray payload = audioPayload(type, contents(path));
-        QVERIFY(payload.size() > 100);
+        const std::optional<QByteArray> payload = audioPayload(type, contents(path));
+        QVERIFY(payload && payload->size() > 100);
         QVERIFY(writeAll(path, unicodeEverywhere()));
         QVERIFY(contents(path) != QByteArray());
         QCOMPARE(audioPayload(type, contents(path)), payload);
@@ -431,7 +429,9 @@ private Q_SLOTS:
             if (::geteuid() == 0)
                 QSKIP("root reads every file");
         } else if (kind == QLatin1String("garbage")) {
-            path = tagora::test::fixture(QStringLiteral("garbage.mp3"));
+            path = m_dir->filePath(QStringLiteral("garbage.mp3"));
+            QVERIFY(QFile::copy(tagora::test::fixture(QStringLiteral("garbage.mp3")), path));
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
         } else if (kind.startsWith(QLatin1String("empty "))) {
             path = m_dir->filePath(QStringLiteral("empty.") + kind.mid(6));
             QFile f(path);
@@ -456,6 +456,16 @@ private Q_SLOTS:
         taglib_tag_get_key(file.get());
         taglib_audioproperties_length(taglib_file_audioproperties(file.get()));
         taglib_tag_free_strings();
+        file.reset();
+
+        // What may open takes a whole tag and reads it back, or refuses it untouched.
+        if (!mayOpen)
+            return;
+        const QByteArray before = contents(path);
+        if (writeAll(path, unicodeFields()))
+            QCOMPARE(readAll(path), unicodeFields());
+        else
+            QCOMPARE(contents(path), before);
     }
 
     // Real-world files, many of them broken: reading, writing and stripping neither crash nor
@@ -484,7 +494,7 @@ private Q_SLOTS:
         const QString path = m_dir->filePath(QStringLiteral("corpus.") + type);
         QVERIFY(QFile::copy(source, path));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        const QByteArray payload = audioPayload(type, contents(path));
+        const std::optional<QByteArray> payload = audioPayload(type, contents(path));
 
         {
             FilePtr file = open(path);

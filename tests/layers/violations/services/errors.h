@@ -1,0 +1,2 @@
+// A base service that reaches up into the services proper.
+#include "settings.h"

@@ -1,0 +1,2 @@
+// A service that uses a widget.
+#include <QWidget>

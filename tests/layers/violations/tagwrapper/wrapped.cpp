@@ -1,0 +1,2 @@
+// A tag-library file that uses Qt.
+#include <QString>

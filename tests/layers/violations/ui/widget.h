@@ -1,0 +1,2 @@
+// The layer the others must not reach.
+#include <QWidget>
