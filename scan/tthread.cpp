@@ -26,13 +26,32 @@ namespace {
 // to one frame at 60 Hz: short enough that the window stays responsive.
 constexpr std::chrono::microseconds kEventLoopSlice(16000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
+// Falling asleep on a condition variable costs two wake-ups per hand-off, and an idle core
+// takes tens of microseconds to wake: more than a file's whole hand-off. So both sides
+// first poll for a while, yielding the core to anything else that wants it. The GUI
+// thread waits for the worker's next file (a directory entry or two away); the worker
+// waits for the GUI thread to add its row (one tag read).
+constexpr std::chrono::microseconds kGuiPoll(100);
+constexpr std::chrono::microseconds kWorkerPoll(400);
 
 struct HandOff
 {
     const std::function<void()>* method;
     std::exception_ptr error;
-    bool done = false;
+    std::atomic<bool> done{false}; // written under the queue's mutex
 };
+
+// Polls `ready` until it holds or `budget` has passed; true when it holds.
+template <typename Ready> bool pollFor(std::chrono::microseconds budget, Ready ready)
+{
+    const auto end = std::chrono::steady_clock::now() + budget;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
 
 // The process-wide hand-off queue, shared by every worker like the toolkit's own.
 struct SyncQueue
@@ -41,6 +60,7 @@ struct SyncQueue
     std::condition_variable changed;    // a hand-off was queued or a thread finished
     std::condition_variable handedBack; // a queued hand-off has run
     std::deque<HandOff*> pending;
+    std::atomic<std::size_t> pendingCount{0}; // pending.size(), for polling without the mutex
     std::atomic<std::thread::id> guiThread{};
     int wakeFd = -1;
     QPointer<QSocketNotifier> notifier; // GUI thread only
@@ -156,6 +176,8 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
     const auto end = std::chrono::steady_clock::now() + slice;
     for (;;) {
         HandOff* handOff;
+        if (slice.count() > 0)
+            pollFor(std::min(kGuiPoll, slice), [&] { return queue.pendingCount.load() > 0; });
         {
             std::unique_lock<std::mutex> lock(queue.mutex);
             if (queue.pending.empty()) {
@@ -169,6 +191,7 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
             }
             handOff = queue.pending.front();
             queue.pending.pop_front();
+            queue.pendingCount.store(queue.pending.size());
         }
         try {
             (*handOff->method)();
@@ -177,7 +200,7 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
         }
         {
             std::lock_guard<std::mutex> lock(queue.mutex);
-            handOff->done = true;
+            handOff->done.store(true, std::memory_order_release);
         }
         queue.handedBack.notify_all();
     }
@@ -197,16 +220,18 @@ void TThread::Synchronize(const std::function<void()>& method)
         method();
         return;
     }
-    HandOff handOff{&method, nullptr, false};
+    HandOff handOff{&method, nullptr};
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.pending.push_back(&handOff);
+        queue.pendingCount.store(queue.pending.size());
     }
     queue.changed.notify_all();
     queue.ringDoorbell();
-    {
+    const auto isDone = [&] { return handOff.done.load(std::memory_order_acquire); };
+    if (!pollFor(kWorkerPoll, isDone)) {
         std::unique_lock<std::mutex> lock(queue.mutex);
-        queue.handedBack.wait(lock, [&] { return handOff.done; });
+        queue.handedBack.wait(lock, isDone);
     }
     if (handOff.error)
         std::rethrow_exception(handOff.error);
