@@ -28,11 +28,13 @@ constexpr std::chrono::microseconds kEventLoopSlice(16000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
 // Falling asleep on a condition variable costs two wake-ups per hand-off, and an idle core
 // takes tens of microseconds to wake: more than a file's whole hand-off. So both sides
-// first poll for a while, yielding the core to anything else that wants it. The GUI
-// thread waits for the worker's next file (a directory entry or two away); the worker
-// waits for the GUI thread to add its row (one tag read).
-constexpr std::chrono::microseconds kGuiPoll(100);
-constexpr std::chrono::microseconds kWorkerPoll(400);
+// first spin for a short while. The GUI thread waits for the worker's next file (a
+// directory entry or two away); the worker waits for the GUI thread to add its row (one
+// tag read). The spin does not yield: a thread that yields to a busy program gets its core
+// back only after that program's whole time slice, so on a loaded machine each hand-off
+// would cost milliseconds; after the spin, a sleeper woken by the other side runs at once.
+constexpr std::chrono::microseconds kGuiSpin(50);
+constexpr std::chrono::microseconds kWorkerSpin(150);
 
 struct HandOff
 {
@@ -41,14 +43,16 @@ struct HandOff
     std::atomic<bool> done{false}; // written under the queue's mutex
 };
 
-// Polls `ready` until it holds or `budget` has passed; true when it holds.
-template <typename Ready> bool pollFor(std::chrono::microseconds budget, Ready ready)
+// Spins until `ready` holds or `budget` has passed; true when it holds.
+template <typename Ready> bool spinFor(std::chrono::microseconds budget, Ready ready)
 {
     const auto end = std::chrono::steady_clock::now() + budget;
     while (!ready()) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
-        std::this_thread::yield();
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
     }
     return true;
 }
@@ -175,9 +179,17 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
     SyncQueue& queue = syncQueue();
     const auto end = std::chrono::steady_clock::now() + slice;
     for (;;) {
+        if (slice.count() > 0) {
+            if (std::chrono::steady_clock::now() >= end) {
+                // A busy worker keeps the queue filled: the slice ends all the same, and the
+                // doorbell brings the loop back for what is left.
+                if (queue.pendingCount.load() > 0)
+                    queue.ringDoorbell();
+                return;
+            }
+            spinFor(kGuiSpin, [&] { return queue.pendingCount.load() > 0; });
+        }
         HandOff* handOff;
-        if (slice.count() > 0)
-            pollFor(std::min(kGuiPoll, slice), [&] { return queue.pendingCount.load() > 0; });
         {
             std::unique_lock<std::mutex> lock(queue.mutex);
             if (queue.pending.empty()) {
@@ -229,7 +241,7 @@ void TThread::Synchronize(const std::function<void()>& method)
     queue.changed.notify_all();
     queue.ringDoorbell();
     const auto isDone = [&] { return handOff.done.load(std::memory_order_acquire); };
-    if (!pollFor(kWorkerPoll, isDone)) {
+    if (!spinFor(kWorkerSpin, isDone)) {
         std::unique_lock<std::mutex> lock(queue.mutex);
         queue.handedBack.wait(lock, isDone);
     }
