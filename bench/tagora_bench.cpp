@@ -44,6 +44,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace tagora;
@@ -278,22 +279,31 @@ void breakdown(TMainForm& form, const QString& folder, const std::vector<QByteAr
                 readTag / n * 1e6, rows / n * 1e6, handOffs / n * 1e6);
 }
 
+double threadCpuMilliseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
 // A header click on every column, then a second one on the last (which flips the
 // direction): each sorts every row at once.
 void timeHeaderClicks(FileList& list)
 {
     const char* const names[] = {"File", "Title", "Artist", "Duration", "Last Modified"};
     std::printf("header clicks at %d rows:", list.topLevelItemCount());
-    double longest = 0;
+    double longest = 0, longestCpu = 0;
     for (const int column : {0, 1, 2, 3, 4, 4}) {
+        const double cpu = threadCpuMilliseconds();
         QElapsedTimer timer;
         timer.start();
         list.filesColumnClick(column);
         const double milliseconds = timer.nsecsElapsed() / 1e6;
         longest = std::max(longest, milliseconds);
+        longestCpu = std::max(longestCpu, threadCpuMilliseconds() - cpu);
         std::printf(" %s %.1f ms,", names[column], milliseconds);
     }
-    std::printf(" longest %.1f ms\n", longest);
+    std::printf(" longest %.1f ms (CPU time of the GUI thread %.1f ms)\n", longest, longestCpu);
     list.SortColumn() = 0;
     list.SortFlag() = true;
 }
