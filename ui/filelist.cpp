@@ -7,12 +7,16 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 
+#include <chrono>
+
 namespace tagora {
 
 QStringList RowTexts;
 audiotag LastReadTag;
 
 namespace {
+
+constexpr std::chrono::milliseconds kInsertInterval(100);
 
 // A row of the list with its sort keys: the texts of the three text columns (shared
 // with the cells, not copied) and the Duration and Last Modified cells read back. A change
@@ -86,6 +90,11 @@ template <typename T> int compareValues(T first, T second)
 
 FileList::FileList(QWidget* parent) : QTreeWidget(parent)
 {
+    // Every insertion makes the view lay out all its rows again on its next pass, so a
+    // long scan inserts its rows in few, large batches.
+    m_insertTimer.setSingleShot(true);
+    m_insertTimer.setInterval(kInsertInterval);
+    connect(&m_insertTimer, &QTimer::timeout, this, &FileList::insertPendingRows);
     setObjectName(QStringLiteral("files"));
     setColumnCount(ColumnCount);
     setHeaderLabels({QStringLiteral("File"), QStringLiteral("Title"), QStringLiteral("Artist"),
@@ -169,16 +178,8 @@ void FileList::appendBuiltRow(const FileRowData& built)
     auto* row = new FileRow(built, m_format);
     if (!m_autoSort) {
         m_pendingRows.append(row);
-        if (!m_insertQueued) {
-            m_insertQueued = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    m_insertQueued = false;
-                    insertPendingRows();
-                },
-                Qt::QueuedConnection);
-        }
+        if (!m_insertTimer.isActive())
+            m_insertTimer.start();
         return;
     }
     insertPendingRows();

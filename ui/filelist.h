@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QList>
 #include <QStringList>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace tagora {
@@ -24,7 +25,7 @@ extern audiotag LastReadTag;
 // the default when the list was created.
 //
 // While automatic sorting is off (a scan runs), appended rows wait in a batch that reaches
-// the view in one insertion when the event loop next runs: the view and the accessibility
+// the view in one insertion a tenth of a second later: the view and the accessibility
 // bridge then see one change per batch instead of one per row. The list's own row count,
 // row access, clearing and sorting take the waiting rows in first.
 class FileList : public QTreeWidget
@@ -111,7 +112,7 @@ private:
 
     RowFormat m_format;
     QList<QTreeWidgetItem*> m_pendingRows; // owned until inserted
-    bool m_insertQueued = false;
+    QTimer m_insertTimer;
 };
 
 } // namespace tagora
