@@ -7,7 +7,9 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 namespace tagora {
 
@@ -29,10 +31,17 @@ public:
           m_durationKey(data.durationKey), m_dateKey(data.dateKey)
     {}
 
+    // The view's sort compares places worked out beforehand (rankRows): comparing the keys
+    // here would chase pointers from every row to its texts, a cache miss each, millions of
+    // times for a large folder.
     bool operator<(const QTreeWidgetItem& other) const override
     {
+        if (other.type() == UserType)
+            return m_rank < static_cast<const FileRow&>(other).m_rank;
         return static_cast<const FileList*>(treeWidget())->filesCompare(this, &other) < 0;
     }
+
+    int m_rank = 0; // the row's place in the order being sorted
 
     void setData(int column, int role, const QVariant& value) override
     {
@@ -65,11 +74,14 @@ const FileRow* asFileRow(const QTreeWidgetItem* item)
 
 // Code unit by code unit with only a-z taken as A-Z; the shorter of two texts that agree
 // up to its end comes first.
-int compareText(const QString& first, const QString& second)
+int foldedUnit(char16_t c)
 {
-    const auto fold = [](char16_t c) -> int {
-        return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
-    };
+    return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
+
+int compareText(QStringView first, QStringView second)
+{
+    const auto fold = foldedUnit;
     const qsizetype common = qMin(first.size(), second.size());
     const char16_t* a = reinterpret_cast<const char16_t*>(first.constData());
     const char16_t* b = reinterpret_cast<const char16_t*>(second.constData());
@@ -300,9 +312,65 @@ void FileList::setAutoSort(bool on)
 void FileList::sortRows()
 {
     insertPendingRows();
+    rankRows();
     // QTreeWidget sorts with std::stable_sort through FileRow::operator<, and keeps the
     // selection and the current row.
     model()->sort(FileColumn, Qt::AscendingOrder);
+}
+
+void FileList::rankRows()
+{
+    // The keys of the sort column side by side, so the sort itself touches no row: the
+    // value, or the first code units of the text folded as compareText folds them (a
+    // shorter text padded with zeros, which sort first), and the whole text for ties that
+    // the prefix does not settle.
+    constexpr int kPrefixWords = 6;
+    constexpr qsizetype kPrefixUnits = 4 * kPrefixWords;
+    struct Entry
+    {
+        quint64 key[kPrefixWords];
+        QStringView text;
+        FileRow* row;
+    };
+    const int column = SortColumn();
+    const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
+    std::vector<Entry> entries;
+    entries.reserve(std::size_t(QTreeWidget::topLevelItemCount()));
+    for (int i = 0; i < QTreeWidget::topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = QTreeWidget::topLevelItem(i);
+        if (item->type() != QTreeWidgetItem::UserType)
+            return; // rows made elsewhere sort through filesCompare alone
+        auto* row = static_cast<FileRow*>(item);
+        Entry entry{{}, QStringView(), row};
+        if (byText) {
+            entry.text = row->textKey(column);
+            for (qsizetype unit = 0; unit < qMin(entry.text.size(), kPrefixUnits); ++unit)
+                entry.key[unit / 4] |= quint64(foldedUnit(entry.text[unit].unicode()))
+                                       << (48 - 16 * (unit % 4));
+        } else {
+            // Offset so the signed values order as unsigned ones.
+            const qint64 value = column == DurationColumn ? row->durationKey() : row->dateKey();
+            entry.key[0] = quint64(value) ^ (quint64(1) << 63);
+        }
+        entries.push_back(entry);
+    }
+    // Text columns sort Z to A when SortFlag is true, values the other way round.
+    const bool descending = byText == SortFlag();
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const Entry& first = descending ? b : a;
+        const Entry& second = descending ? a : b;
+        for (int word = 0; word < kPrefixWords; ++word) {
+            if (first.key[word] != second.key[word])
+                return first.key[word] < second.key[word];
+        }
+        if (!byText)
+            return false;
+        if (first.text.size() <= kPrefixUnits && second.text.size() <= kPrefixUnits)
+            return first.text.size() < second.text.size();
+        return compareText(first.text, second.text) < 0;
+    });
+    for (std::size_t place = 0; place < entries.size(); ++place)
+        entries[place].row->m_rank = int(place);
 }
 
 } // namespace tagora

@@ -102,6 +102,8 @@ Q_SIGNALS:
 
 private:
     void appendBuiltRow(const FileRowData& built);
+    // Gives every row its place under SortColumn and SortFlag, for the view's sort.
+    void rankRows();
     FileList* self() const { return const_cast<FileList*>(this); }
 
     int m_ownSortColumn = 0;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -155,6 +156,7 @@ private Q_SLOTS:
     void sortOrder_data();
     void sortOrder();
     void equalKeysCompareEqualAndKeepTheirOrder();
+    void longTextsSortByTheirWholeText();
     void unreadableCellsSortAsTheLowestValue();
     void autoSortOffAppendsAndSwitchingOnSortsOnce();
 
@@ -306,6 +308,29 @@ void TestFileList::sortOrder()
         list.SortFlag() = sortFlag;
         list.sortRows();
         QCOMPARE(column(list, 0), captions);
+    }
+}
+
+void TestFileList::longTextsSortByTheirWholeText()
+{
+    // Texts that agree far beyond their first characters, in either letter case.
+    const QString q24(24, QLatin1Char('Q'));
+    const QStringList ascending = {QString(23, QLatin1Char('q')), q24,
+                                   q24.toLower() + QLatin1Char('a'), q24 + QLatin1Char('B'),
+                                   QString(30, QLatin1Char('q'))};
+    FileList list;
+    for (const int i : {2, 4, 0, 3, 1})
+        list.appendRow({ascending[i], ascending[i], QString(), QString(), QString()});
+    for (const int sortColumn : {0, 1}) {
+        list.SortColumn() = sortColumn;
+        list.SortFlag() = false;
+        list.sortRows();
+        QCOMPARE(column(list, sortColumn), ascending);
+        list.SortFlag() = true;
+        list.sortRows();
+        QStringList descending = ascending;
+        std::reverse(descending.begin(), descending.end());
+        QCOMPARE(column(list, sortColumn), descending);
     }
 }
 
