@@ -20,15 +20,14 @@ namespace {
 
 constexpr std::chrono::milliseconds kInsertInterval(100);
 
-// A row of the list with its sort keys: the texts of the three text columns (shared
-// with the cells, not copied) and the Duration and Last Modified cells read back. A change
-// of a cell's text, such as Save Tag's, renews its key.
+// A row of the list with the sort keys of its Duration and Last Modified cells, read
+// back once. A change of such a cell's text renews its key.
 class FileRow : public QTreeWidgetItem
 {
 public:
     FileRow(const FileRowData& data, const RowFormat& format)
-        : QTreeWidgetItem(data.texts, UserType), m_format(format), m_texts(data.texts),
-          m_durationKey(data.durationKey), m_dateKey(data.dateKey)
+        : QTreeWidgetItem(data.texts, UserType), m_format(format), m_durationKey(data.durationKey),
+          m_dateKey(data.dateKey)
     {}
 
     // The view's sort compares places worked out beforehand (rankRows): comparing the keys
@@ -41,28 +40,24 @@ public:
         return static_cast<const FileList*>(treeWidget())->filesCompare(this, &other) < 0;
     }
 
-    int m_rank = 0; // the row's place in the order being sorted
-
     void setData(int column, int role, const QVariant& value) override
     {
         QTreeWidgetItem::setData(column, role, value);
-        if ((role != Qt::DisplayRole && role != Qt::EditRole) || column < 0 ||
-            column >= m_texts.size())
+        if (role != Qt::DisplayRole && role != Qt::EditRole)
             return;
-        m_texts[column] = text(column);
         if (column == FileList::DurationColumn)
-            m_durationKey = m_format.durationValue(m_texts[column]);
+            m_durationKey = m_format.durationValue(text(column));
         else if (column == FileList::DateColumn)
-            m_dateKey = m_format.dateValue(m_texts[column]);
+            m_dateKey = m_format.dateValue(text(column));
     }
 
-    const QString& textKey(int column) const { return m_texts[column]; }
     qint64 durationKey() const { return m_durationKey; }
     qint64 dateKey() const { return m_dateKey; }
 
+    int m_rank = 0; // the row's place in the order being sorted
+
 private:
     const RowFormat& m_format;
-    QStringList m_texts;
     qint64 m_durationKey;
     qint64 m_dateKey;
 };
@@ -225,8 +220,7 @@ int FileList::filesCompare(const QTreeWidgetItem* item1, const QTreeWidgetItem* 
     case FileColumn:
     case TitleColumn:
     case ArtistColumn:
-        result = row1 && row2 ? -compareText(row1->textKey(column), row2->textKey(column))
-                              : -compareText(item1->text(column), item2->text(column));
+        result = -compareText(item1->text(column), item2->text(column));
         break;
     case DurationColumn:
         result = compareValues(row1 ? row1->durationKey() : durationValue(item1->text(column)),
@@ -334,8 +328,11 @@ void FileList::rankRows()
     };
     const int column = SortColumn();
     const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
+    const std::size_t count = std::size_t(QTreeWidget::topLevelItemCount());
     std::vector<Entry> entries;
-    entries.reserve(std::size_t(QTreeWidget::topLevelItemCount()));
+    entries.reserve(count);
+    std::vector<QString> texts; // what the entries' views look at
+    texts.reserve(byText ? count : 0);
     for (int i = 0; i < QTreeWidget::topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = QTreeWidget::topLevelItem(i);
         if (item->type() != QTreeWidgetItem::UserType)
@@ -343,7 +340,8 @@ void FileList::rankRows()
         auto* row = static_cast<FileRow*>(item);
         Entry entry{{}, QStringView(), row};
         if (byText) {
-            entry.text = row->textKey(column);
+            texts.push_back(row->text(column));
+            entry.text = texts.back();
             for (qsizetype unit = 0; unit < qMin(entry.text.size(), kPrefixUnits); ++unit)
                 entry.key[unit / 4] |= quint64(foldedUnit(entry.text[unit].unicode()))
                                        << (48 - 16 * (unit % 4));
