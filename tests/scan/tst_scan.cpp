@@ -293,7 +293,11 @@ void TestScan::sliceEndsWhileTheWorkerKeepsHandingOver()
     };
     Scan scan;
     scan.thread.Start();
-    QTRY_VERIFY(TThread::HandOffPending());
+    // Without the event loop, which would serve the hand-offs itself.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QVERIFY(TThread::HandOffPending());
     const auto slice = std::chrono::milliseconds(20);
     const auto start = std::chrono::steady_clock::now();
     TThread::CheckSynchronize(slice);
