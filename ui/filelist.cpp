@@ -325,6 +325,7 @@ void FileList::rankRows()
         quint64 key[kPrefixWords];
         QStringView text;
         FileRow* row;
+        int place; // before the sort
     };
     const int column = SortColumn();
     const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
@@ -338,7 +339,7 @@ void FileList::rankRows()
         if (item->type() != QTreeWidgetItem::UserType)
             return; // rows made elsewhere sort through filesCompare alone
         auto* row = static_cast<FileRow*>(item);
-        Entry entry{{}, QStringView(), row};
+        Entry entry{{}, QStringView(), row, i};
         if (byText) {
             texts.push_back(row->text(column));
             entry.text = texts.back();
@@ -352,20 +353,24 @@ void FileList::rankRows()
         }
         entries.push_back(entry);
     }
-    // Text columns sort Z to A when SortFlag is true, values the other way round.
+    // Text columns sort Z to A when SortFlag is true, values the other way round. Rows with
+    // equal keys keep their order; std::sort with the old place as the last key needs no
+    // second array of entries, as std::stable_sort would.
     const bool descending = byText == SortFlag();
-    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        const Entry& first = descending ? b : a;
-        const Entry& second = descending ? a : b;
+    const auto compareKeys = [&](const Entry& first, const Entry& second) {
         for (int word = 0; word < kPrefixWords; ++word) {
             if (first.key[word] != second.key[word])
-                return first.key[word] < second.key[word];
+                return first.key[word] < second.key[word] ? -1 : 1;
         }
         if (!byText)
-            return false;
+            return 0;
         if (first.text.size() <= kPrefixUnits && second.text.size() <= kPrefixUnits)
-            return first.text.size() < second.text.size();
-        return compareText(first.text, second.text) < 0;
+            return compareValues(first.text.size(), second.text.size());
+        return compareText(first.text, second.text);
+    };
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const int order = descending ? compareKeys(b, a) : compareKeys(a, b);
+        return order != 0 ? order < 0 : a.place < b.place;
     });
     for (std::size_t place = 0; place < entries.size(); ++place)
         entries[place].row->m_rank = int(place);
