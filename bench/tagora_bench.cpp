@@ -1,12 +1,18 @@
 // tagora-bench: how fast a folder is listed through the program's real path (scan worker,
 // hand-offs, addfile through libtagwrapper.so, rows, the final sort) compared with a bare
-// TagLib loop over the same files, and how much memory the process needs at 20,000 rows.
+// TagLib loop over the same files, how long the GUI thread is kept from its event loop
+// meanwhile, and how much memory the process needs at the largest size.
 //
-// Run without arguments (or with file counts, for profiling). The last three lines are
-// machine-readable:
+// Every size is measured twice: first with busy threads of the bench's own on every core
+// (a loaded machine), then without them. Run without arguments for 2,000, 20,000 and
+// 100,000 files, or give the sizes to measure (for a quick check or for profiling).
+// The last lines are machine-readable and hold the figures without load:
 //   ratio 2000 X.XX     listing time over bare-loop time at 2,000 files
 //   ratio 20000 Y.YY    the same at 20,000 files
-//   peak_mib Z          the process's peak resident memory
+//   ratio 100000 Z.ZZ   the same at 100,000 files
+//   stall_ms N          the longest the GUI thread went without an event-loop pass while a
+//                       folder was listed (up to the final sort, which is timed on its own)
+//   peak_mib M          the process's peak resident memory
 #include "scan/cthread.h"
 #include "services/registry.h"
 #include "support/audiotypes.h"
@@ -22,6 +28,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
@@ -29,13 +36,16 @@
 #include <taglib/tpropertymap.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace tagora;
@@ -110,9 +120,50 @@ std::vector<QByteArray> makeFolder(const QString& folder, int count,
 
 double cpuSeconds();
 
+// Watches the GUI thread's event loop: a timer due every millisecond notes the longest gap
+// between two of its runs, which is the longest the loop was kept from a pass.
+class StallWatch
+{
+public:
+    StallWatch()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { note(); });
+        m_clock.start();
+        m_timer.start();
+    }
+    // Ends the watch; the time since the last pass counts too.
+    double longestMilliseconds()
+    {
+        note();
+        m_timer.stop();
+        return m_longest / 1e6;
+    }
+
+private:
+    void note()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+struct Listing
+{
+    double seconds;
+    double stallMilliseconds;
+};
+
 // The program's path: a scan worker feeding the main window until its onterminate has run
-// (which includes the one sort at the end). Returns seconds.
-double listFolder(TMainForm& form, const QString& folder, int expected)
+// (which includes the one sort at the end). The stall is watched until onterminate starts.
+Listing listFolder(TMainForm& form, const QString& folder, int expected)
 {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(folder);
@@ -122,8 +173,11 @@ double listFolder(TMainForm& form, const QString& folder, int expected)
     QElapsedTimer timer;
     timer.start();
     QEventLoop loop;
+    StallWatch watch;
+    double stall = 0;
     CThread thread;
     thread.OnTerminate = [&](TThread*) {
+        stall = watch.longestMilliseconds();
         form.onterminate(nullptr);
         loop.quit();
     };
@@ -135,7 +189,7 @@ double listFolder(TMainForm& form, const QString& folder, int expected)
     QDir::setCurrent(previous);
     if (form.files->topLevelItemCount() != expected)
         qFatal("listed %d files of %d", form.files->topLevelItemCount(), expected);
-    return seconds;
+    return {seconds, stall};
 }
 
 // What any program must do at least: open each file with TagLib, read the ten fields the
@@ -225,14 +279,106 @@ void breakdown(TMainForm& form, const QString& folder, const std::vector<QByteAr
                 readTag / n * 1e6, rows / n * 1e6, handOffs / n * 1e6);
 }
 
-double sortMilliseconds(FileList& list, int column, bool flag)
+double threadCpuMilliseconds()
 {
-    list.SortColumn() = column;
-    list.SortFlag() = flag;
-    QElapsedTimer timer;
-    timer.start();
-    list.sortRows();
-    return timer.nsecsElapsed() / 1e6;
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// A header click on every column, then a second one on the last (which flips the
+// direction): each sorts every row at once.
+void timeHeaderClicks(FileList& list)
+{
+    const char* const names[] = {"File", "Title", "Artist", "Duration", "Last Modified"};
+    std::printf("header clicks at %d rows:", list.topLevelItemCount());
+    double longest = 0, longestCpu = 0;
+    for (const int column : {0, 1, 2, 3, 4, 4}) {
+        const double cpu = threadCpuMilliseconds();
+        QElapsedTimer timer;
+        timer.start();
+        list.filesColumnClick(column);
+        const double milliseconds = timer.nsecsElapsed() / 1e6;
+        longest = std::max(longest, milliseconds);
+        longestCpu = std::max(longestCpu, threadCpuMilliseconds() - cpu);
+        std::printf(" %s %.1f ms,", names[column], milliseconds);
+    }
+    std::printf(" longest %.1f ms (CPU time of the GUI thread %.1f ms)\n", longest, longestCpu);
+    list.SortColumn() = 0;
+    list.SortFlag() = true;
+}
+
+// Busy threads on every core, as other programs would keep a machine busy.
+class CpuLoad
+{
+public:
+    CpuLoad()
+    {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < cores; ++i)
+            m_threads.emplace_back([this] { spin(); });
+    }
+    ~CpuLoad()
+    {
+        m_stop.store(true);
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+
+private:
+    void spin()
+    {
+        unsigned long long work = 0;
+        while (!m_stop.load(std::memory_order_relaxed))
+            work = work * 6364136223846793005ull + 1442695040888963407ull;
+        m_sink.store(work, std::memory_order_relaxed);
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<unsigned long long> m_sink{0};
+    std::vector<std::thread> m_threads;
+};
+
+struct Figures
+{
+    double ratio = 0;
+    double stallMilliseconds = 0;
+};
+
+// The best of a few rounds of listing and bare loop over one folder. Without load it also
+// prints where the time goes.
+Figures measure(TMainForm& form, const QString& folder, const std::vector<QByteArray>& names,
+                bool loaded)
+{
+    const int count = int(names.size());
+    const int rounds = count <= 2000 ? 5 : count <= 20000 ? 2 : 1;
+    double listing = 1e9, bare = 1e9, listingCpu = 1e9, bareCpu = 1e9, stall = 0;
+    for (int round = 0; round < rounds; ++round) {
+        double cpu = cpuSeconds();
+        const Listing run = listFolder(form, folder, count);
+        listing = std::min(listing, run.seconds);
+        stall = std::max(stall, run.stallMilliseconds);
+        listingCpu = std::min(listingCpu, cpuSeconds() - cpu);
+        cpu = cpuSeconds();
+        bare = std::min(bare, bareLoop(folder, names));
+        bareCpu = std::min(bareCpu, cpuSeconds() - cpu);
+    }
+    const char* const condition = loaded ? "loaded" : "idle";
+    std::printf("%s, %d files: listing %.0f files/s (%.3f s), bare TagLib loop %.0f files/s "
+                "(%.3f s), longest stall %.1f ms\n",
+                condition, count, count / listing, listing, count / bare, bare, stall);
+    if (!loaded) {
+        std::printf("per file: listing %.1f us, bare loop %.1f us (CPU time: %.1f us, %.1f us)\n",
+                    listing / count * 1e6, bare / count * 1e6, listingCpu / count * 1e6,
+                    bareCpu / count * 1e6);
+        breakdown(form, folder, names, rounds);
+        if (count >= 20000)
+            timeHeaderClicks(*form.files);
+    }
+    std::fflush(stdout);
+    return {listing / bare, stall};
 }
 
 // CPU time of the whole process so far (every thread), in seconds. On a busy machine it
@@ -283,57 +429,40 @@ int main(int argc, char** argv)
     const std::vector<Template> templates = makeTemplates(work.path());
     std::printf("files of all six types, %zu tagged variants\n", templates.size());
 
-    // Sizes may be given for profiling; the last lines then report those sizes.
-    std::vector<int> counts = {2000, 20000};
+    // Sizes may be given for a quick check or for profiling; the last lines then report
+    // those sizes.
+    std::vector<int> counts = {2000, 20000, 100000};
     if (argc > 1) {
         counts.clear();
         for (int i = 1; i < argc; ++i)
             counts.push_back(QByteArray(argv[i]).toInt());
     }
-    std::vector<double> ratios;
+    std::vector<Figures> loadedFigures, idleFigures;
     for (const int count : counts) {
         const QString folder = work.path() + QStringLiteral("/files%1").arg(count);
         QDir().mkpath(folder);
         const std::vector<QByteArray> names = makeFolder(folder, count, templates);
         bareLoop(folder, names); // warm the page cache
-
-        double listing = 1e9, bare = 1e9, listingCpu = 1e9, bareCpu = 1e9;
-        // The best of a few rounds: the machine may be busy with other work.
-        const int rounds = count <= 2000 ? 5 : 2;
-        for (int round = 0; round < rounds; ++round) {
-            double cpu = cpuSeconds();
-            listing = std::min(listing, listFolder(*form, folder, count));
-            listingCpu = std::min(listingCpu, cpuSeconds() - cpu);
-            cpu = cpuSeconds();
-            bare = std::min(bare, bareLoop(folder, names));
-            bareCpu = std::min(bareCpu, cpuSeconds() - cpu);
+        {
+            CpuLoad load;
+            loadedFigures.push_back(measure(*form, folder, names, true));
         }
-        std::printf("%d files: listing %.0f files/s (%.3f s), bare TagLib loop %.0f files/s "
-                    "(%.3f s)\n",
-                    count, count / listing, listing, count / bare, bare);
-        std::printf("per file: listing %.1f us, bare loop %.1f us (CPU time: %.1f us, %.1f us)\n",
-                    listing / count * 1e6, bare / count * 1e6, listingCpu / count * 1e6,
-                    bareCpu / count * 1e6);
-        breakdown(*form, folder, names, rounds);
-        if (count == 20000) {
-            FileList& list = *form->files;
-            std::printf("sort at %d rows: File %.1f ms, Title %.1f ms, Duration %.1f ms, "
-                        "Last Modified %.1f ms\n",
-                        list.topLevelItemCount(), sortMilliseconds(list, 0, false),
-                        sortMilliseconds(list, 1, true), sortMilliseconds(list, 3, true),
-                        sortMilliseconds(list, 4, false));
-            list.SortColumn() = 0;
-            list.SortFlag() = true;
-        }
-        ratios.push_back(listing / bare);
+        idleFigures.push_back(measure(*form, folder, names, false));
         QDir(folder).removeRecursively();
-        std::fflush(stdout);
     }
 
     form.reset();
     setRegistry(nullptr);
+    double loadedStall = 0, idleStall = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        std::printf("loaded ratio %d %.2f\n", counts[i], loadedFigures[i].ratio);
+        loadedStall = std::max(loadedStall, loadedFigures[i].stallMilliseconds);
+        idleStall = std::max(idleStall, idleFigures[i].stallMilliseconds);
+    }
+    std::printf("loaded stall_ms %.0f\n", loadedStall);
     for (std::size_t i = 0; i < counts.size(); ++i)
-        std::printf("ratio %d %.2f\n", counts[i], ratios[i]);
+        std::printf("ratio %d %.2f\n", counts[i], idleFigures[i].ratio);
+    std::printf("stall_ms %.0f\n", idleStall);
     std::printf("peak_mib %.0f\n", peakMib());
     return 0;
 }

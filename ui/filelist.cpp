@@ -1,8 +1,5 @@
 #include "filelist.h"
 
-#include "services/nativepath.h"
-#include "tags/tagoperations.h"
-
 #include <QDate>
 #include <QHeaderView>
 #include <QImage>
@@ -10,10 +7,9 @@
 #include <QStyle>
 #include <QStyleOptionHeader>
 
-#include <climits>
-#include <ctime>
-
-#include <sys/stat.h>
+#include <algorithm>
+#include <chrono>
+#include <vector>
 
 namespace tagora {
 
@@ -22,15 +18,18 @@ audiotag LastReadTag;
 
 namespace {
 
-// What the date system calls day zero; shown when a file's time cannot be read.
-const QDate kDayZero(1899, 12, 30);
+constexpr std::chrono::milliseconds kInsertInterval(100);
 
-// A row of the list. It adds no data to the item: it sorts through the list's comparison,
-// and a screen reader hears its file name with the title.
+// A row of the list with the sort keys of its Duration and Last Modified cells, read
+// back once (a change of such a cell's text renews its key). A screen reader hears its file
+// name with the title.
 class FileRow : public QTreeWidgetItem
 {
 public:
-    explicit FileRow(const QStringList& texts) : QTreeWidgetItem(texts, UserType) {}
+    FileRow(const FileRowData& data, const RowFormat& format)
+        : QTreeWidgetItem(data.texts, UserType), m_format(format), m_durationKey(data.durationKey),
+          m_dateKey(data.dateKey)
+    {}
 
     QVariant data(int column, int role) const override
     {
@@ -42,19 +41,53 @@ public:
         return QStringLiteral("%1, %2").arg(text(FileList::FileColumn), title);
     }
 
+    // The view's sort compares places worked out beforehand (rankRows): comparing the keys
+    // here would chase pointers from every row to its texts, a cache miss each, millions of
+    // times for a large folder.
     bool operator<(const QTreeWidgetItem& other) const override
     {
+        if (other.type() == UserType)
+            return m_rank < static_cast<const FileRow&>(other).m_rank;
         return static_cast<const FileList*>(treeWidget())->filesCompare(this, &other) < 0;
     }
+
+    void setData(int column, int role, const QVariant& value) override
+    {
+        QTreeWidgetItem::setData(column, role, value);
+        if (role != Qt::DisplayRole && role != Qt::EditRole)
+            return;
+        if (column == FileList::DurationColumn)
+            m_durationKey = m_format.durationValue(text(column));
+        else if (column == FileList::DateColumn)
+            m_dateKey = m_format.dateValue(text(column));
+    }
+
+    qint64 durationKey() const { return m_durationKey; }
+    qint64 dateKey() const { return m_dateKey; }
+
+    int m_rank = 0; // the row's place in the order being sorted
+
+private:
+    const RowFormat& m_format;
+    qint64 m_durationKey;
+    qint64 m_dateKey;
 };
+
+const FileRow* asFileRow(const QTreeWidgetItem* item)
+{
+    return item->type() == QTreeWidgetItem::UserType ? static_cast<const FileRow*>(item) : nullptr;
+}
 
 // Code unit by code unit with only a-z taken as A-Z; the shorter of two texts that agree
 // up to its end comes first.
-int compareText(const QString& first, const QString& second)
+int foldedUnit(char16_t c)
 {
-    const auto fold = [](char16_t c) -> int {
-        return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
-    };
+    return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
+
+int compareText(QStringView first, QStringView second)
+{
+    const auto fold = foldedUnit;
     const qsizetype common = qMin(first.size(), second.size());
     const char16_t* a = reinterpret_cast<const char16_t*>(first.constData());
     const char16_t* b = reinterpret_cast<const char16_t*>(second.constData());
@@ -71,75 +104,15 @@ template <typename T> int compareValues(T first, T second)
     return first > second ? 1 : first < second ? -1 : 0;
 }
 
-bool isFormatLetter(QChar c)
-{
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
-           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
-}
-
-// The literal text between the hour and the minutes of the locale's time format.
-QString timeSeparatorOf(const QLocale& locale)
-{
-    const QString format = locale.timeFormat(QLocale::ShortFormat);
-    qsizetype i = 0;
-    while (i < format.size() && format[i] != QLatin1Char('h') && format[i] != QLatin1Char('H'))
-        ++i;
-    while (i < format.size() && (format[i] == QLatin1Char('h') || format[i] == QLatin1Char('H')))
-        ++i;
-    QString separator;
-    bool quoted = false;
-    for (; i < format.size(); ++i) {
-        const QChar c = format[i];
-        if (c == QLatin1Char('\'')) {
-            quoted = !quoted;
-            continue;
-        }
-        if (!quoted && isFormatLetter(c))
-            break;
-        separator += c;
-    }
-    return separator.isEmpty() ? QStringLiteral(":") : separator;
-}
-
-// Two-digit years do not read back as the same date (1999 would follow 2026), so every
-// year field becomes four digits.
-QString withFourDigitYear(const QString& format)
-{
-    QString result;
-    bool quoted = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar c = format[i];
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('y')) {
-            while (i + 1 < format.size() && format[i + 1] == QLatin1Char('y'))
-                ++i;
-            result += QLatin1String("yyyy");
-            continue;
-        }
-        result += c;
-    }
-    return result;
-}
-
-// Reads up to `maxDigits` ASCII digits at `pos`; -1 when there is none.
-int readNumber(const QString& text, qsizetype& pos, int maxDigits)
-{
-    int value = 0;
-    int digits = 0;
-    while (pos < text.size() && digits < maxDigits && text[pos] >= QLatin1Char('0') &&
-           text[pos] <= QLatin1Char('9')) {
-        value = value * 10 + (text[pos].unicode() - '0');
-        ++pos;
-        ++digits;
-    }
-    return digits ? value : -1;
-}
-
 } // namespace
 
-FileList::FileList(QWidget* parent) : QTreeWidget(parent), m_locale()
+FileList::FileList(QWidget* parent) : QTreeWidget(parent)
 {
+    // Every insertion makes the view lay out all its rows again on its next pass, so a
+    // long scan inserts its rows in few, large batches.
+    m_insertTimer.setSingleShot(true);
+    m_insertTimer.setInterval(kInsertInterval);
+    connect(&m_insertTimer, &QTimer::timeout, this, &FileList::insertPendingRows);
     setObjectName(QStringLiteral("files"));
     setColumnCount(ColumnCount);
     setHeaderLabels({QStringLiteral("File"), QStringLiteral("Title"), QStringLiteral("Artist"),
@@ -158,50 +131,6 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent), m_locale()
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(true);
     header()->setSortIndicator(-1, Qt::AscendingOrder);
-
-    m_timeSeparator = timeSeparatorOf(m_locale);
-    m_dateFormat = withFourDigitYear(m_locale.dateFormat(QLocale::ShortFormat));
-
-    // Dates are read back here as long as the format has only numbers, month and day names
-    // and literal text; anything else (or digits other than ASCII) is left to QLocale,
-    // which is much slower.
-    bool quoted = false;
-    for (qsizetype i = 0; i < m_dateFormat.size(); ++i) {
-        const QChar c = m_dateFormat[i];
-        if (c == QLatin1Char('\'')) {
-            quoted = !quoted;
-            continue;
-        }
-        if (quoted || !isFormatLetter(c)) {
-            if (m_dateFields.empty() || m_dateFields.back().kind != 0)
-                m_dateFields.push_back({0, QString(), {}});
-            m_dateFields.back().literal += c;
-            continue;
-        }
-        qsizetype run = 1;
-        while (i + run < m_dateFormat.size() && m_dateFormat[i + run] == c)
-            ++run;
-        i += run - 1;
-        const QLocale::FormatType length = run == 3 ? QLocale::ShortFormat : QLocale::LongFormat;
-        if ((c == QLatin1Char('d') || c == QLatin1Char('M')) && run <= 2) {
-            m_dateFields.push_back({static_cast<char>(c.unicode()), QString(), {}});
-        } else if (c == QLatin1Char('y') && run == 4) {
-            m_dateFields.push_back({'y', QString(), {}});
-        } else if (c == QLatin1Char('M') && run <= 4) {
-            DateField field{'N', QString(), {}};
-            for (int month = 1; month <= 12; ++month)
-                field.names << m_locale.monthName(month, length);
-            m_dateFields.push_back(field);
-        } else if (c == QLatin1Char('d') && run <= 4) {
-            DateField field{'W', QString(), {}};
-            for (int day = 1; day <= 7; ++day)
-                field.names << m_locale.dayName(day, length);
-            m_dateFields.push_back(field);
-        } else {
-            m_dateFields.clear();
-            break;
-        }
-    }
 }
 
 void FileList::bindSortState(int& sortColumn, bool& sortFlag)
@@ -212,123 +141,71 @@ void FileList::bindSortState(int& sortColumn, bool& sortFlag)
     m_sortFlag = &sortFlag;
 }
 
-QString FileList::durationText(qint32 seconds) const
+FileList::~FileList()
 {
-    // Only the time of day is shown: whole days drop out.
-    const qint32 s = qMax(seconds, 0);
-    const QChar zero = QLatin1Char('0');
-    return QString::number(s / 3600 % 24) + m_timeSeparator +
-           QStringLiteral("%1").arg(s / 60 % 60, 2, 10, zero) + m_timeSeparator +
-           QStringLiteral("%1").arg(s % 60, 2, 10, zero);
+    qDeleteAll(m_pendingRows);
 }
 
-qint64 FileList::durationValue(const QString& text) const
+int FileList::topLevelItemCount() const
 {
-    qsizetype pos = 0;
-    const int hours = readNumber(text, pos, 2);
-    if (hours < 0 || hours > 23 || QStringView(text).mid(pos).indexOf(m_timeSeparator) != 0)
-        return -1;
-    pos += m_timeSeparator.size();
-    const qsizetype minutesAt = pos;
-    const int minutes = readNumber(text, pos, 2);
-    if (pos - minutesAt != 2 || minutes > 59 ||
-        QStringView(text).mid(pos).indexOf(m_timeSeparator) != 0)
-        return -1;
-    pos += m_timeSeparator.size();
-    const qsizetype secondsAt = pos;
-    const int seconds = readNumber(text, pos, 2);
-    if (pos - secondsAt != 2 || seconds > 59 || pos != text.size())
-        return -1;
-    return hours * 3600 + minutes * 60 + seconds;
+    self()->insertPendingRows();
+    return QTreeWidget::topLevelItemCount();
 }
 
-QString FileList::dateText(const QDate& date) const
+QTreeWidgetItem* FileList::topLevelItem(int index) const
 {
-    return m_locale.toString(date, m_dateFormat);
+    self()->insertPendingRows();
+    return QTreeWidget::topLevelItem(index);
 }
 
-qint64 FileList::dateValue(const QString& text) const
+void FileList::clear()
 {
-    if (!m_dateFields.empty()) {
-        int day = -1, month = -1, year = -1;
-        qsizetype pos = 0;
-        bool ok = true;
-        for (const DateField& field : m_dateFields) {
-            if (field.kind == 0) {
-                ok = QStringView(text).mid(pos).startsWith(field.literal);
-                pos += field.literal.size();
-            } else if (field.kind == 'd') {
-                ok = (day = readNumber(text, pos, 2)) >= 0;
-            } else if (field.kind == 'M') {
-                ok = (month = readNumber(text, pos, 2)) >= 0;
-            } else if (!field.names.isEmpty()) {
-                // The longest name that matches: "June" must not stop at "Jun".
-                int found = -1;
-                for (int n = 0; n < field.names.size(); ++n) {
-                    const QString& name = field.names[n];
-                    if (!name.isEmpty() && QStringView(text).mid(pos).startsWith(name) &&
-                        (found < 0 || name.size() > field.names[found].size()))
-                        found = n;
-                }
-                ok = found >= 0;
-                if (ok) {
-                    pos += field.names[found].size();
-                    if (field.kind == 'N')
-                        month = found + 1;
-                }
-            } else {
-                ok = (year = readNumber(text, pos, 4)) >= 0;
-            }
-            if (!ok)
-                break;
-        }
-        const QDate date(year, month, day);
-        if (ok && pos == text.size() && date.isValid())
-            return date.toJulianDay();
-    }
-    const QDate date = m_locale.toDate(text, m_dateFormat);
-    return date.isValid() ? date.toJulianDay() : LLONG_MIN;
+    qDeleteAll(m_pendingRows);
+    m_pendingRows.clear();
+    QTreeWidget::clear();
+}
+
+void FileList::insertPendingRows()
+{
+    if (m_pendingRows.isEmpty())
+        return;
+    QList<QTreeWidgetItem*> rows;
+    rows.swap(m_pendingRows);
+    addTopLevelItems(rows);
 }
 
 void FileList::addfile(const QString& fileName)
 {
     RowTexts.clear();
-
-    // QDateTime's local time asks the system to reload its time zone on every call (a stat of
-    // /etc/localtime and more, microseconds per row); the zone is looked at once per listing.
-    if (topLevelItemCount() == 0)
-        ::tzset();
-    QDate date = kDayZero;
-    struct stat info;
-    struct tm local;
-    if (::stat(pathToNative(fileName).constData(), &info) == 0 &&
-        ::localtime_r(&info.st_mtim.tv_sec, &local))
-        date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-    const QString dateString = dateText(date);
-
+    if (QTreeWidget::topLevelItemCount() == 0 && m_pendingRows.isEmpty())
+        beginListing();
     audiotag tag;
-    ReadTag(fileName, tag);
+    const FileRowData row = buildFileRow(fileName, m_format, tag);
     LastReadTag = tag;
-
-    RowTexts << LastReadTag.Title << LastReadTag.Artist << durationText(LastReadTag.Length)
-             << dateString;
-
-    const QString caption = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
-    appendRow(QStringList{caption} + RowTexts);
+    RowTexts = row.texts.mid(1);
+    appendBuiltRow(row);
 }
 
 void FileList::appendRow(const QStringList& texts)
 {
-    auto* row = new FileRow(texts);
+    appendBuiltRow(rowFromTexts(texts, m_format));
+}
+
+void FileList::appendBuiltRow(const FileRowData& built)
+{
+    auto* row = new FileRow(built, m_format);
     if (!m_autoSort) {
-        addTopLevelItem(row);
+        m_pendingRows.append(row);
+        if (!m_insertTimer.isActive())
+            m_insertTimer.start();
         return;
     }
+    insertPendingRows();
     // Kept sorted: after every row that does not go after the new one.
-    int low = 0, high = topLevelItemCount();
+    int low = 0, high = QTreeWidget::topLevelItemCount();
     while (low < high) {
         const int middle = low + (high - low) / 2;
-        if (filesCompare(row, topLevelItem(middle)) < 0)
+        if (filesCompare(row, QTreeWidget::topLevelItem(middle)) < 0)
             high = middle;
         else
             low = middle + 1;
@@ -338,6 +215,7 @@ void FileList::appendRow(const QStringList& texts)
 
 void FileList::onterminate()
 {
+    insertPendingRows();
     Q_EMIT statusTextChanged(QStringLiteral("Total files found: ") +
                              QString::number(topLevelItemCount()));
     setAutoSort(true);
@@ -346,6 +224,8 @@ void FileList::onterminate()
 int FileList::filesCompare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) const
 {
     const int column = SortColumn();
+    const FileRow* row1 = asFileRow(item1);
+    const FileRow* row2 = asFileRow(item2);
     int result = 0;
     switch (column) {
     case FileColumn:
@@ -354,11 +234,12 @@ int FileList::filesCompare(const QTreeWidgetItem* item1, const QTreeWidgetItem* 
         result = -compareText(item1->text(column), item2->text(column));
         break;
     case DurationColumn:
-        result =
-            compareValues(durationValue(item1->text(column)), durationValue(item2->text(column)));
+        result = compareValues(row1 ? row1->durationKey() : durationValue(item1->text(column)),
+                               row2 ? row2->durationKey() : durationValue(item2->text(column)));
         break;
     case DateColumn:
-        result = compareValues(dateValue(item1->text(column)), dateValue(item2->text(column)));
+        result = compareValues(row1 ? row1->dateKey() : dateValue(item1->text(column)),
+                               row2 ? row2->dateKey() : dateValue(item2->text(column)));
         break;
     default:
         break;
@@ -435,9 +316,75 @@ void FileList::setAutoSort(bool on)
 
 void FileList::sortRows()
 {
+    insertPendingRows();
+    rankRows();
     // QTreeWidget sorts with std::stable_sort through FileRow::operator<, and keeps the
     // selection and the current row.
     model()->sort(FileColumn, Qt::AscendingOrder);
+}
+
+void FileList::rankRows()
+{
+    // The keys of the sort column side by side, so the sort itself touches no row: the
+    // value, or the first code units of the text folded as compareText folds them (a
+    // shorter text padded with zeros, which sort first), and the whole text for ties that
+    // the prefix does not settle.
+    constexpr int kPrefixWords = 6;
+    constexpr qsizetype kPrefixUnits = 4 * kPrefixWords;
+    struct Entry
+    {
+        quint64 key[kPrefixWords];
+        QStringView text;
+        FileRow* row;
+        int place; // before the sort
+    };
+    const int column = SortColumn();
+    const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
+    const std::size_t count = std::size_t(QTreeWidget::topLevelItemCount());
+    std::vector<Entry> entries;
+    entries.reserve(count);
+    std::vector<QString> texts; // what the entries' views look at
+    texts.reserve(byText ? count : 0);
+    for (int i = 0; i < QTreeWidget::topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = QTreeWidget::topLevelItem(i);
+        if (item->type() != QTreeWidgetItem::UserType)
+            return; // rows made elsewhere sort through filesCompare alone
+        auto* row = static_cast<FileRow*>(item);
+        Entry entry{{}, QStringView(), row, i};
+        if (byText) {
+            texts.push_back(row->text(column));
+            entry.text = texts.back();
+            for (qsizetype unit = 0; unit < qMin(entry.text.size(), kPrefixUnits); ++unit)
+                entry.key[unit / 4] |= quint64(foldedUnit(entry.text[unit].unicode()))
+                                       << (48 - 16 * (unit % 4));
+        } else {
+            // Offset so the signed values order as unsigned ones.
+            const qint64 value = column == DurationColumn ? row->durationKey() : row->dateKey();
+            entry.key[0] = quint64(value) ^ (quint64(1) << 63);
+        }
+        entries.push_back(entry);
+    }
+    // Text columns sort Z to A when SortFlag is true, values the other way round. Rows with
+    // equal keys keep their order; std::sort with the old place as the last key needs no
+    // second array of entries, as std::stable_sort would.
+    const bool descending = byText == SortFlag();
+    const auto compareKeys = [&](const Entry& first, const Entry& second) {
+        for (int word = 0; word < kPrefixWords; ++word) {
+            if (first.key[word] != second.key[word])
+                return first.key[word] < second.key[word] ? -1 : 1;
+        }
+        if (!byText)
+            return 0;
+        if (first.text.size() <= kPrefixUnits && second.text.size() <= kPrefixUnits)
+            return compareValues(first.text.size(), second.text.size());
+        return compareText(first.text, second.text);
+    };
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const int order = descending ? compareKeys(b, a) : compareKeys(a, b);
+        return order != 0 ? order < 0 : a.place < b.place;
+    });
+    for (std::size_t place = 0; place < entries.size(); ++place)
+        entries[place].row->m_rank = int(place);
 }
 
 } // namespace tagora

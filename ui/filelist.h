@@ -1,13 +1,13 @@
 #pragma once
 
 #include "tags/audiotag.h"
+#include "tags/filerow.h"
 
 #include <QDate>
-#include <QLocale>
+#include <QList>
 #include <QStringList>
+#include <QTimer>
 #include <QTreeWidget>
-
-#include <vector>
 
 namespace tagora {
 
@@ -17,12 +17,17 @@ extern QStringList RowTexts;
 extern audiotag LastReadTag;
 
 // The file list `files`: one row per audio file found by the folder scan, five text
-// columns (File, Title, Artist, Duration, Last Modified). A row holds only its texts;
-// sorting reads them back. GUI thread only.
+// columns (File, Title, Artist, Duration, Last Modified). A row keeps its sort keys beside
+// its texts (durations and dates read back once, when the row is made or its cell
+// changes), so sorting never parses. GUI thread only.
 //
-// Durations and dates are written and read back with the locale that was the default when
-// the list was created: durations as "h:nn:ss" with the locale's time separator, dates in
-// its short date format with the year widened to four digits so they read back unchanged.
+// Durations and dates are written and read back with the RowFormat of the locale that was
+// the default when the list was created.
+//
+// While automatic sorting is off (a scan runs), appended rows wait in a batch that reaches
+// the view in one insertion a tenth of a second later: the view and the accessibility
+// bridge then see one change per batch instead of one per row. The list's own row count,
+// row access, clearing and sorting take the waiting rows in first.
 class FileList : public QTreeWidget
 {
     Q_OBJECT
@@ -39,6 +44,15 @@ public:
     };
 
     explicit FileList(QWidget* parent = nullptr);
+    ~FileList() override;
+
+    // The rows still waiting in the batch count and are reachable here (these hide the
+    // view's own, which see only the rows inserted).
+    int topLevelItemCount() const;
+    QTreeWidgetItem* topLevelItem(int index) const;
+    void clear();
+    // Inserts the rows waiting in the batch now.
+    void insertPendingRows();
 
     // The sort column (0 to 4) and direction flag live with the main window; the list reads
     // and writes them through these references. Until bound, the list keeps its own (0, true).
@@ -73,11 +87,11 @@ public:
 
     // The texts of the Duration and Last Modified cells, and their values read back:
     // seconds of the day, Julian day. Unreadable texts give -1 and LLONG_MIN.
-    QString durationText(qint32 seconds) const;
-    QString dateText(const QDate& date) const;
-    qint64 durationValue(const QString& text) const;
-    qint64 dateValue(const QString& text) const;
-    QString dateFormat() const { return m_dateFormat; }
+    QString durationText(qint32 seconds) const { return m_format.durationText(seconds); }
+    QString dateText(const QDate& date) const { return m_format.dateText(date); }
+    qint64 durationValue(const QString& text) const { return m_format.durationValue(text); }
+    qint64 dateValue(const QString& text) const { return m_format.dateValue(text); }
+    QString dateFormat() const { return m_format.dateFormat(); }
 
     // The header arrow this style draws for `order`: true for a downward one.
     bool drawsDownArrow(Qt::SortOrder order) const;
@@ -87,12 +101,10 @@ Q_SIGNALS:
     void statusTextChanged(const QString& text);
 
 private:
-    struct DateField
-    {
-        char kind; // 'd', 'M', 'y'; 'N' month name, 'W' day name; 0 literal text
-        QString literal;
-        QStringList names; // of the months (1 to 12) or days for 'N' and 'W'
-    };
+    void appendBuiltRow(const FileRowData& built);
+    // Gives every row its place under SortColumn and SortFlag, for the view's sort.
+    void rankRows();
+    FileList* self() const { return const_cast<FileList*>(this); }
 
     int m_ownSortColumn = 0;
     bool m_ownSortFlag = true;
@@ -100,10 +112,9 @@ private:
     bool* m_sortFlag = &m_ownSortFlag;
     bool m_autoSort = true;
 
-    QLocale m_locale;
-    QString m_timeSeparator;
-    QString m_dateFormat;
-    std::vector<DateField> m_dateFields; // empty when the format needs QLocale to parse
+    RowFormat m_format;
+    QList<QTreeWidgetItem*> m_pendingRows; // owned until inserted
+    QTimer m_insertTimer;
 };
 
 } // namespace tagora

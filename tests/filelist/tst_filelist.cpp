@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -156,6 +157,7 @@ private Q_SLOTS:
     void sortOrder_data();
     void sortOrder();
     void equalKeysCompareEqualAndKeepTheirOrder();
+    void longTextsSortByTheirWholeText();
     void unreadableCellsSortAsTheLowestValue();
     void autoSortOffAppendsAndSwitchingOnSortsOnce();
 
@@ -163,6 +165,9 @@ private Q_SLOTS:
     void headerClicksAndArrows();
     void headerMouseClickSortsAtOnce();
     void changedCellsAreNotSortedAgain();
+    void changedCellsSortByTheirNewText_data();
+    void changedCellsSortByTheirNewText();
+    void rowsOfAScanReachTheViewInBatches();
 
     void rowsFromRealFiles();
     void scanEndReportsTheCount();
@@ -303,6 +308,29 @@ void TestFileList::sortOrder()
         list.SortFlag() = sortFlag;
         list.sortRows();
         QCOMPARE(column(list, 0), captions);
+    }
+}
+
+void TestFileList::longTextsSortByTheirWholeText()
+{
+    // Texts that agree far beyond their first characters, in either letter case.
+    const QString q24(24, QLatin1Char('Q'));
+    const QStringList ascending = {QString(23, QLatin1Char('q')), q24,
+                                   q24.toLower() + QLatin1Char('a'), q24 + QLatin1Char('B'),
+                                   QString(30, QLatin1Char('q'))};
+    FileList list;
+    for (const int i : {2, 4, 0, 3, 1})
+        list.appendRow({ascending[i], ascending[i], QString(), QString(), QString()});
+    for (const int sortColumn : {0, 1}) {
+        list.SortColumn() = sortColumn;
+        list.SortFlag() = false;
+        list.sortRows();
+        QCOMPARE(column(list, sortColumn), ascending);
+        list.SortFlag() = true;
+        list.sortRows();
+        QStringList descending = ascending;
+        std::reverse(descending.begin(), descending.end());
+        QCOMPARE(column(list, sortColumn), descending);
     }
 }
 
@@ -473,6 +501,56 @@ void TestFileList::changedCellsAreNotSortedAgain()
     list.topLevelItem(0)->setText(1, QStringLiteral("zzz")); // as Save Tag does
     QCoreApplication::processEvents();
     QCOMPARE(column(list, 0), order);
+}
+
+void TestFileList::changedCellsSortByTheirNewText_data()
+{
+    QTest::addColumn<int>("sortColumn");
+    QTest::addColumn<bool>("sortFlag");
+    QTest::addColumn<int>("position");
+    // Z.mp3 starts as the last title (A to Z), the longest and the oldest.
+    QTest::newRow("Title aaa, A to Z") << 1 << false << 0;
+    QTest::newRow("Duration 0:01:40, shortest first") << 3 << true << 1;
+    QTest::newRow("Last Modified 2100, oldest first") << 4 << true << 3;
+}
+
+void TestFileList::changedCellsSortByTheirNewText()
+{
+    QFETCH(int, sortColumn);
+    QFETCH(bool, sortFlag);
+    QFETCH(int, position);
+    FileList list;
+    fill(list);
+    const QString newTexts[] = {QString(), QStringLiteral("aaa"), QString(), list.durationText(100),
+                                list.dateText(QDate(2100, 1, 1))};
+    QTreeWidgetItem* row = list.topLevelItem(column(list, 0).indexOf(QStringLiteral("Z.mp3")));
+    row->setText(sortColumn, newTexts[sortColumn]);
+    list.SortColumn() = sortColumn;
+    list.SortFlag() = sortFlag;
+    list.sortRows();
+    QCOMPARE(column(list, 0).indexOf(QStringLiteral("Z.mp3")), position);
+}
+
+void TestFileList::rowsOfAScanReachTheViewInBatches()
+{
+    FileList list;
+    list.setAutoSort(false);
+    int insertions = 0;
+    connect(list.model(), &QAbstractItemModel::rowsInserted, &list, [&] { ++insertions; });
+    fill(list);
+    fill(list);
+    QTRY_COMPARE(list.model()->rowCount(), 8);
+    QCOMPARE(insertions, 1);
+    QCOMPARE(column(list, 0).mid(0, 4), column(list, 0).mid(4)); // in the order appended
+
+    // Rows still waiting count at once, and a refresh's clearing drops them for good.
+    fill(list);
+    QCOMPARE(list.topLevelItemCount(), 12);
+    fill(list);
+    list.clear();
+    QTest::qWait(300);
+    QCOMPARE(list.model()->rowCount(), 0);
+    QCOMPARE(list.topLevelItemCount(), 0);
 }
 
 void TestFileList::rowsFromRealFiles()

@@ -116,6 +116,7 @@ private Q_SLOTS:
     void terminateBeforeStart();
     void destroyingARunningScanStopsIt();
     void errorEscapingTheWorkIsShownBeforeOnTerminate();
+    void sliceEndsWhileTheWorkerKeepsHandingOver();
 };
 
 void TestScan::isAudioFileExt_data()
@@ -298,6 +299,40 @@ void TestScan::errorEscapingTheWorkIsShownBeforeOnTerminate()
     thread.WaitFor();
     QCOMPARE(boxes.texts(), QStringList{QStringLiteral("disk gone.")});
     QCOMPARE(shownBeforeTerminate, 1);
+}
+
+void TestScan::sliceEndsWhileTheWorkerKeepsHandingOver()
+{
+    CurrentFolder folder;
+    folder.files(1500);
+    RecordingTarget target;
+    // Each row takes a while, as a tag read does: the worker always has the next file ready.
+    target.onAdd = [](int) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        while (std::chrono::steady_clock::now() < end) {
+        }
+    };
+    Scan scan;
+    scan.thread.Start();
+    // Without the event loop, which would serve the hand-offs itself.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!TThread::HandOffPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QVERIFY(TThread::HandOffPending());
+    const auto slice = std::chrono::milliseconds(20);
+    const auto start = std::chrono::steady_clock::now();
+    TThread::CheckSynchronize(slice);
+    const auto served = std::chrono::steady_clock::now() - start;
+    QVERIFY(target.calls > 1);
+    QVERIFY(target.calls < 1500);
+    // One file beyond the slice, with room for a busy machine (all files take 300 ms).
+    QVERIFY2(served < std::chrono::milliseconds(150),
+             qPrintable(QStringLiteral("%1 ms").arg(served / std::chrono::milliseconds(1))));
+    // The event loop takes over what is left.
+    QTRY_COMPARE_WITH_TIMEOUT(scan.terminated, 1, 30000);
+    QCOMPARE(target.calls, 1500);
+    QVERIFY(target.onGuiThread);
+    scan.thread.WaitFor();
 }
 
 QTEST_GUILESS_MAIN(TestScan)
