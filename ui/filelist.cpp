@@ -197,8 +197,6 @@ void FileList::bindSortState(int& sortColumn, bool& sortFlag)
     m_sortFlag = &sortFlag;
 }
 
-FileList::~FileList() = default;
-
 int FileList::rowCount() const
 {
     self()->insertPendingRows();

@@ -21,7 +21,8 @@ extern audiotag LastReadTag;
 // columns (File, Title, Artist, Duration, Last Modified). A row keeps its sort keys beside
 // its texts (durations and dates read back once, when the row is made or its cell
 // changes), so sorting never parses. The rows are plain records in a table model, which
-// sorts them itself: the view lays out nothing per row. GUI thread only.
+// sorts them itself and tells the view once; rows of one height spare the view measuring
+// each. GUI thread only.
 //
 // Durations and dates are written and read back with the RowFormat of the locale that was
 // the default when the list was created.
@@ -48,7 +49,6 @@ public:
     };
 
     explicit FileList(QWidget* parent = nullptr);
-    ~FileList() override;
 
     // The rows still waiting in the batch count and are reachable here.
     int rowCount() const;
