@@ -1,5 +1,6 @@
 #include "filelist.h"
 
+#include <QAbstractTableModel>
 #include <QDate>
 #include <QHeaderView>
 #include <QImage>
@@ -19,64 +20,6 @@ audiotag LastReadTag;
 namespace {
 
 constexpr std::chrono::milliseconds kInsertInterval(100);
-
-// A row of the list with the sort keys of its Duration and Last Modified cells, read
-// back once (a change of such a cell's text renews its key). A screen reader hears its file
-// name with the title.
-class FileRow : public QTreeWidgetItem
-{
-public:
-    FileRow(const FileRowData& data, const RowFormat& format)
-        : QTreeWidgetItem(data.texts, UserType), m_format(format), m_durationKey(data.durationKey),
-          m_dateKey(data.dateKey)
-    {}
-
-    QVariant data(int column, int role) const override
-    {
-        if (role != Qt::AccessibleTextRole || column != FileList::FileColumn)
-            return QTreeWidgetItem::data(column, role);
-        const QString title = text(FileList::TitleColumn);
-        if (title.isEmpty())
-            return text(FileList::FileColumn);
-        return QStringLiteral("%1, %2").arg(text(FileList::FileColumn), title);
-    }
-
-    // The view's sort compares places worked out beforehand (rankRows): comparing the keys
-    // here would chase pointers from every row to its texts, a cache miss each, millions of
-    // times for a large folder.
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        if (other.type() == UserType)
-            return m_rank < static_cast<const FileRow&>(other).m_rank;
-        return static_cast<const FileList*>(treeWidget())->filesCompare(this, &other) < 0;
-    }
-
-    void setData(int column, int role, const QVariant& value) override
-    {
-        QTreeWidgetItem::setData(column, role, value);
-        if (role != Qt::DisplayRole && role != Qt::EditRole)
-            return;
-        if (column == FileList::DurationColumn)
-            m_durationKey = m_format.durationValue(text(column));
-        else if (column == FileList::DateColumn)
-            m_dateKey = m_format.dateValue(text(column));
-    }
-
-    qint64 durationKey() const { return m_durationKey; }
-    qint64 dateKey() const { return m_dateKey; }
-
-    int m_rank = 0; // the row's place in the order being sorted
-
-private:
-    const RowFormat& m_format;
-    qint64 m_durationKey;
-    qint64 m_dateKey;
-};
-
-const FileRow* asFileRow(const QTreeWidgetItem* item)
-{
-    return item->type() == QTreeWidgetItem::UserType ? static_cast<const FileRow*>(item) : nullptr;
-}
 
 // Code unit by code unit with only a-z taken as A-Z; the shorter of two texts that agree
 // up to its end comes first.
@@ -106,7 +49,122 @@ template <typename T> int compareValues(T first, T second)
 
 } // namespace
 
-FileList::FileList(QWidget* parent) : QTreeWidget(parent)
+// The rows as plain records, with the sort keys of their Duration and Last Modified cells
+// beside their texts. A screen reader hears a row's file name with its title.
+class FileListModel : public QAbstractTableModel
+{
+public:
+    FileListModel(const RowFormat& format, QObject* parent)
+        : QAbstractTableModel(parent), m_format(format)
+    {}
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(m_rows.size());
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : FileList::ColumnCount;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid())
+            return QVariant();
+        const QStringList& texts = m_rows[std::size_t(index.row())].texts;
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return texts.value(index.column());
+        if (role != Qt::AccessibleTextRole || index.column() != FileList::FileColumn)
+            return QVariant();
+        const QString& title = texts[FileList::TitleColumn];
+        if (title.isEmpty())
+            return texts[FileList::FileColumn];
+        return QStringLiteral("%1, %2").arg(texts[FileList::FileColumn], title);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        static const QStringList labels = {QStringLiteral("File"), QStringLiteral("Title"),
+                                           QStringLiteral("Artist"), QStringLiteral("Duration"),
+                                           QStringLiteral("Last Modified")};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        return labels.value(section);
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        if (!index.isValid())
+            return Qt::NoItemFlags;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    }
+
+    const FileRowData& row(int place) const { return m_rows[std::size_t(place)]; }
+
+    void append(std::vector<FileRowData>& batch)
+    {
+        const int first = int(m_rows.size());
+        beginInsertRows(QModelIndex(), first, first + int(batch.size()) - 1);
+        m_rows.insert(m_rows.end(), std::make_move_iterator(batch.begin()),
+                      std::make_move_iterator(batch.end()));
+        endInsertRows();
+        batch.clear();
+    }
+
+    void insert(int place, FileRowData row)
+    {
+        beginInsertRows(QModelIndex(), place, place);
+        m_rows.insert(m_rows.begin() + place, std::move(row));
+        endInsertRows();
+    }
+
+    void setCellText(int place, int column, const QString& text)
+    {
+        FileRowData& row = m_rows[std::size_t(place)];
+        row.texts[column] = text;
+        if (column == FileList::DurationColumn)
+            row.durationKey = m_format.durationValue(text);
+        else if (column == FileList::DateColumn)
+            row.dateKey = m_format.dateValue(text);
+        // The File cell's spoken text carries the title.
+        Q_EMIT dataChanged(index(place, 0), index(place, FileList::ColumnCount - 1));
+    }
+
+    void clear()
+    {
+        beginResetModel();
+        m_rows.clear();
+        endResetModel();
+    }
+
+    // `order` lists the rows' old places in their new order. The selection and the current
+    // row follow their rows.
+    void reorder(const std::vector<int>& order)
+    {
+        Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        std::vector<FileRowData> sorted;
+        sorted.reserve(m_rows.size());
+        std::vector<int> newPlace(m_rows.size());
+        for (std::size_t place = 0; place < order.size(); ++place) {
+            sorted.push_back(std::move(m_rows[std::size_t(order[place])]));
+            newPlace[std::size_t(order[place])] = int(place);
+        }
+        m_rows.swap(sorted);
+        const QModelIndexList from = persistentIndexList();
+        QModelIndexList to;
+        to.reserve(from.size());
+        for (const QModelIndex& old : from)
+            to << index(newPlace[std::size_t(old.row())], old.column());
+        changePersistentIndexList(from, to);
+        Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+private:
+    const RowFormat& m_format;
+    std::vector<FileRowData> m_rows;
+};
+
+FileList::FileList(QWidget* parent) : QTreeView(parent), m_model(new FileListModel(m_format, this))
 {
     // Every insertion makes the view lay out all its rows again on its next pass, so a
     // long scan inserts its rows in few, large batches.
@@ -114,9 +172,7 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent)
     m_insertTimer.setInterval(kInsertInterval);
     connect(&m_insertTimer, &QTimer::timeout, this, &FileList::insertPendingRows);
     setObjectName(QStringLiteral("files"));
-    setColumnCount(ColumnCount);
-    setHeaderLabels({QStringLiteral("File"), QStringLiteral("Title"), QStringLiteral("Artist"),
-                     QStringLiteral("Duration"), QStringLiteral("Last Modified")});
+    setModel(m_model);
     const int widths[] = {170, 125, 125, 60, 70};
     for (int column = 0; column < ColumnCount; ++column)
         setColumnWidth(column, widths[column]);
@@ -141,49 +197,75 @@ void FileList::bindSortState(int& sortColumn, bool& sortFlag)
     m_sortFlag = &sortFlag;
 }
 
-FileList::~FileList()
-{
-    qDeleteAll(m_pendingRows);
-}
-
-int FileList::topLevelItemCount() const
+int FileList::rowCount() const
 {
     self()->insertPendingRows();
-    return QTreeWidget::topLevelItemCount();
+    return m_model->rowCount();
 }
 
-QTreeWidgetItem* FileList::topLevelItem(int index) const
+QString FileList::cellText(int row, int column) const
 {
     self()->insertPendingRows();
-    return QTreeWidget::topLevelItem(index);
+    return m_model->row(row).texts.value(column);
+}
+
+void FileList::setCellText(int row, int column, const QString& text)
+{
+    insertPendingRows();
+    m_model->setCellText(row, column, text);
+}
+
+int FileList::currentRow() const
+{
+    return currentIndex().row();
+}
+
+int FileList::selectedRow() const
+{
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void FileList::setCurrentRow(int row)
+{
+    insertPendingRows();
+    if (row >= 0 && row < m_model->rowCount())
+        setCurrentIndex(m_model->index(row, FileColumn));
+}
+
+int FileList::rowNamed(const QString& fileName) const
+{
+    for (int row = 0; row < rowCount(); ++row) {
+        if (m_model->row(row).texts.value(FileColumn) == fileName)
+            return row;
+    }
+    return -1;
 }
 
 void FileList::clear()
 {
-    qDeleteAll(m_pendingRows);
+    // As a list of widget items does: the selection goes first, and says so.
+    selectionModel()->clear();
     m_pendingRows.clear();
-    QTreeWidget::clear();
+    m_model->clear();
 }
 
 void FileList::insertPendingRows()
 {
-    if (m_pendingRows.isEmpty())
-        return;
-    QList<QTreeWidgetItem*> rows;
-    rows.swap(m_pendingRows);
-    addTopLevelItems(rows);
+    if (!m_pendingRows.empty())
+        m_model->append(m_pendingRows);
 }
 
 void FileList::addfile(const QString& fileName)
 {
     RowTexts.clear();
-    if (QTreeWidget::topLevelItemCount() == 0 && m_pendingRows.isEmpty())
+    if (m_model->rowCount() == 0 && m_pendingRows.empty())
         beginListing();
     audiotag tag;
-    const FileRowData row = buildFileRow(fileName, m_format, tag);
+    FileRowData row = buildFileRow(fileName, m_format, tag);
     LastReadTag = tag;
     RowTexts = row.texts.mid(1);
-    appendBuiltRow(row);
+    appendBuiltRow(std::move(row));
 }
 
 void FileList::appendRow(const QStringList& texts)
@@ -191,55 +273,55 @@ void FileList::appendRow(const QStringList& texts)
     appendBuiltRow(rowFromTexts(texts, m_format));
 }
 
-void FileList::appendBuiltRow(const FileRowData& built)
+void FileList::appendBuiltRow(FileRowData built)
 {
-    auto* row = new FileRow(built, m_format);
     if (!m_autoSort) {
-        m_pendingRows.append(row);
+        m_pendingRows.push_back(std::move(built));
         if (!m_insertTimer.isActive())
             m_insertTimer.start();
         return;
     }
     insertPendingRows();
     // Kept sorted: after every row that does not go after the new one.
-    int low = 0, high = QTreeWidget::topLevelItemCount();
+    int low = 0, high = m_model->rowCount();
     while (low < high) {
         const int middle = low + (high - low) / 2;
-        if (filesCompare(row, QTreeWidget::topLevelItem(middle)) < 0)
+        if (compareRows(built, m_model->row(middle)) < 0)
             high = middle;
         else
             low = middle + 1;
     }
-    insertTopLevelItem(low, row);
+    m_model->insert(low, std::move(built));
 }
 
 void FileList::onterminate()
 {
     insertPendingRows();
-    Q_EMIT statusTextChanged(QStringLiteral("Total files found: ") +
-                             QString::number(topLevelItemCount()));
+    Q_EMIT statusTextChanged(QStringLiteral("Total files found: ") + QString::number(rowCount()));
     setAutoSort(true);
 }
 
-int FileList::filesCompare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) const
+int FileList::filesCompare(int row1, int row2) const
+{
+    self()->insertPendingRows();
+    return compareRows(m_model->row(row1), m_model->row(row2));
+}
+
+int FileList::compareRows(const FileRowData& first, const FileRowData& second) const
 {
     const int column = SortColumn();
-    const FileRow* row1 = asFileRow(item1);
-    const FileRow* row2 = asFileRow(item2);
     int result = 0;
     switch (column) {
     case FileColumn:
     case TitleColumn:
     case ArtistColumn:
-        result = -compareText(item1->text(column), item2->text(column));
+        result = -compareText(first.texts.value(column), second.texts.value(column));
         break;
     case DurationColumn:
-        result = compareValues(row1 ? row1->durationKey() : durationValue(item1->text(column)),
-                               row2 ? row2->durationKey() : durationValue(item2->text(column)));
+        result = compareValues(first.durationKey, second.durationKey);
         break;
     case DateColumn:
-        result = compareValues(row1 ? row1->dateKey() : dateValue(item1->text(column)),
-                               row2 ? row2->dateKey() : dateValue(item2->text(column)));
+        result = compareValues(first.dateKey, second.dateKey);
         break;
     default:
         break;
@@ -251,7 +333,7 @@ void FileList::filesColumnClick(int column)
 {
     if (column == SortColumn())
         SortFlag() = !SortFlag();
-    for (int i = 0; i < columnCount(); ++i)
+    for (int i = 0; i < ColumnCount; ++i)
         SetColumnImage(i, i == column, SortFlag() ? 0 : 1);
     SortColumn() = column;
     sortRows();
@@ -317,13 +399,10 @@ void FileList::setAutoSort(bool on)
 void FileList::sortRows()
 {
     insertPendingRows();
-    rankRows();
-    // QTreeWidget sorts with std::stable_sort through FileRow::operator<, and keeps the
-    // selection and the current row.
-    model()->sort(FileColumn, Qt::AscendingOrder);
+    m_model->reorder(rankRows());
 }
 
-void FileList::rankRows()
+std::vector<int> FileList::rankRows() const
 {
     // The keys of the sort column side by side, so the sort itself touches no row: the
     // value, or the first code units of the text folded as compareText folds them (a
@@ -335,31 +414,25 @@ void FileList::rankRows()
     {
         quint64 key[kPrefixWords];
         QStringView text;
-        FileRow* row;
         int place; // before the sort
     };
     const int column = SortColumn();
     const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
-    const std::size_t count = std::size_t(QTreeWidget::topLevelItemCount());
+    const int rows = m_model->rowCount();
+    const std::size_t count = std::size_t(rows);
     std::vector<Entry> entries;
     entries.reserve(count);
-    std::vector<QString> texts; // what the entries' views look at
-    texts.reserve(byText ? count : 0);
-    for (int i = 0; i < QTreeWidget::topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = QTreeWidget::topLevelItem(i);
-        if (item->type() != QTreeWidgetItem::UserType)
-            return; // rows made elsewhere sort through filesCompare alone
-        auto* row = static_cast<FileRow*>(item);
-        Entry entry{{}, QStringView(), row, i};
+    for (int i = 0; i < rows; ++i) {
+        const FileRowData& row = m_model->row(i);
+        Entry entry{{}, QStringView(), i};
         if (byText) {
-            texts.push_back(row->text(column));
-            entry.text = texts.back();
+            entry.text = row.texts[column];
             for (qsizetype unit = 0; unit < qMin(entry.text.size(), kPrefixUnits); ++unit)
                 entry.key[unit / 4] |= quint64(foldedUnit(entry.text[unit].unicode()))
                                        << (48 - 16 * (unit % 4));
         } else {
             // Offset so the signed values order as unsigned ones.
-            const qint64 value = column == DurationColumn ? row->durationKey() : row->dateKey();
+            const qint64 value = column == DurationColumn ? row.durationKey : row.dateKey;
             entry.key[0] = quint64(value) ^ (quint64(1) << 63);
         }
         entries.push_back(entry);
@@ -383,8 +456,11 @@ void FileList::rankRows()
         const int order = descending ? compareKeys(b, a) : compareKeys(a, b);
         return order != 0 ? order < 0 : a.place < b.place;
     });
-    for (std::size_t place = 0; place < entries.size(); ++place)
-        entries[place].row->m_rank = int(place);
+    std::vector<int> order;
+    order.reserve(count);
+    for (const Entry& entry : entries)
+        order.push_back(entry.place);
+    return order;
 }
 
 } // namespace tagora

@@ -4,10 +4,11 @@
 #include "tags/filerow.h"
 
 #include <QDate>
-#include <QList>
 #include <QStringList>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+
+#include <vector>
 
 namespace tagora {
 
@@ -19,7 +20,9 @@ extern audiotag LastReadTag;
 // The file list `files`: one row per audio file found by the folder scan, five text
 // columns (File, Title, Artist, Duration, Last Modified). A row keeps its sort keys beside
 // its texts (durations and dates read back once, when the row is made or its cell
-// changes), so sorting never parses. GUI thread only.
+// changes), so sorting never parses. The rows are plain records in a table model, which
+// sorts them itself and tells the view once; rows of one height spare the view measuring
+// each. GUI thread only.
 //
 // Durations and dates are written and read back with the RowFormat of the locale that was
 // the default when the list was created.
@@ -28,7 +31,9 @@ extern audiotag LastReadTag;
 // the view in one insertion a tenth of a second later: the view and the accessibility
 // bridge then see one change per batch instead of one per row. The list's own row count,
 // row access, clearing and sorting take the waiting rows in first.
-class FileList : public QTreeWidget
+class FileListModel;
+
+class FileList : public QTreeView
 {
     Q_OBJECT
 
@@ -44,12 +49,19 @@ public:
     };
 
     explicit FileList(QWidget* parent = nullptr);
-    ~FileList() override;
 
-    // The rows still waiting in the batch count and are reachable here (these hide the
-    // view's own, which see only the rows inserted).
-    int topLevelItemCount() const;
-    QTreeWidgetItem* topLevelItem(int index) const;
+    // The rows still waiting in the batch count and are reachable here.
+    int rowCount() const;
+    QString cellText(int row, int column) const;
+    // Renews the sort key of a Duration or Last Modified cell with its text.
+    void setCellText(int row, int column, const QString& text);
+    // The row of the current or selected cell, -1 without one.
+    int currentRow() const;
+    int selectedRow() const;
+    // Makes `row` current and selects it (nothing for a row out of range).
+    void setCurrentRow(int row);
+    // The first row whose File cell is `fileName`, -1 without one.
+    int rowNamed(const QString& fileName) const;
     void clear();
     // Inserts the rows waiting in the batch now.
     void insertPendingRows();
@@ -67,10 +79,10 @@ public:
     void appendRow(const QStringList& texts);
     // The scan has ended: reports "Total files found: N" and turns automatic sorting on.
     void onterminate();
-    // Negative when `item1` goes before `item2` under SortColumn and SortFlag; 0 for equal
-    // keys. Texts compare with only A-Z folded; a cell that does not read back as a time or
-    // date counts as the lowest value.
-    int filesCompare(const QTreeWidgetItem* item1, const QTreeWidgetItem* item2) const;
+    // Negative when row `row1` goes before row `row2` under SortColumn and SortFlag; 0 for
+    // equal keys. Texts compare with only A-Z folded; a cell that does not read back as a
+    // time or date counts as the lowest value.
+    int filesCompare(int row1, int row2) const;
     // A click on a column header: flips the direction on the sort column, keeps it on
     // another, draws the arrows and sorts at once.
     void filesColumnClick(int column);
@@ -101,9 +113,10 @@ Q_SIGNALS:
     void statusTextChanged(const QString& text);
 
 private:
-    void appendBuiltRow(const FileRowData& built);
-    // Gives every row its place under SortColumn and SortFlag, for the view's sort.
-    void rankRows();
+    void appendBuiltRow(FileRowData built);
+    int compareRows(const FileRowData& first, const FileRowData& second) const;
+    // The rows' old places in their order under SortColumn and SortFlag.
+    std::vector<int> rankRows() const;
     FileList* self() const { return const_cast<FileList*>(this); }
 
     int m_ownSortColumn = 0;
@@ -113,7 +126,8 @@ private:
     bool m_autoSort = true;
 
     RowFormat m_format;
-    QList<QTreeWidgetItem*> m_pendingRows; // owned until inserted
+    FileListModel* m_model;
+    std::vector<FileRowData> m_pendingRows;
     QTimer m_insertTimer;
 };
 

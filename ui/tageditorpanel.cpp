@@ -27,20 +27,19 @@ std::array<LimitedEdit*, 10> TagEditorPanel::fields() const
     return edits;
 }
 
-QTreeWidgetItem* TagEditorPanel::selectedRow() const
+int TagEditorPanel::selectedRow() const
 {
-    const QList<QTreeWidgetItem*> rows = m_form.files->selectedItems();
-    return rows.isEmpty() ? nullptr : rows.first();
+    return m_form.files->selectedRow();
 }
 
 QString TagEditorPanel::SelectedFilePath() const
 {
-    const QTreeWidgetItem* row = selectedRow();
+    const int row = selectedRow();
     const QModelIndex folder = m_form.ShellTreeView1->selectedFolder();
-    if (!row || !folder.isValid())
+    if (row < 0 || !folder.isValid())
         return QString();
     return m_form.ShellTreeView1->folderPath(folder) + QLatin1Char('/') +
-           row->text(FileList::FileColumn);
+           m_form.files->cellText(row, FileList::FileColumn);
 }
 
 void TagEditorPanel::ShowTag()
@@ -76,12 +75,12 @@ void TagEditorPanel::EditorsToTag(audiotag& tag) const
 
 void TagEditorPanel::setRowCells(const QString& title, const QString& artist)
 {
-    QTreeWidgetItem* row = selectedRow();
-    if (!row)
+    const int row = selectedRow();
+    if (row < 0)
         return;
     const bool wasUpdating = std::exchange(m_updatingRow, true);
-    row->setText(FileList::TitleColumn, title);
-    row->setText(FileList::ArtistColumn, artist);
+    m_form.files->setCellText(row, FileList::TitleColumn, title);
+    m_form.files->setCellText(row, FileList::ArtistColumn, artist);
     m_updatingRow = wasUpdating;
 }
 
@@ -89,7 +88,7 @@ void TagEditorPanel::saveTag()
 {
     // The command is reachable only with a selected row; without one there is no row to
     // update, so nothing is written either.
-    if (!selectedRow())
+    if (selectedRow() < 0)
         return;
     const QString path = SelectedFilePath();
     audiotag tag;
@@ -138,7 +137,7 @@ bool TagEditorPanel::mergeWithCurrentTag(const QString& path, audiotag& tag) con
 
 void TagEditorPanel::removeTag()
 {
-    if (!selectedRow())
+    if (selectedRow() < 0)
         return;
     const QString path = SelectedFilePath();
     if (!FileExists(path)) {
@@ -177,7 +176,7 @@ void TagEditorPanel::clear()
 
 void TagEditorPanel::play()
 {
-    if (!selectedRow())
+    if (selectedRow() < 0)
         return;
     // Built from the name's bytes, so names that are not valid UTF-8 reach the player intact.
     const QByteArray encoded =

@@ -8,8 +8,6 @@
 
 #include <array>
 
-class QTreeWidgetItem;
-
 namespace tagora {
 
 class LimitedEdit;
@@ -51,7 +49,7 @@ public:
     bool updatingRow() const { return m_updatingRow; }
 
 private:
-    QTreeWidgetItem* selectedRow() const;
+    int selectedRow() const;
     // When the file changed since its tag was shown, puts the fields the user changed onto the
     // file's current tag in `tag`; false when the user would rather not overwrite another
     // program's change of such a field.

@@ -14,6 +14,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -250,12 +251,8 @@ void TMainForm::createShortcuts()
 
 void TMainForm::stepRow(int step)
 {
-    QTreeWidgetItem* current = files->currentItem();
-    QTreeWidgetItem* next = !current   ? files->topLevelItem(0)
-                            : step > 0 ? files->itemBelow(current)
-                                       : files->itemAbove(current);
-    if (next)
-        files->setCurrentItem(next);
+    const int current = files->currentRow();
+    files->setCurrentRow(current < 0 ? 0 : current + step);
 }
 
 void TMainForm::createMenus()
@@ -428,14 +425,17 @@ void TMainForm::createPanel()
     connect(files, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupActionBar1->popup(files->viewport()->mapToGlobal(pos));
     });
-    connect(files, &QTreeWidget::itemSelectionChanged, this,
+    connect(files->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { runGuarded([this] { filesChange(files); }); });
     // Of the changes to rows, only those of the selected row concern the tag fields: rows
     // a running scan appends must not wipe what the user is typing.
-    connect(files, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
-        if (item->isSelected() && !TagPanel->updatingRow())
-            runGuarded([this] { filesChange(files); });
-    });
+    connect(files->model(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                const int selected = files->selectedRow();
+                if (selected >= topLeft.row() && selected <= bottomRight.row() &&
+                    !TagPanel->updatingRow())
+                    runGuarded([this] { filesChange(files); });
+            });
     files->viewport()->installEventFilter(this);
 
     PageControl1 = new QTabWidget(Panel1);
@@ -640,7 +640,7 @@ void TMainForm::enablecontrols(bool Value)
 
 void TMainForm::validatecontrols()
 {
-    enablecontrols(!files->selectedItems().isEmpty());
+    enablecontrols(files->selectedRow() >= 0);
 }
 
 void TMainForm::OptionsActionExecute(QObject*)

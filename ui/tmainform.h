@@ -22,7 +22,6 @@ class QStatusBar;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
-class QTreeWidgetItem;
 
 namespace tagora {
 
@@ -85,8 +84,7 @@ public:
     void filesDblClick(QObject* Sender);
     void filesColumnClick(QObject* Sender, int Column);
     // Sets `Compare` negative when Item1 goes before Item2.
-    void filesCompare(QObject* Sender, QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int Data,
-                      int& Compare);
+    void filesCompare(QObject* Sender, int Row1, int Row2, int Data, int& Compare);
     // A file found by the scan, as a bare name in the current directory.
     void addfile(const QString& FileName) override;
     void onterminate(QObject* Sender);

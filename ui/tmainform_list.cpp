@@ -35,10 +35,9 @@ void TMainForm::filesColumnClick(QObject*, int Column)
     validatecontrols();
 }
 
-void TMainForm::filesCompare(QObject*, QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int,
-                             int& Compare)
+void TMainForm::filesCompare(QObject*, int Row1, int Row2, int, int& Compare)
 {
-    Compare = files->filesCompare(Item1, Item2);
+    Compare = files->filesCompare(Row1, Row2);
 }
 
 } // namespace tagora

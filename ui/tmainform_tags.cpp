@@ -64,7 +64,7 @@ void TMainForm::filesDblClick(QObject* Sender)
 
 void TMainForm::filesChange(QObject*)
 {
-    if (!files->selectedItems().isEmpty())
+    if (files->selectedRow() >= 0)
         ShowTag();
     validatecontrols();
 }

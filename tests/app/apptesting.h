@@ -78,18 +78,25 @@ inline QStringList makeAudioFolder(const QString& folder, int copies = 1)
 inline QStringList column(const FileList* list, int index)
 {
     QStringList texts;
-    for (int row = 0; row < list->topLevelItemCount(); ++row)
-        texts << list->topLevelItem(row)->text(index);
+    for (int row = 0; row < list->rowCount(); ++row)
+        texts << list->cellText(row, index);
     return texts;
 }
 
-inline QTreeWidgetItem* rowNamed(const FileList* list, const QString& name)
+// The row of a file, followed through sorts and insertions; invalid without one.
+inline QPersistentModelIndex rowNamed(const FileList* list, const QString& name)
 {
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        if (list->topLevelItem(row)->text(0) == name)
-            return list->topLevelItem(row);
-    }
-    return nullptr;
+    return QPersistentModelIndex(list->model()->index(list->rowNamed(name), FileList::FileColumn));
+}
+
+inline QString cell(const QPersistentModelIndex& row, int column)
+{
+    return row.sibling(row.row(), column).data().toString();
+}
+
+inline bool isSelected(const FileList* list, const QPersistentModelIndex& row)
+{
+    return row.isValid() && list->selectionModel()->isRowSelected(row.row());
 }
 
 // The settings as the store holds them now.

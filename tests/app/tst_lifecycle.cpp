@@ -187,7 +187,7 @@ void TestLifecycle::savedFolderIsRestored()
     restart();
     waitForScan();
     QCOMPARE(QDir::currentPath(), saved);
-    QCOMPARE(m_form->files->topLevelItemCount(), 12);
+    QCOMPARE(m_form->files->rowCount(), 12);
 }
 
 void TestLifecycle::deletedSavedFolderIsIgnored()
@@ -200,7 +200,7 @@ void TestLifecycle::deletedSavedFolderIsIgnored()
     waitForScan();
     QCOMPARE(m_form->ShellTreeView1->folderPath(m_form->ShellTreeView1->selectedFolder()),
              m_home->desktop());
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
     QCOMPARE(Settings.LastFolder, gone);
     delete m_form;
     m_form = nullptr;
@@ -222,7 +222,7 @@ void TestLifecycle::clickingAFolderListsIt()
     QCOMPARE(Settings.LastFolder, music);
     waitForScan();
     QCOMPARE(QDir::currentPath(), music);
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
 }
 
 void TestLifecycle::virtualFolderKeepsTheListedDirectory()
@@ -235,15 +235,15 @@ void TestLifecycle::virtualFolderKeepsTheListedDirectory()
     waitForScan();
     QVERIFY(m_form->ShellTreeView1->selectPath(music));
     waitForScan();
-    QCOMPARE(m_form->files->topLevelItemCount(), 12);
+    QCOMPARE(m_form->files->rowCount(), 12);
 
     const QModelIndex computer = m_form->ShellTreeView1->folderModel()->computerIndex();
     m_form->ShellTreeView1->selectFolder(computer);
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
     waitForScan();
     // Still the folder that was current before.
     QCOMPARE(QDir::currentPath(), music);
-    QCOMPARE(m_form->files->topLevelItemCount(), 12);
+    QCOMPARE(m_form->files->rowCount(), 12);
     QCOMPARE(Settings.LastFolder, FolderModel::kComputerPath);
 
     // The next start does not find it as a folder and lists the desktop.
@@ -251,7 +251,7 @@ void TestLifecycle::virtualFolderKeepsTheListedDirectory()
     waitForScan();
     QCOMPARE(storedSettings().LastFolder, FolderModel::kComputerPath);
     QCOMPARE(QDir::currentPath(), m_home->desktop());
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
     QVERIFY(m_boxes->shown.isEmpty());
 }
 
@@ -263,7 +263,7 @@ void TestLifecycle::folderThatCannotBeEntered()
     QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     start();
     waitForScan();
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
 
     {
         // Root enters any folder; an ordinary user is refused one of root's with mode 0700.
@@ -275,7 +275,7 @@ void TestLifecycle::folderThatCannotBeEntered()
     }
     QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("I/O error 13.")});
     QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
     QVERIFY(!m_form->ScanThread);
     QCOMPARE(QDir::currentPath(), m_home->desktop());
     // The failed change left the saved folder alone.
@@ -286,7 +286,7 @@ void TestLifecycle::folderThatCannotBeEntered()
     m_form->RefreshAction->trigger();
     waitForScan();
     QCOMPARE(QDir::currentPath(), locked);
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
     QCOMPARE(m_boxes->shown.size(), 1);
 }
 
@@ -298,13 +298,13 @@ void TestLifecycle::refreshWhileScanning()
     start();
     // The worker is stuck in its first hand-off: nobody has served the event loop yet.
     waitForHandOff();
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
 
     m_form->RefreshAction->trigger();
     // The old worker finished its hand-off and reported its count while it was waited for;
     // then the list was emptied for the new scan, which has not delivered anything yet.
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 1"));
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
     QVERIFY(m_form->ScanThread);
     QVERIFY(!m_form->ScanThread->Finished());
 
@@ -352,13 +352,13 @@ void TestLifecycle::typingWhileAScanAddsRows()
     makeAudioFolder(big, 10);
     start();
     waitForScan();
-    QTreeWidgetItem* row = nullptr;
+    QPersistentModelIndex row;
     QString shownTitle;
     bool enabled = false;
     // The user picks the first row and types while the worker goes on.
     ActingTarget user(m_form, 3, [&] {
-        row = m_form->files->topLevelItem(0);
-        m_form->files->setCurrentItem(row);
+        m_form->files->setCurrentRow(0);
+        row = m_form->files->currentIndex();
         shownTitle = m_form->TitleEdit->text();
         enabled = m_form->SaveTagAction->isEnabled();
         m_form->TitleEdit->clear();
@@ -368,12 +368,12 @@ void TestLifecycle::typingWhileAScanAddsRows()
     QVERIFY(m_form->ShellTreeView1->selectPath(big));
     const int rowsWhenTyping = 3;
     waitForScan();
-    QVERIFY(row);
-    QCOMPARE(shownTitle, QStringLiteral("Title of ") + row->text(0));
+    QVERIFY(row.isValid());
+    QCOMPARE(shownTitle, QStringLiteral("Title of ") + cell(row, FileList::FileColumn));
     QVERIFY(enabled);
-    QVERIFY(m_form->files->topLevelItemCount() > rowsWhenTyping);
-    QCOMPARE(m_form->files->topLevelItemCount(), 60);
-    QVERIFY(row->isSelected());
+    QVERIFY(m_form->files->rowCount() > rowsWhenTyping);
+    QCOMPARE(m_form->files->rowCount(), 60);
+    QVERIFY(isSelected(m_form->files, row));
     QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("typed"));
     QCOMPARE(m_form->CommentEdit->text(), QStringLiteral("a comment"));
 }

@@ -182,13 +182,13 @@ bool TestStress::waitForFirstRow()
 {
     QElapsedTimer timer;
     timer.start();
-    while (m_form->files->topLevelItemCount() == 0 && !timer.hasExpired(10000)) {
+    while (m_form->files->rowCount() == 0 && !timer.hasExpired(10000)) {
         if (TThread::HandOffPending())
             TThread::CheckSynchronize();
         else
             std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    return m_form->files->topLevelItemCount() > 0;
+    return m_form->files->rowCount() > 0;
 }
 
 void TestStress::folderGoesAwayDuringTheScan_data()
@@ -215,23 +215,23 @@ void TestStress::folderGoesAwayDuringTheScan()
     });
     waitForScan();
     QVERIFY(removed);
-    const int listed = m_form->files->topLevelItemCount();
+    const int listed = m_form->files->rowCount();
     QVERIFY(listed >= after);
     QVERIFY(listed <= names.size());
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: %1").arg(listed));
 
     // Selecting a row of a file that is gone shows empty fields and nothing else.
-    m_form->files->setCurrentItem(m_form->files->topLevelItem(0));
+    m_form->files->setCurrentRow(0);
     QCOMPARE(m_form->TitleEdit->text(), QString());
 
     // A refresh of the vanished folder finds nothing; another folder lists as usual.
     m_form->RefreshAction->trigger();
     waitForScan();
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 0"));
     QVERIFY(m_form->ShellTreeView1->selectPath(m_home->desktop()));
     waitForScan();
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 6"));
     QCOMPARE(QDir::currentPath(), m_home->desktop());
     QVERIFY(m_boxes->shown.isEmpty());
@@ -259,23 +259,23 @@ void TestStress::manyFilesRefreshedInARow()
     int interrupted = 0;
     for (int round = 0; round < kRefreshes; ++round) {
         QVERIFY2(waitForFirstRow(), qPrintable(QStringLiteral("round %1").arg(round)));
-        QTreeWidgetItem* row = m_form->files->topLevelItem(0);
-        m_form->files->setCurrentItem(row);
-        QVERIFY(row->isSelected());
-        const QString type = row->text(FileList::FileColumn).section(QLatin1Char('.'), -1);
+        m_form->files->setCurrentRow(0);
+        const QPersistentModelIndex row = m_form->files->currentIndex();
+        QVERIFY(isSelected(m_form->files, row));
+        const QString type = cell(row, FileList::FileColumn).section(QLatin1Char('.'), -1);
         QCOMPARE(m_form->TitleEdit->text(),
                  QStringLiteral("Title of %1 0.%2").arg(type.toUpper(), type));
         if (!scanEnded(m_form))
             ++interrupted;
         m_form->RefreshActionExecute(m_form);
-        QCOMPARE(m_form->files->topLevelItemCount(), 0);
+        QCOMPARE(m_form->files->rowCount(), 0);
     }
     qDebug("%d refreshes in %lld ms", kRefreshes, timer.restart());
     QCOMPARE(interrupted, kRefreshes);
     // The last scan runs to its end with a row selected.
     QVERIFY(waitForFirstRow());
-    QTreeWidgetItem* selected = m_form->files->topLevelItem(0);
-    m_form->files->setCurrentItem(selected);
+    m_form->files->setCurrentRow(0);
+    const QPersistentModelIndex selected = m_form->files->currentIndex();
     const QString shownTitle = m_form->TitleEdit->text();
     waitForScan(300000);
     qDebug("the last scan in %lld ms", timer.restart());
@@ -285,7 +285,7 @@ void TestStress::manyFilesRefreshedInARow()
     listed.removeDuplicates();
     QCOMPARE(listed.size(), kManyFiles);
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: %1").arg(kManyFiles));
-    QCOMPARE(m_form->files->selectedItems(), QList<QTreeWidgetItem*>{selected});
+    QCOMPARE(m_form->files->selectionModel()->selectedRows(), QModelIndexList{selected});
     QCOMPARE(m_form->TitleEdit->text(), shownTitle);
     QVERIFY(m_boxes->shown.isEmpty());
 }
@@ -327,19 +327,19 @@ void TestStress::strangeNamesAreListedAndRead()
             audioNames << entry.first;
     }
     QCOMPARE(audioNames.size(), 6 + int(std::size(kStrangeNames)));
-    QCOMPARE(m_form->files->topLevelItemCount(), audioNames.size());
+    QCOMPARE(m_form->files->rowCount(), audioNames.size());
 
     // Every row names one file, byte for byte, and shows that file's tag.
     QList<QByteArray> rowNames;
-    for (int i = 0; i < m_form->files->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = m_form->files->topLevelItem(i);
-        const QByteArray name = pathToNative(row->text(FileList::FileColumn));
+    for (int i = 0; i < m_form->files->rowCount(); ++i) {
+        const QPersistentModelIndex row = m_form->files->model()->index(i, FileList::FileColumn);
+        const QByteArray name = pathToNative(cell(row, FileList::FileColumn));
         rowNames << name;
-        m_form->files->setCurrentItem(row);
+        m_form->files->setCurrentIndex(row);
         const audiotag stored = tagOfFile(joined(folder, name));
         QVERIFY(!stored.Title.isEmpty());
         QCOMPARE(m_form->TitleEdit->text(), stored.Title);
-        QCOMPARE(row->text(FileList::TitleColumn), stored.Title);
+        QCOMPARE(cell(row, FileList::TitleColumn), stored.Title);
         QCOMPARE(pathToNative(m_form->SelectedFilePath()), joined(folder, name));
     }
     std::sort(rowNames.begin(), rowNames.end());
@@ -362,9 +362,9 @@ void TestStress::strangeNamesAreSavedAndStripped()
     const QByteArray folder = makeStrangeFolder();
     startIn(pathFromNative(folder));
     waitForScan();
-    QTreeWidgetItem* row = rowNamed(m_form->files, pathFromNative(name));
-    QVERIFY(row);
-    m_form->files->setCurrentItem(row);
+    const QPersistentModelIndex row = rowNamed(m_form->files, pathFromNative(name));
+    QVERIFY(row.isValid());
+    m_form->files->setCurrentIndex(row);
     QCOMPARE(m_form->TitleEdit->text(), titleOf(name));
 
     // Only that file's bytes change; every name stays as it was.
@@ -394,8 +394,8 @@ void TestStress::strangeNamesAreSavedAndStripped()
     QCOMPARE(saved.Title, typed.Title);
     QCOMPARE(saved.Artist, typed.Artist);
     QCOMPARE(saved.Comment, typed.Comment);
-    QCOMPARE(row->text(FileList::TitleColumn), typed.Title);
-    QCOMPARE(pathToNative(row->text(FileList::FileColumn)), name);
+    QCOMPARE(cell(row, FileList::TitleColumn), typed.Title);
+    QCOMPARE(pathToNative(cell(row, FileList::FileColumn)), name);
 
     before = folderSnapshot(folder);
     m_form->RemoveTagAction->trigger();
@@ -406,7 +406,7 @@ void TestStress::strangeNamesAreSavedAndStripped()
     const audiotag stripped = tagOfFile(joined(folder, name));
     QCOMPARE(stripped.Title, QString());
     QCOMPARE(stripped.Artist, QString());
-    QCOMPARE(row->text(FileList::TitleColumn), QString());
+    QCOMPARE(cell(row, FileList::TitleColumn), QString());
     QCOMPARE(m_form->TitleEdit->text(), QString());
 }
 

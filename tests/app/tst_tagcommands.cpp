@@ -54,7 +54,7 @@ private Q_SLOTS:
     void selectedFilePath();
 
 private:
-    QTreeWidgetItem* select(const QString& name);
+    QPersistentModelIndex select(const QString& name);
     QString pathOf(const QString& name) const;
     audiotag fields() const;
 
@@ -75,7 +75,7 @@ void TestTagCommands::init()
     m_form = new TMainForm;
     m_form->show();
     QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
-    QCOMPARE(m_form->files->topLevelItemCount(), 6);
+    QCOMPARE(m_form->files->rowCount(), 6);
 }
 
 void TestTagCommands::cleanup()
@@ -88,11 +88,11 @@ void TestTagCommands::cleanup()
     m_home.reset();
 }
 
-QTreeWidgetItem* TestTagCommands::select(const QString& name)
+QPersistentModelIndex TestTagCommands::select(const QString& name)
 {
-    QTreeWidgetItem* row = rowNamed(m_form->files, name);
-    if (row)
-        m_form->files->setCurrentItem(row);
+    const QPersistentModelIndex row = rowNamed(m_form->files, name);
+    if (row.isValid())
+        m_form->files->setCurrentIndex(row);
     return row;
 }
 
@@ -117,7 +117,7 @@ void TestTagCommands::selectingARowShowsItsTag()
     QVERIFY(!m_form->Button5->isEnabled());
     QCOMPARE(m_form->SelectedFilePath(), QString());
 
-    QVERIFY(select(QStringLiteral("FLAC 0.flac")));
+    QVERIFY(select(QStringLiteral("FLAC 0.flac")).isValid());
     audiotag stored;
     ReadTag(pathOf(QStringLiteral("FLAC 0.flac")), stored);
     QCOMPARE(fields(), withoutLength(stored));
@@ -138,10 +138,10 @@ void TestTagCommands::selectingARowShowsItsTag()
     m_form->files->clearSelection();
     QCOMPARE(m_form->CommentEdit->text().size(), 300);
     QVERIFY(!m_form->SaveTagAction->isEnabled());
-    QVERIFY(select(QStringLiteral("FLAC 0.flac")));
+    QVERIFY(select(QStringLiteral("FLAC 0.flac")).isValid());
     m_form->TitleEdit->setText(QStringLiteral("typed"));
     m_form->RefreshAction->trigger();
-    QCOMPARE(m_form->files->topLevelItemCount(), 0);
+    QCOMPARE(m_form->files->rowCount(), 0);
     QVERIFY(!m_form->SaveTagAction->isEnabled());
     QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("typed"));
     QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
@@ -160,10 +160,10 @@ void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow_data()
 void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow()
 {
     QFETCH(QString, name);
-    QTreeWidgetItem* row = select(name);
-    QVERIFY(row);
-    const QString duration = row->text(FileList::DurationColumn);
-    const QString date = row->text(FileList::DateColumn);
+    const QPersistentModelIndex row = select(name);
+    QVERIFY(row.isValid());
+    const QString duration = cell(row, FileList::DurationColumn);
+    const QString date = cell(row, FileList::DateColumn);
 
     audiotag typed = fullTag();
     typed.Track = QStringLiteral("abc");
@@ -177,11 +177,11 @@ void TestTagCommands::saveWritesTheFieldsAndUpdatesTheRow()
     ReadTag(pathOf(name), stored);
     QCOMPARE(withoutLength(stored), expected);
     QCOMPARE(fields(), expected);
-    QCOMPARE(row->text(FileList::TitleColumn), expected.Title);
-    QCOMPARE(row->text(FileList::ArtistColumn), expected.Artist);
-    QCOMPARE(row->text(FileList::FileColumn), name);
-    QCOMPARE(row->text(FileList::DurationColumn), duration);
-    QCOMPARE(row->text(FileList::DateColumn), date);
+    QCOMPARE(cell(row, FileList::TitleColumn), expected.Title);
+    QCOMPARE(cell(row, FileList::ArtistColumn), expected.Artist);
+    QCOMPARE(cell(row, FileList::FileColumn), name);
+    QCOMPARE(cell(row, FileList::DurationColumn), duration);
+    QCOMPARE(cell(row, FileList::DateColumn), date);
 }
 
 void TestTagCommands::saveAfterAnotherProgramChangedTheFile_data()
@@ -279,7 +279,7 @@ void TestTagCommands::copyPasteCarriesUnsavedEdits()
     ReadTag(pathOf(b), stored);
     QCOMPARE(withoutLength(stored), copied);
     QCOMPARE(stored.Album, QStringLiteral("Unsaved album of A"));
-    QCOMPARE(rowNamed(m_form->files, b)->text(FileList::TitleColumn),
+    QCOMPARE(cell(rowNamed(m_form->files, b), FileList::TitleColumn),
              QStringLiteral("Title of ") + a);
     QCOMPARE(contents(pathOf(a)), aBefore);
     QVERIFY(m_boxes->shown.isEmpty());
@@ -306,17 +306,17 @@ void TestTagCommands::pasteBeforeCopyAndClearEmptyTheFields()
 void TestTagCommands::removeTagFromExistingFile()
 {
     const QString name = QStringLiteral("M4A 0.m4a");
-    QTreeWidgetItem* row = select(name);
-    const QString duration = row->text(FileList::DurationColumn);
-    const QString date = row->text(FileList::DateColumn);
+    const QPersistentModelIndex row = select(name);
+    const QString duration = cell(row, FileList::DurationColumn);
+    const QString date = cell(row, FileList::DateColumn);
 
     m_form->RemoveTagAction->trigger();
     QVERIFY(m_boxes->shown.isEmpty());
     QCOMPARE(fields(), audiotag());
-    QCOMPARE(row->text(FileList::TitleColumn), QString());
-    QCOMPARE(row->text(FileList::ArtistColumn), QString());
-    QCOMPARE(row->text(FileList::DurationColumn), duration);
-    QCOMPARE(row->text(FileList::DateColumn), date);
+    QCOMPARE(cell(row, FileList::TitleColumn), QString());
+    QCOMPARE(cell(row, FileList::ArtistColumn), QString());
+    QCOMPARE(cell(row, FileList::DurationColumn), duration);
+    QCOMPARE(cell(row, FileList::DateColumn), date);
     audiotag stored;
     ReadTag(pathOf(name), stored);
     QCOMPARE(stored.Title, QString());
@@ -332,7 +332,7 @@ void TestTagCommands::removeTagFromExistingFile()
 void TestTagCommands::fileDeletedAfterListing()
 {
     const QString name = QStringLiteral("OGG 0.ogg");
-    QTreeWidgetItem* row = select(name);
+    const QPersistentModelIndex row = select(name);
     const audiotag shown = fields();
     QVERIFY(QFile::remove(pathOf(name)));
 
@@ -342,7 +342,7 @@ void TestTagCommands::fileDeletedAfterListing()
     QCOMPARE(m_boxes->shown.first().icon, MsgIcon::None);
     QCOMPARE(m_boxes->shown.first().buttons, MsgButtons::Ok);
     QCOMPARE(fields(), shown);
-    QCOMPARE(row->text(FileList::TitleColumn), shown.Title);
+    QCOMPARE(cell(row, FileList::TitleColumn), shown.Title);
 
     // Saving cannot even open it: said so, and the row keeps what it listed.
     m_boxes->shown.clear();
@@ -350,8 +350,8 @@ void TestTagCommands::fileDeletedAfterListing()
     QCOMPARE(m_boxes->texts(),
              QStringList{QStringLiteral("Can not save tag to the file: ") + pathOf(name)});
     QCOMPARE(fields(), audiotag());
-    QCOMPARE(row->text(FileList::TitleColumn), shown.Title);
-    QCOMPARE(row->text(FileList::ArtistColumn), shown.Artist);
+    QCOMPARE(cell(row, FileList::TitleColumn), shown.Title);
+    QCOMPARE(cell(row, FileList::ArtistColumn), shown.Artist);
 }
 
 void TestTagCommands::readOnlyFileIsLeftUnchanged()
@@ -363,7 +363,7 @@ void TestTagCommands::readOnlyFileIsLeftUnchanged()
     if (!root) // an owner may still replace a file in a folder it can write
         QVERIFY(QFile::setPermissions(m_home->desktop(), QFile::ReadOwner | QFile::ExeOwner));
     const QByteArray before = contents(path);
-    QTreeWidgetItem* row = select(name);
+    const QPersistentModelIndex row = select(name);
     const audiotag stored = fields();
 
     {
@@ -374,15 +374,15 @@ void TestTagCommands::readOnlyFileIsLeftUnchanged()
                  QStringList{QStringLiteral("Can not save tag to the file: ") + path});
         QCOMPARE(m_boxes->shown.first().icon, MsgIcon::None);
         QCOMPARE(fields(), stored);
-        QCOMPARE(row->text(FileList::TitleColumn), stored.Title);
+        QCOMPARE(cell(row, FileList::TitleColumn), stored.Title);
 
         m_boxes->shown.clear();
         m_form->RemoveTagAction->trigger();
         QCOMPARE(m_boxes->texts(),
                  QStringList{QStringLiteral("Can not remove tag from the file: ") + path});
         QCOMPARE(fields(), stored);
-        QCOMPARE(row->text(FileList::TitleColumn), stored.Title);
-        QCOMPARE(row->text(FileList::ArtistColumn), stored.Artist);
+        QCOMPARE(cell(row, FileList::TitleColumn), stored.Title);
+        QCOMPARE(cell(row, FileList::ArtistColumn), stored.Artist);
     }
     QCOMPARE(contents(path), before);
     QFile::setPermissions(m_home->desktop(),
@@ -395,26 +395,25 @@ void TestTagCommands::playAndDoubleClickNeedASelectedRow()
     QVERIFY(!m_form->PlayAction->isEnabled());
     m_form->PlayActionExecute(m_form);
     const QPoint belowRows(10, files->viewport()->height() - 5);
-    QVERIFY(!files->itemAt(belowRows));
+    QVERIFY(!files->indexAt(belowRows).isValid());
     QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, belowRows);
     QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, belowRows);
     QVERIFY(m_shell->opened.isEmpty());
 
     const QString name = QStringLiteral("FLAC 0.flac");
-    QTreeWidgetItem* row = select(name);
+    const QPersistentModelIndex row = select(name);
     m_form->PlayAction->trigger();
     QCOMPARE(m_shell->opened, QList<QUrl>{QUrl::fromLocalFile(pathOf(name))});
 
     m_shell->opened.clear();
     m_form->files->clearSelection();
-    const QPoint onRow =
-        files->visualItemRect(rowNamed(files, QStringLiteral("APE 0.ape"))).center();
+    const QPoint onRow = files->visualRect(rowNamed(files, QStringLiteral("APE 0.ape"))).center();
     // A real double click: the first click selects the row.
     QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, onRow);
     QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, onRow);
     QCOMPARE(m_shell->opened,
              QList<QUrl>{QUrl::fromLocalFile(pathOf(QStringLiteral("APE 0.ape")))});
-    QVERIFY(row);
+    QVERIFY(row.isValid());
 }
 
 void TestTagCommands::selectedFilePath()

@@ -56,8 +56,8 @@ void fill(FileList& list)
 QStringList column(const FileList& list, int index)
 {
     QStringList texts;
-    for (int row = 0; row < list.topLevelItemCount(); ++row)
-        texts << list.topLevelItem(row)->text(index);
+    for (int row = 0; row < list.rowCount(); ++row)
+        texts << list.cellText(row, index);
     return texts;
 }
 
@@ -356,11 +356,9 @@ void TestFileList::equalKeysCompareEqualAndKeepTheirOrder()
             // Within every group of equal keys the rows keep the order they had.
             for (int a = 0; a < after.size(); ++a) {
                 for (int b = a + 1; b < after.size(); ++b) {
-                    const QTreeWidgetItem* first = list.topLevelItem(a);
-                    const QTreeWidgetItem* second = list.topLevelItem(b);
-                    if (list.filesCompare(first, second) != 0)
+                    if (list.filesCompare(a, b) != 0)
                         continue;
-                    QCOMPARE(list.filesCompare(second, first), 0);
+                    QCOMPARE(list.filesCompare(b, a), 0);
                     QVERIFY2(before.indexOf(after[a]) < before.indexOf(after[b]),
                              qPrintable(QStringLiteral("column %1 flag %2: %3 / %4")
                                             .arg(sortColumn)
@@ -498,7 +496,7 @@ void TestFileList::changedCellsAreNotSortedAgain()
     list.SortFlag() = false;
     list.sortRows();
     const QStringList order = column(list, 0);
-    list.topLevelItem(0)->setText(1, QStringLiteral("zzz")); // as Save Tag does
+    list.setCellText(0, 1, QStringLiteral("zzz")); // as Save Tag does
     QCoreApplication::processEvents();
     QCOMPARE(column(list, 0), order);
 }
@@ -523,8 +521,7 @@ void TestFileList::changedCellsSortByTheirNewText()
     fill(list);
     const QString newTexts[] = {QString(), QStringLiteral("aaa"), QString(), list.durationText(100),
                                 list.dateText(QDate(2100, 1, 1))};
-    QTreeWidgetItem* row = list.topLevelItem(column(list, 0).indexOf(QStringLiteral("Z.mp3")));
-    row->setText(sortColumn, newTexts[sortColumn]);
+    list.setCellText(list.rowNamed(QStringLiteral("Z.mp3")), sortColumn, newTexts[sortColumn]);
     list.SortColumn() = sortColumn;
     list.SortFlag() = sortFlag;
     list.sortRows();
@@ -545,12 +542,12 @@ void TestFileList::rowsOfAScanReachTheViewInBatches()
 
     // Rows still waiting count at once, and a refresh's clearing drops them for good.
     fill(list);
-    QCOMPARE(list.topLevelItemCount(), 12);
+    QCOMPARE(list.rowCount(), 12);
     fill(list);
     list.clear();
     QTest::qWait(300);
     QCOMPARE(list.model()->rowCount(), 0);
-    QCOMPARE(list.topLevelItemCount(), 0);
+    QCOMPARE(list.rowCount(), 0);
 }
 
 void TestFileList::rowsFromRealFiles()
@@ -587,21 +584,19 @@ void TestFileList::rowsFromRealFiles()
     list.addfile(QStringLiteral("vanished.mp3"));
     QDir::setCurrent(previous);
 
-    QCOMPARE(list.topLevelItemCount(), 4);
-    const QTreeWidgetItem* link = list.topLevelItem(1);
-    QCOMPARE(link->text(0), QStringLiteral("link.flac"));
-    QCOMPARE(link->text(1), QStringLiteral("Tema"));
-    QCOMPARE(link->text(4), list.dateText(noon.date()));
-    const QTreeWidgetItem* garbage = list.topLevelItem(2);
-    QCOMPARE(garbage->text(1), QString());
-    QCOMPARE(garbage->text(3), QStringLiteral("0:00:00"));
-    QCOMPARE(garbage->text(4), list.dateText(noon.date()));
-    const QTreeWidgetItem* vanished = list.topLevelItem(3);
-    QCOMPARE(vanished->text(4), list.dateText(QDate(1899, 12, 30)));
+    QCOMPARE(list.rowCount(), 4);
+    QCOMPARE(list.cellText(1, 0), QStringLiteral("link.flac"));
+    QCOMPARE(list.cellText(1, 1), QStringLiteral("Tema"));
+    QCOMPARE(list.cellText(1, 4), list.dateText(noon.date()));
+    QCOMPARE(list.cellText(2, 1), QString());
+    QCOMPARE(list.cellText(2, 3), QStringLiteral("0:00:00"));
+    QCOMPARE(list.cellText(2, 4), list.dateText(noon.date()));
+    QCOMPARE(list.cellText(3, 4), list.dateText(QDate(1899, 12, 30)));
     QCOMPARE(RowTexts.size(), 4);
     // A row holds its five texts and nothing else.
-    QVERIFY(garbage->icon(0).isNull());
-    QCOMPARE(garbage->data(0, Qt::UserRole), QVariant());
+    const QModelIndex garbage = list.model()->index(2, 0);
+    QVERIFY(garbage.data(Qt::DecorationRole).isNull());
+    QCOMPARE(garbage.data(Qt::UserRole), QVariant());
 }
 
 void TestFileList::scanEndReportsTheCount()

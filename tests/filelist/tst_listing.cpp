@@ -50,8 +50,8 @@ struct FailingTarget : ScanTarget
 QStringList column(const FileList* list, int index)
 {
     QStringList texts;
-    for (int row = 0; row < list->topLevelItemCount(); ++row)
-        texts << list->topLevelItem(row)->text(index);
+    for (int row = 0; row < list->rowCount(); ++row)
+        texts << list->cellText(row, index);
     return texts;
 }
 
@@ -171,17 +171,17 @@ void TestListing::listsTheAudioFilesOfTheFolderSorted()
     QCOMPARE(column(files, 0),
              QStringLiteral("WMA 0.wma|OGG 0.ogg|MP3 0.mp3|M4A 0.m4a|FLAC 0.flac|APE 0.ape")
                  .split(QLatin1Char('|')));
-    for (int row = 0; row < files->topLevelItemCount(); ++row) {
-        const QTreeWidgetItem* item = files->topLevelItem(row);
-        const QString name = item->text(0);
+    for (int row = 0; row < files->rowCount(); ++row) {
+        const auto text = [&](int column) { return files->cellText(row, column); };
+        const QString name = text(0);
         const QString ext = name.section(QLatin1Char('.'), -1);
-        QCOMPARE(item->text(1), QStringLiteral("Title of ") + name);
-        QCOMPARE(item->text(2), QStringLiteral("Artist ") + ext);
-        QCOMPARE(item->text(3), files->durationText(2));
+        QCOMPARE(text(1), QStringLiteral("Title of ") + name);
+        QCOMPARE(text(2), QStringLiteral("Artist ") + ext);
+        QCOMPARE(text(3), files->durationText(2));
         const auto type = std::find_if(std::begin(test::kAudioTypes), std::end(test::kAudioTypes),
                                        [&ext](const char* t) { return ext == QLatin1String(t); });
         const int day = 1 + int(type - std::begin(test::kAudioTypes));
-        QCOMPARE(item->text(4), files->dateText(QDate(2020, 1, day)));
+        QCOMPARE(text(4), files->dateText(QDate(2020, 1, day)));
     }
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 6"));
     QVERIFY(files->autoSort());
@@ -202,7 +202,7 @@ void TestListing::errorInThirdOfFiveHandOffs()
     CThread thread;
     scan(thread);
     thread.WaitFor();
-    QCOMPARE(m_form->files->topLevelItemCount(), 2);
+    QCOMPARE(m_form->files->rowCount(), 2);
     QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("I/O error 5.")});
     QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 2"));
@@ -219,7 +219,7 @@ void TestListing::stopWhileWorkerWaitsInHandOff()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     thread.Terminate();
     thread.WaitFor();
-    QCOMPARE(m_form->files->topLevelItemCount(), 1);
+    QCOMPARE(m_form->files->rowCount(), 1);
     QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 1"));
 }
 

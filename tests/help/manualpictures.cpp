@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTreeWidgetItem>
 #include <cstdio>
 
 using namespace tagora;
@@ -70,16 +69,15 @@ int main(int argc, char* argv[])
         {"05 Harbour Lights.mp3", "Harbour Lights", "Ezra Hale Trio", "0:07:21", "06/30/2022"},
         {"06 Last Call.ape", "Last Call", "Ezra Hale Trio", "0:04:09", "06/30/2022"},
     };
-    QTreeWidgetItem* selected = nullptr;
+    // In the order given, as a scan lists them.
+    window->files->setAutoSort(false);
     for (const auto& cells : rows) {
         QStringList texts;
         for (const char* cell : cells)
             texts << QLatin1String(cell);
-        auto* row = new QTreeWidgetItem(window->files, texts);
-        if (!selected)
-            selected = row;
+        window->files->appendRow(texts);
     }
-    window->files->setCurrentItem(selected);
+    window->files->setCurrentRow(0);
     window->validatecontrols();
     window->StatusPanel0->setText(QStringLiteral("Total files found: 6"));
     const QPair<LimitedEdit*, const char*> fields[] = {

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QTreeWidgetItem>
 #include <cstdio>
 
 using namespace tagora;
@@ -124,11 +123,10 @@ int main(int argc, char* argv[])
         save(menusPicture(mainForm->ActionMainMenuBar1), folder, QStringLiteral("menus.png")) && ok;
 
     // A selected row enables the row commands.
-    auto* row = new QTreeWidgetItem(mainForm->files,
-                                    {QStringLiteral("song.mp3"), QStringLiteral("A Title"),
-                                     QStringLiteral("An Artist"), QStringLiteral("0:03:25"),
-                                     QStringLiteral("01/02/2024")});
-    mainForm->files->setCurrentItem(row);
+    mainForm->files->appendRow({QStringLiteral("song.mp3"), QStringLiteral("A Title"),
+                                QStringLiteral("An Artist"), QStringLiteral("0:03:25"),
+                                QStringLiteral("01/02/2024")});
+    mainForm->files->setCurrentRow(0);
     mainForm->validatecontrols();
     settle();
     ok = save(mainForm->grab(), folder, QStringLiteral("mainwindow-selected.png")) && ok;

@@ -160,8 +160,8 @@ void TestMainWindow::selectRow(bool selected)
 {
     m_form->files->clear();
     if (selected) {
-        auto* row = new QTreeWidgetItem(m_form->files, {QStringLiteral("a.mp3")});
-        m_form->files->setCurrentItem(row);
+        m_form->files->appendRow({QStringLiteral("a.mp3")});
+        m_form->files->setCurrentRow(0);
     }
     m_form->validatecontrols();
 }
@@ -679,20 +679,17 @@ void TestMainWindow::listRowReadWithItsTitle()
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
     QVERIFY(table && table->tableInterface());
     auto firstCell = [&](const char* fileName) {
-        QTreeWidgetItem* row =
-            list->findItems(QLatin1String(fileName), Qt::MatchExactly, FileList::FileColumn)
-                .value(0);
-        QAccessibleInterface* cell =
-            table->tableInterface()->cellAt(list->indexOfTopLevelItem(row), FileList::FileColumn);
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(
+            list->rowNamed(QLatin1String(fileName)), FileList::FileColumn);
         return cell ? cell->text(QAccessible::Name) : QStringLiteral("(no cell)");
     };
     QCOMPARE(firstCell("a.mp3"), QStringLiteral("a.mp3, A Title"));
     QCOMPARE(firstCell("b.mp3"), QStringLiteral("b.mp3"));
-    QTreeWidgetItem* titled = list->findItems(QStringLiteral("a.mp3"), Qt::MatchExactly).value(0);
-    titled->setText(FileList::TitleColumn, QStringLiteral("Saved"));
+    const int titled = list->rowNamed(QStringLiteral("a.mp3"));
+    list->setCellText(titled, FileList::TitleColumn, QStringLiteral("Saved"));
     QCOMPARE(firstCell("a.mp3"), QStringLiteral("a.mp3, Saved"));
     // The cell shows the file name alone.
-    QCOMPARE(titled->text(FileList::FileColumn), QStringLiteral("a.mp3"));
+    QCOMPARE(list->cellText(titled, FileList::FileColumn), QStringLiteral("a.mp3"));
 }
 
 void TestMainWindow::typingLimit_data()
