@@ -13,6 +13,7 @@
 //   stall_ms N          the longest the GUI thread went without an event-loop pass while a
 //                       folder was listed (up to the final sort, which is timed on its own)
 //   peak_mib M          the process's peak resident memory
+#include "bareread.h"
 #include "scan/cthread.h"
 #include "services/registry.h"
 #include "support/audiotypes.h"
@@ -203,21 +204,7 @@ double bareLoop(const QString& folder, const std::vector<QByteArray>& names)
     timer.start();
     std::size_t checksum = 0;
     for (const QByteArray& name : names) {
-        TagLib::FileRef file(name.constData());
-        if (file.isNull())
-            continue;
-        if (const TagLib::Tag* tag = file.tag()) {
-            checksum += tag->title().size() + tag->artist().size() + tag->album().size() +
-                        tag->comment().size() + tag->genre().size() + tag->year() + tag->track();
-            const TagLib::PropertyMap properties = file.file()->properties();
-            for (const char* key : {"COPYRIGHT", "BPM", "INITIALKEY"}) {
-                const auto it = properties.find(key);
-                if (it != properties.end() && !it->second.isEmpty())
-                    checksum += it->second.front().size();
-            }
-        }
-        if (const TagLib::AudioProperties* properties = file.audioProperties())
-            checksum += properties->lengthInSeconds();
+        checksum += bareRead(name.constData());
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
     QDir::setCurrent(previous);

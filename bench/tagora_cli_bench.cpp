@@ -11,6 +11,8 @@
 //   ls_ratio R (CPU C)  ls time over bare-loop time at LS_FILES, and the same for CPU time
 //   ls_peak_mib A B     tagora-cli's peak resident memory at LS_FILES/10 and LS_FILES
 //   set_us_per_file C D tagora-cli set and the bare save loop, microseconds per file
+#include "bareread.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -131,21 +133,7 @@ double bareReadLoop(const std::vector<QByteArray>& paths)
     timer.start();
     std::size_t checksum = 0;
     for (const QByteArray& path : paths) {
-        TagLib::FileRef file(path.constData());
-        if (file.isNull())
-            continue;
-        if (const TagLib::Tag* tag = file.tag()) {
-            checksum += tag->title().size() + tag->artist().size() + tag->album().size() +
-                        tag->comment().size() + tag->genre().size() + tag->year() + tag->track();
-            const TagLib::PropertyMap properties = file.file()->properties();
-            for (const char* key : {"COPYRIGHT", "BPM", "INITIALKEY"}) {
-                const auto it = properties.find(key);
-                if (it != properties.end() && !it->second.isEmpty())
-                    checksum += it->second.front().size();
-            }
-        }
-        if (const TagLib::AudioProperties* properties = file.audioProperties())
-            checksum += properties->lengthInSeconds();
+        checksum += bareRead(path.constData());
     }
     if (checksum == 0)
         qFatal("the bare loop read nothing");
