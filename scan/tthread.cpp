@@ -23,8 +23,9 @@ namespace {
 // A scan hands over one file after another, a few microseconds apart. Going back to the
 // event loop between two of them costs more than the wait for the next one (and every return
 // lets the file list lay out all its rows again), so the loop's call keeps serving for up
-// to one frame at 60 Hz: short enough that the window stays responsive.
-constexpr std::chrono::microseconds kEventLoopSlice(16000);
+// to half a frame at 60 Hz. The event loop may run two such calls back to back before it
+// gets to its timers, so the window still answers within a frame.
+constexpr std::chrono::microseconds kEventLoopSlice(8000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
 // Falling asleep on a condition variable costs two wake-ups per hand-off, and an idle core
 // takes tens of microseconds to wake: more than a file's whole hand-off. So both sides
