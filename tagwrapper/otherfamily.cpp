@@ -10,16 +10,6 @@
 namespace tagwrapper {
 namespace {
 
-void setProperty(TagLib::File& file, const TagLib::String& name, const TagLib::String& value)
-{
-    TagLib::PropertyMap map = file.properties();
-    if (value.isEmpty())
-        map.erase(name);
-    else
-        map.replace(name, TagLib::StringList(value));
-    file.setProperties(map);
-}
-
 class OtherFamily : public TagFamily
 {
 public:
@@ -27,14 +17,12 @@ public:
 
     TagLib::String text(TagLib::File& file, Field field) const override
     {
-        const TagLib::PropertyMap map = file.properties();
-        const auto it = map.find(propertyNameOf(field));
-        return it == map.end() ? TagLib::String() : joinedValues(it->second);
+        return joinedValues(propertyValues(file, propertyNameOf(field)));
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
-        setProperty(file, propertyNameOf(field), value);
+        setPropertyValue(file, propertyNameOf(field), value);
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -43,10 +31,10 @@ public:
             setGenericNumber(file.tag(), field, value);
             return;
         }
-        const TagLib::PropertyMap map = file.properties();
-        const auto it = map.find(propertyNameOf(field));
-        const TagLib::String stored = it == map.end() ? TagLib::String() : it->second.front();
-        setProperty(file, propertyNameOf(field), withTrackNumber(stored, value));
+        const TagLib::StringList stored = propertyValues(file, propertyNameOf(field));
+        setPropertyValue(
+            file, propertyNameOf(field),
+            withTrackNumber(stored.isEmpty() ? TagLib::String() : stored.front(), value));
     }
 
     void strip(TagLib::File& file) const override

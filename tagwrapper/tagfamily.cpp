@@ -3,6 +3,7 @@
 #include <taglib/audioproperties.h>
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
+#include <taglib/tpropertymap.h>
 
 namespace tagwrapper {
 
@@ -65,6 +66,23 @@ const char* propertyNameOf(Field field)
         return "INITIALKEY";
     }
     return "";
+}
+
+TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name)
+{
+    const TagLib::PropertyMap map = file.properties();
+    const auto it = map.find(name);
+    return it == map.end() ? TagLib::StringList() : it->second;
+}
+
+void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagLib::String& value)
+{
+    TagLib::PropertyMap map = file.properties();
+    if (value.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, TagLib::StringList(value));
+    file.setProperties(map);
 }
 
 TagLib::String joinedValues(const TagLib::StringList& values)

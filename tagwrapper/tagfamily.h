@@ -100,6 +100,11 @@ TagLib::String joinedValues(const TagLib::StringList& values);
 // The field's name in TagLib's property interface, which Vorbis comments use as well.
 const char* propertyNameOf(Field field);
 
+// A property's values through TagLib's property interface; empty when the file has none.
+TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name);
+// Stores `value` as the property's only value, or removes the property when it is empty.
+void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagLib::String& value);
+
 // The stored track text with its number replaced and anything after it ("/12") kept; empty
 // for 0.
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number);

@@ -26,7 +26,6 @@
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/speexfile.h>
-#include <taglib/tpropertymap.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>
@@ -246,11 +245,8 @@ char* getProperty(const FileHandle* h, const String& name)
     TagLib::File* f = validFileOf(h);
     if (!f)
         return nullptr;
-    const TagLib::PropertyMap map = f->properties();
-    const auto it = map.find(name);
-    if (it == map.end() || it->second.isEmpty())
-        return nullptr;
-    return toC(tagwrapper::joinedValues(it->second));
+    const TagLib::StringList values = tagwrapper::propertyValues(*f, name);
+    return values.isEmpty() ? nullptr : toC(tagwrapper::joinedValues(values));
 }
 
 void setProperty(FileHandle* h, const String& name, const char* text)
@@ -259,16 +255,9 @@ void setProperty(FileHandle* h, const String& name, const char* text)
     if (!f)
         return;
     const String value = fromC(text);
-    TagLib::PropertyMap map = f->properties();
-    const auto it = map.find(name);
-    const String stored = it == map.end() ? String() : tagwrapper::joinedValues(it->second);
-    if (value == stored)
+    if (value == tagwrapper::joinedValues(tagwrapper::propertyValues(*f, name)))
         return;
-    if (value.isEmpty())
-        map.erase(name);
-    else
-        map.replace(name, TagLib::StringList(value));
-    f->setProperties(map);
+    tagwrapper::setPropertyValue(*f, name, value);
     h->changed = true;
 }
 
