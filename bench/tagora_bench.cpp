@@ -162,19 +162,21 @@ struct Listing
     double stallMilliseconds;
 };
 
-// The program's path: a scan worker feeding the main window until its onterminate has run
-// (which includes the one sort at the end). The stall is watched until onterminate starts.
+// The program's path: the list cleared, then a scan worker feeding the main window until its
+// onterminate has run (which includes the one sort at the end). The stall is watched until
+// onterminate starts.
 Listing listFolder(TMainForm& form, const QString& folder, int expected)
 {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(folder);
+    // Clearing the last listing's rows is part of listing another folder.
+    QElapsedTimer timer;
+    timer.start();
+    StallWatch watch;
     form.files->clear();
     form.files->setAutoSort(false);
 
-    QElapsedTimer timer;
-    timer.start();
     QEventLoop loop;
-    StallWatch watch;
     double stall = 0;
     CThread thread;
     thread.OnTerminate = [&](TThread*) {

@@ -211,7 +211,7 @@ void beginListing()
     ::tzset();
 }
 
-FileRowData buildFileRow(const QString& fileName, const RowFormat& format, audiotag& tag)
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format, audiotag& tag)
 {
     QDate date = kDayZero;
     struct stat info;
@@ -223,19 +223,46 @@ FileRowData buildFileRow(const QString& fileName, const RowFormat& format, audio
     ReadTag(fileName, tag);
 
     const QString caption = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
-    return rowFromTexts(
-        {caption, tag.Title, tag.Artist, format.durationText(tag.Length), format.dateText(date)},
-        format);
+    return {caption, tag.Title, tag.Artist, format.durationText(tag.Length), format.dateText(date)};
+}
+
+FileRowData::FileRowData(const QStringList& texts)
+{
+    qsizetype length = 0;
+    for (int column = 0; column < kTextCount && column < texts.size(); ++column)
+        length += texts[column].size();
+    m_joined.reserve(length);
+    for (int column = 0; column < kTextCount; ++column) {
+        if (column < texts.size())
+            m_joined += texts[column];
+        m_ends[std::size_t(column)] = m_joined.size();
+    }
+}
+
+QStringView FileRowData::text(int column) const
+{
+    if (column < 0 || column >= kTextCount)
+        return QStringView();
+    const qsizetype start = column == 0 ? 0 : m_ends[std::size_t(column - 1)];
+    return QStringView(m_joined).mid(start, m_ends[std::size_t(column)] - start);
+}
+
+void FileRowData::setText(int column, const QString& text)
+{
+    if (column < 0 || column >= kTextCount)
+        return;
+    const qsizetype start = column == 0 ? 0 : m_ends[std::size_t(column - 1)];
+    const qsizetype oldLength = m_ends[std::size_t(column)] - start;
+    m_joined.replace(start, oldLength, text);
+    for (int later = column; later < kTextCount; ++later)
+        m_ends[std::size_t(later)] += text.size() - oldLength;
 }
 
 FileRowData rowFromTexts(const QStringList& texts, const RowFormat& format)
 {
-    FileRowData row;
-    row.texts = texts;
-    while (row.texts.size() < 5)
-        row.texts << QString();
-    row.durationKey = format.durationValue(row.texts[3]);
-    row.dateKey = format.dateValue(row.texts[4]);
+    FileRowData row(texts);
+    row.durationKey = format.durationValue(texts.value(3));
+    row.dateKey = format.dateValue(texts.value(4));
     return row;
 }
 

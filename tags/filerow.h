@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <vector>
 
 namespace tagora {
@@ -44,11 +45,29 @@ private:
 
 // One row of the file list as plain data: the five cell texts (File, Title, Artist,
 // Duration, Last Modified) and the two cells that sort by value, read back once.
-struct FileRowData
+//
+// The texts are kept end to end in one string, so a row costs one allocation instead of six.
+// Clearing a list of 100,000 rows then frees 100,000 blocks, not 600,000 small ones that the
+// allocator would merge later, in one long pause, at the next large allocation.
+class FileRowData
 {
-    QStringList texts;
+public:
+    static constexpr int kTextCount = 5;
+
+    FileRowData() { m_ends.fill(0); }
+    // Missing texts are empty; texts past the fifth are not kept.
+    explicit FileRowData(const QStringList& texts);
+
+    // Empty for a column out of range.
+    QStringView text(int column) const;
+    void setText(int column, const QString& text);
+
     qint64 durationKey = -1;
     qint64 dateKey = 0;
+
+private:
+    QString m_joined;
+    std::array<qsizetype, kTextCount> m_ends; // where each text ends in m_joined
 };
 
 // The time zone is looked at once per listing: QDateTime's local time, or localtime_r
@@ -56,11 +75,11 @@ struct FileRowData
 // listing.
 void beginListing();
 
-// The row of an audio file: its modification day (day zero when unreadable), the tag read
-// through the tag library into `tag` (empty texts when unreadable) and the texts as
+// The five texts of an audio file's row: its modification day (day zero when unreadable),
+// the tag read through the tag library into `tag` (empty texts when unreadable), written as
 // `format` writes them. `fileName` is relative to the current directory or absolute; the
 // File cell is its name part. GUI thread, like every tag read.
-FileRowData buildFileRow(const QString& fileName, const RowFormat& format, audiotag& tag);
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format, audiotag& tag);
 
 // A row from given texts (missing ones empty), its keys read back with `format`.
 FileRowData rowFromTexts(const QStringList& texts, const RowFormat& format);

@@ -71,15 +71,15 @@ public:
     {
         if (!index.isValid())
             return QVariant();
-        const QStringList& texts = m_rows[std::size_t(index.row())].texts;
+        const FileRowData& row = m_rows[std::size_t(index.row())];
         if (role == Qt::DisplayRole || role == Qt::EditRole)
-            return texts.value(index.column());
+            return row.text(index.column()).toString();
         if (role != Qt::AccessibleTextRole || index.column() != FileList::FileColumn)
             return QVariant();
-        const QString& title = texts[FileList::TitleColumn];
+        const QStringView title = row.text(FileList::TitleColumn);
         if (title.isEmpty())
-            return texts[FileList::FileColumn];
-        return QStringLiteral("%1, %2").arg(texts[FileList::FileColumn], title);
+            return row.text(FileList::FileColumn).toString();
+        return QString(row.text(FileList::FileColumn) + QStringLiteral(", ") + title);
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
@@ -121,7 +121,7 @@ public:
     void setCellText(int place, int column, const QString& text)
     {
         FileRowData& row = m_rows[std::size_t(place)];
-        row.texts[column] = text;
+        row.setText(column, text);
         if (column == FileList::DurationColumn)
             row.durationKey = m_format.durationValue(text);
         else if (column == FileList::DateColumn)
@@ -206,7 +206,7 @@ int FileList::rowCount() const
 QString FileList::cellText(int row, int column) const
 {
     self()->insertPendingRows();
-    return m_model->row(row).texts.value(column);
+    return m_model->row(row).text(column).toString();
 }
 
 void FileList::setCellText(int row, int column, const QString& text)
@@ -236,7 +236,7 @@ void FileList::setCurrentRow(int row)
 int FileList::rowNamed(const QString& fileName) const
 {
     for (int row = 0; row < rowCount(); ++row) {
-        if (m_model->row(row).texts.value(FileColumn) == fileName)
+        if (m_model->row(row).text(FileColumn) == fileName)
             return row;
     }
     return -1;
@@ -262,10 +262,11 @@ void FileList::addfile(const QString& fileName)
     if (m_model->rowCount() == 0 && m_pendingRows.empty())
         beginListing();
     audiotag tag;
-    FileRowData row = buildFileRow(fileName, m_format, tag);
+    QStringList texts = fileRowTexts(fileName, m_format, tag);
     LastReadTag = tag;
-    RowTexts = row.texts.mid(1);
-    appendBuiltRow(std::move(row));
+    appendBuiltRow(rowFromTexts(texts, m_format));
+    texts.removeFirst();
+    RowTexts = std::move(texts);
 }
 
 void FileList::appendRow(const QStringList& texts)
@@ -315,7 +316,7 @@ int FileList::compareRows(const FileRowData& first, const FileRowData& second) c
     case FileColumn:
     case TitleColumn:
     case ArtistColumn:
-        result = -compareText(first.texts.value(column), second.texts.value(column));
+        result = -compareText(first.text(column), second.text(column));
         break;
     case DurationColumn:
         result = compareValues(first.durationKey, second.durationKey);
@@ -426,7 +427,7 @@ std::vector<int> FileList::rankRows() const
         const FileRowData& row = m_model->row(i);
         Entry entry{{}, QStringView(), i};
         if (byText) {
-            entry.text = row.texts[column];
+            entry.text = row.text(column);
             for (qsizetype unit = 0; unit < qMin(entry.text.size(), kPrefixUnits); ++unit)
                 entry.key[unit / 4] |= quint64(foldedUnit(entry.text[unit].unicode()))
                                        << (48 - 16 * (unit % 4));

@@ -165,6 +165,8 @@ private Q_SLOTS:
     void headerClicksAndArrows();
     void headerMouseClickSortsAtOnce();
     void changedCellsAreNotSortedAgain();
+    void changedCellLeavesTheOtherCells_data();
+    void changedCellLeavesTheOtherCells();
     void changedCellsSortByTheirNewText_data();
     void changedCellsSortByTheirNewText();
     void rowsOfAScanReachTheViewInBatches();
@@ -499,6 +501,32 @@ void TestFileList::changedCellsAreNotSortedAgain()
     list.setCellText(0, 1, QStringLiteral("zzz")); // as Save Tag does
     QCoreApplication::processEvents();
     QCOMPARE(column(list, 0), order);
+}
+
+void TestFileList::changedCellLeavesTheOtherCells_data()
+{
+    QTest::addColumn<int>("changed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("first cell longer") << 0 << QStringLiteral("A much longer file name.mp3");
+    QTest::newRow("middle cell emptied") << 2 << QString();
+    QTest::newRow("last cell shorter") << 4 << QStringLiteral("x");
+    QTest::newRow("empty cell filled") << 1 << QString::fromUtf8("T\xc3\xadtulo \xf0\x9f\x8e\xb5");
+}
+
+void TestFileList::changedCellLeavesTheOtherCells()
+{
+    QFETCH(int, changed);
+    QFETCH(QString, text);
+    FileList list;
+    const QStringList before = {QStringLiteral("a.mp3"), QString(), QStringLiteral("Artist"),
+                                QStringLiteral("0:03:00"), QStringLiteral("01/02/2020")};
+    list.appendRow(before);
+    list.setCellText(0, changed, text);
+    QStringList expected = before;
+    expected[changed] = text;
+    for (int cell = 0; cell < FileList::ColumnCount; ++cell)
+        QCOMPARE(list.cellText(0, cell), expected[cell]);
+    QCOMPARE(list.cellText(0, FileList::ColumnCount), QString());
 }
 
 void TestFileList::changedCellsSortByTheirNewText_data()
