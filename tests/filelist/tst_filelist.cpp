@@ -165,6 +165,7 @@ private Q_SLOTS:
     void headerClicksAndArrows();
     void headerMouseClickSortsAtOnce();
     void changedCellsAreNotSortedAgain();
+    void rowsAddedWhileSortedAreReachedByTheirPlace();
     void changedCellLeavesTheOtherCells_data();
     void changedCellLeavesTheOtherCells();
     void changedCellsSortByTheirNewText_data();
@@ -501,6 +502,25 @@ void TestFileList::changedCellsAreNotSortedAgain()
     list.setCellText(0, 1, QStringLiteral("zzz")); // as Save Tag does
     QCoreApplication::processEvents();
     QCOMPARE(column(list, 0), order);
+}
+
+void TestFileList::rowsAddedWhileSortedAreReachedByTheirPlace()
+{
+    FileList list;
+    list.SortColumn() = FileList::FileColumn;
+    list.SortFlag() = false; // A to Z
+    for (const char* name : {"c", "a", "d", "b"})
+        list.appendRow({QString::fromLatin1(name), QStringLiteral("title ") + QLatin1String(name)});
+    QCOMPARE(column(list, 0).join(QLatin1Char('|')), QStringLiteral("a|b|c|d"));
+    list.setCellText(2, FileList::TitleColumn, QStringLiteral("changed"));
+    QCOMPARE(column(list, 1).join(QLatin1Char('|')),
+             QStringLiteral("title a|title b|changed|title d"));
+    QCOMPARE(list.rowNamed(QStringLiteral("d")), 3);
+    list.setCurrentRow(1);
+    list.SortFlag() = true;
+    list.sortRows();
+    QCOMPARE(column(list, 0).join(QLatin1Char('|')), QStringLiteral("d|c|b|a"));
+    QCOMPARE(list.currentRow(), 2); // the current row moved with its file
 }
 
 void TestFileList::changedCellLeavesTheOtherCells_data()
