@@ -239,21 +239,24 @@ FileRowData::FileRowData(const QStringList& texts)
     }
 }
 
+qsizetype FileRowData::start(int column) const
+{
+    return column == 0 ? 0 : m_ends[std::size_t(column - 1)];
+}
+
 QStringView FileRowData::text(int column) const
 {
     if (column < 0 || column >= kTextCount)
         return QStringView();
-    const qsizetype start = column == 0 ? 0 : m_ends[std::size_t(column - 1)];
-    return QStringView(m_joined).mid(start, m_ends[std::size_t(column)] - start);
+    return QStringView(m_joined).mid(start(column), m_ends[std::size_t(column)] - start(column));
 }
 
 void FileRowData::setText(int column, const QString& text)
 {
     if (column < 0 || column >= kTextCount)
         return;
-    const qsizetype start = column == 0 ? 0 : m_ends[std::size_t(column - 1)];
-    const qsizetype oldLength = m_ends[std::size_t(column)] - start;
-    m_joined.replace(start, oldLength, text);
+    const qsizetype oldLength = m_ends[std::size_t(column)] - start(column);
+    m_joined.replace(start(column), oldLength, text);
     for (int later = column; later < kTextCount; ++later)
         m_ends[std::size_t(later)] += text.size() - oldLength;
 }

@@ -54,7 +54,7 @@ class FileRowData
 public:
     static constexpr int kTextCount = 5;
 
-    FileRowData() { m_ends.fill(0); }
+    FileRowData() = default;
     // Missing texts are empty; texts past the fifth are not kept.
     explicit FileRowData(const QStringList& texts);
 
@@ -66,8 +66,11 @@ public:
     qint64 dateKey = 0;
 
 private:
+    // Where the text of `column` begins in m_joined.
+    qsizetype start(int column) const;
+
     QString m_joined;
-    std::array<qsizetype, kTextCount> m_ends; // where each text ends in m_joined
+    std::array<qsizetype, kTextCount> m_ends{}; // where each text ends in m_joined
 };
 
 // The time zone is looked at once per listing: QDateTime's local time, or localtime_r

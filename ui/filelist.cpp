@@ -99,10 +99,7 @@ public:
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     }
 
-    const FileRowData& row(int place) const
-    {
-        return m_rows[std::size_t(m_order[std::size_t(place)])];
-    }
+    const FileRowData& row(int place) const { return m_rows[storedAt(place)]; }
 
     // Every row with its place in the list, in the order the rows were added: the order
     // they lie in memory, which a pass over all of them reads fastest.
@@ -137,7 +134,7 @@ public:
 
     void setCellText(int place, int column, const QString& text)
     {
-        FileRowData& row = m_rows[std::size_t(m_order[std::size_t(place)])];
+        FileRowData& row = m_rows[storedAt(place)];
         row.setText(column, text);
         if (column == FileList::DurationColumn)
             row.durationKey = m_format.durationValue(text);
@@ -178,6 +175,8 @@ public:
     }
 
 private:
+    std::size_t storedAt(int place) const { return std::size_t(m_order[std::size_t(place)]); }
+
     const RowFormat& m_format;
     // The rows stay where they were added; sorting only reorders their numbers, which is
     // far cheaper than moving 100,000 records about.
@@ -440,8 +439,7 @@ std::vector<int> FileList::rankRows() const
     };
     const int column = SortColumn();
     const bool byText = column == FileColumn || column == TitleColumn || column == ArtistColumn;
-    const int rows = m_model->rowCount();
-    const std::size_t count = std::size_t(rows);
+    const std::size_t count = std::size_t(m_model->rowCount());
     std::vector<Entry> entries;
     entries.reserve(count);
     m_model->forEachRow([&](int place, const FileRowData& row) {
