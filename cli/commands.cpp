@@ -134,6 +134,26 @@ QList<QString audiotag::*> leadingFields(const QList<QByteArray>& arguments)
     return members;
 }
 
+// The fields of edit's --fields lists, all ten when none is given; false with the
+// first unknown name.
+bool editedFields(const QList<QByteArray>& lists, QList<QString audiotag::*>& members,
+                  QByteArray& unknown)
+{
+    for (const TagField& field : TagFields) {
+        if (lists.isEmpty())
+            members.append(field.member);
+    }
+    for (const QByteArray& list : lists) {
+        for (const QByteArray& name : list.split(',')) {
+            members.append(memberNamed(QString::fromUtf8(name.trimmed())));
+            unknown = name;
+            if (!members.last())
+                return false;
+        }
+    }
+    return true;
+}
+
 // An edit of a file's tag; false when it reported its own failure and the file is to be
 // left alone.
 using TagEdit = std::function<bool(const QByteArray& path, audiotag& tag)>;
@@ -706,36 +726,30 @@ int Runner::edit()
     if (m_options.arguments.isEmpty())
         return usage("edit needs at least one file or folder");
     QList<QString audiotag::*> members;
-    const QByteArray fieldList = m_options.fields.join(',');
-    for (const QByteArray& name :
-         fieldList.isEmpty() ? QList<QByteArray>() : fieldList.split(',')) {
-        members.append(memberNamed(QString::fromUtf8(name.trimmed())));
-        if (!members.last())
-            return usage("unknown field '" + name + "' in --fields");
-    }
-    for (const TagField& field : TagFields) {
-        if (m_options.fields.isEmpty())
-            members.append(field.member);
-    }
+    QByteArray unknown;
+    if (!editedFields(m_options.fields, members, unknown))
+        return usage("unknown field '" + unknown + "' in --fields");
     QList<QByteArray> names;
     for (QString audiotag::*member : std::as_const(members))
         names.append(scriptName(member));
-    if (!startJournal())
-        return status();
     QList<EditRow> rows;
     QList<FileIdentity> identities;
+    QSet<QByteArray> listed; // a file named twice gets one row
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
         FileIdentity identity;
         audiotag tag;
-        if (!load(path, identity, tag))
+        if (listed.contains(absolutePath(path)) || !load(path, identity, tag))
             return;
+        listed.insert(absolutePath(path));
         rows.append({path, {}});
         for (QString audiotag::*member : std::as_const(members))
             rows.last().values.append(shownText(tag, member));
         identities.append(identity);
     });
+    // The journal is locked from its opening on, so it is opened only once the editor is
+    // closed: other commands need not wait for the user.
     TableEdits edits;
-    if (rows.isEmpty() || !editInEditor(names, rows, edits))
+    if (rows.isEmpty() || !editInEditor(names, rows, edits) || !startJournal())
         return status();
     for (const QByteArray& message : std::as_const(edits.refused))
         fail("edit", message);
@@ -754,13 +768,15 @@ bool Runner::editInEditor(const QList<QByteArray>& fields, const QList<EditRow>&
     TemporaryTable table;
     QByteArray text;
     QByteArray reason;
-    if (!table.create(editTable(fields, rows)) || !runEditor(table.path(), reason) ||
-        !table.read(text) || !readEditedTable(text, fields, rows, edits, reason)) {
-        fail("edit", (reason.isEmpty() ? table.path() + ": " + errorText(errno) : reason) +
-                         "; nothing changed");
-        return false;
-    }
-    return true;
+    if (!table.create(editTable(fields, rows)))
+        reason = "cannot write the table to a temporary file: " + errorText(errno);
+    else if (runEditor(table.path(), reason) && !table.read(text))
+        reason = "cannot read the edited table back: " + errorText(errno);
+    if (reason.isEmpty())
+        readEditedTable(text, fields, rows, edits, reason);
+    if (!reason.isEmpty())
+        fail("edit", reason + "; nothing changed");
+    return reason.isEmpty();
 }
 
 void Runner::applyEditedRow(const EditRow& row, const FileIdentity& identity,

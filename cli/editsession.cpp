@@ -75,6 +75,11 @@ bool readEditedTable(const QByteArray& text, const QList<QByteArray>& fields,
                      const QList<EditRow>& rows, TableEdits& edits, QByteArray& error)
 {
     QList<QByteArray> lines = text.split('\n');
+    // A carriage return in a value is written \r, so one at a line's end is the editor's.
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
     if (lines.first() != "path\t" + fields.join('\t')) {
         error = "line 1: the header was changed; nothing applied";
         return false;

@@ -203,7 +203,7 @@ QList<QByteArray> splitShortOptions(const QList<QByteArray>& argv)
         optionsEnded = optionsEnded || arg == "--";
         const bool bundle = !optionsEnded && arg.size() > 2 && arg[0] == '-' && arg[1] != '-' &&
                             std::all_of(arg.begin() + 1, arg.end(),
-                                        [](char c) { return std::strchr("rnqh", c) != nullptr; });
+                                        [](char c) { return std::strchr("rnqht", c) != nullptr; });
         if (!bundle) {
             split.append(arg);
             continue;
