@@ -748,6 +748,8 @@ int Runner::edit()
     });
     // The journal is locked from its opening on, so it is opened only once the editor is
     // closed: other commands need not wait for the user.
+    if (rows.isEmpty() && !m_options.quiet)
+        writeBytes(stderr, "tagora-cli: no files to edit\n");
     TableEdits edits;
     if (rows.isEmpty() || !editInEditor(names, rows, edits) || !startJournal())
         return status();

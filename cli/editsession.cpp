@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,66 @@ QMap<qsizetype, QString> changedCells(const QList<QByteArray>& cells, const Edit
             changed.insert(column, value);
     }
     return changed;
+}
+
+// Ctrl-C and Ctrl-\\ ignored while it lives, as system() does: a Ctrl-C meant for the
+// editor must not end this program before it has removed the table.
+class InterruptsIgnored
+{
+public:
+    InterruptsIgnored()
+    {
+        struct sigaction ignore
+        {
+        };
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGINT, &ignore, &m_interrupt);
+        ::sigaction(SIGQUIT, &ignore, &m_quit);
+    }
+    ~InterruptsIgnored() { restore(); }
+    InterruptsIgnored(const InterruptsIgnored&) = delete;
+    InterruptsIgnored& operator=(const InterruptsIgnored&) = delete;
+
+    void restore() const
+    {
+        ::sigaction(SIGINT, &m_interrupt, nullptr);
+        ::sigaction(SIGQUIT, &m_quit, nullptr);
+    }
+
+private:
+    struct sigaction m_interrupt
+    {
+    };
+    struct sigaction m_quit
+    {
+    };
+};
+
+QByteArray editorCommand()
+{
+    for (const char* name : {"VISUAL", "EDITOR"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return qgetenv(name);
+    }
+    return "vi";
+}
+
+// The editor's wait status, or -1 with errno set when it could not be run.
+int editorStatus(const QByteArray& editor, const QByteArray& path)
+{
+    const InterruptsIgnored ignored;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ignored.restore();
+        const QByteArray command = editor + " \"$1\"";
+        ::execl("/bin/sh", "sh", "-c", command.constData(), "sh", path.constData(), nullptr);
+        ::_exit(127);
+    }
+    int status = 0;
+    pid_t waited = child;
+    while (child > 0 && (waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    return child < 0 || waited < 0 ? -1 : status;
 }
 
 } // namespace
@@ -159,20 +220,10 @@ bool TemporaryTable::read(QByteArray& contents) const
 
 bool runEditor(const QByteArray& path, QByteArray& reason)
 {
-    QByteArray editor = qgetenv("VISUAL");
-    if (editor.isEmpty())
-        editor = qgetenv("EDITOR");
-    if (editor.isEmpty())
-        editor = "vi";
+    const QByteArray editor = editorCommand();
     std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const QByteArray command = editor + " \"$1\"";
-        ::execl("/bin/sh", "sh", "-c", command.constData(), "sh", path.constData(), nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) < 0) {
+    const int status = editorStatus(editor, path);
+    if (status < 0) {
         reason = "cannot start the editor: " + QByteArray(std::strerror(errno));
         return false;
     }
