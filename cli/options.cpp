@@ -116,22 +116,44 @@ const CommandInfo* commandNamed(const QByteArray& name)
 // The letter of a long or short option, or 0 when there is none such.
 char optionLetter(const QByteArray& arg)
 {
-    static const std::array<std::pair<const char*, char>, 21> kNames = {{
-        {"-r", 'r'},         {"--recursive", 'r'}, {"-n", 'n'},       {"--dry-run", 'n'},
-        {"-q", 'q'},         {"--quiet", 'q'},     {"--force", 'f'},  {"--all", 'a'},
-        {"--format", 'F'},   {"--where", 'w'},     {"--fields", 'L'}, {"-t", 't'},
-        {"--template", 't'}, {"--strict", 's'},    {"--title", 'c'},  {"--sentence", 'c'},
-        {"--upper", 'c'},    {"--lower", 'c'},     {"-h", 'h'},       {"--help", 'h'},
+    static const std::array<std::pair<const char*, char>, 12> kNames = {{
+        {"-r", 'r'},
+        {"--recursive", 'r'},
+        {"-n", 'n'},
+        {"--dry-run", 'n'},
+        {"-q", 'q'},
+        {"--quiet", 'q'},
+        {"--force", 'f'},
+        {"--all", 'a'},
+        {"--format", 'F'},
+        {"-h", 'h'},
+        {"--help", 'h'},
         {"--version", 'v'},
+    }};
+    // The options of choosing files and of the value rules.
+    static const std::array<std::pair<const char*, char>, 9> kRuleNames = {{
+        {"--where", 'w'},
+        {"--fields", 'L'},
+        {"-t", 't'},
+        {"--template", 't'},
+        {"--strict", 's'},
+        {"--title", 'c'},
+        {"--sentence", 'c'},
+        {"--upper", 'c'},
+        {"--lower", 'c'},
     }};
     // Only the options that take a value may take it after "=".
     const qsizetype equals = arg.startsWith("--") ? arg.indexOf('=') : -1;
     const QByteArray name = equals > 0 ? arg.left(equals) : arg;
-    for (const auto& [text, letter] : kNames) {
-        if (name == text)
-            return equals < 0 || std::strchr("FwL", letter) ? letter : 0;
-    }
-    return 0;
+    const auto letterIn = [&](const auto& names) -> char {
+        for (const auto& [text, letter] : names) {
+            if (name == text)
+                return equals < 0 || std::strchr("FwL", letter) ? letter : 0;
+        }
+        return 0;
+    };
+    const char letter = letterIn(kNames);
+    return letter ? letter : letterIn(kRuleNames);
 }
 
 bool applyOption(char letter, const CommandInfo* command, Options& options, QByteArray& error)

@@ -716,6 +716,23 @@ private Q_SLOTS:
             << QByteArray("tagora-cli: unknown placeholder");
         QTest::newRow("no paths") << QStringList{QStringLiteral("strip")} << 2
                                   << QByteArray("tagora-cli: strip needs");
+        QTest::newRow("--where where no files are taken")
+            << QStringList{QStringLiteral("undo"), QStringLiteral("--where=title=x")} << 2
+            << QByteArray("tagora-cli: option '--where=title=x'");
+        QTest::newRow("a flag given a value")
+            << QStringList{QStringLiteral("ls"), QStringLiteral("--recursive=yes"), good} << 2
+            << QByteArray("tagora-cli: unknown option");
+        QTest::newRow("case without a style")
+            << QStringList{QStringLiteral("case"), QStringLiteral("title"), good} << 2
+            << QByteArray("tagora-cli: case needs one of");
+        QTest::newRow("replace with a missing capture")
+            << QStringList{QStringLiteral("replace"), QStringLiteral("title"),
+                           QStringLiteral("(a)"), QStringLiteral("\\2"), good}
+            << 2 << QByteArray("tagora-cli: the replacement refers to \\2");
+        QTest::newRow("unknown --fields")
+            << QStringList{QStringLiteral("edit"), QStringLiteral("--fields"),
+                           QStringLiteral("title,mood"), good}
+            << 2 << QByteArray("tagora-cli: unknown field 'mood'");
     }
     void exitStatusAndFailureLines()
     {
