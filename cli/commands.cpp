@@ -112,6 +112,12 @@ QByteArray historyLine(const JournalRecord& entry, bool undone)
            tsvEscaped(entry.path) + '\t' + before.join("; ") + (undone ? " (undone)" : "") + '\n';
 }
 
+// The fields --where takes: those of the tag, and the playing time.
+bool whereField(const QString& field)
+{
+    return field == QLatin1String("length") || memberNamed(field);
+}
+
 // A field's value for --where, by its lower-case name.
 QString whereValue(const audiotag& tag, const QString& field)
 {
@@ -746,10 +752,10 @@ int Runner::edit()
             rows.last().values.append(shownText(tag, member));
         identities.append(identity);
     });
-    // The journal is locked from its opening on, so it is opened only once the editor is
-    // closed: other commands need not wait for the user.
     if (rows.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: no files to edit\n");
+    // The journal is locked from its opening on, so it is opened only once the editor is
+    // closed: other commands need not wait for the user.
     TableEdits edits;
     if (rows.isEmpty() || !editInEditor(names, rows, edits) || !startJournal())
         return status();
@@ -895,12 +901,7 @@ int Runner::run()
         return usage("no command given");
     for (const QByteArray& expression : m_options.where) {
         QByteArray error;
-        if (!m_where.add(
-                expression,
-                [](const QString& field) {
-                    return field == QLatin1String("length") || memberNamed(field);
-                },
-                error))
+        if (!m_where.add(expression, whereField, error))
             return usage(error);
     }
     const std::pair<const char*, int (Runner::*)()> commands[] = {
