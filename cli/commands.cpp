@@ -207,8 +207,6 @@ private:
     int changeCase();
     int trim();
     int edit();
-    bool editInEditor(const QList<QByteArray>& fields, const QList<EditRow>& rows,
-                      TableEdits& edits);
     void applyEditedRow(const EditRow& row, const FileIdentity& identity,
                         const QList<QString audiotag::*>& members,
                         const QMap<qsizetype, QString>& cells);
@@ -757,7 +755,10 @@ int Runner::edit()
     // The journal is locked from its opening on, so it is opened only once the editor is
     // closed: other commands need not wait for the user.
     TableEdits edits;
-    if (rows.isEmpty() || !editInEditor(names, rows, edits) || !startJournal())
+    QByteArray reason;
+    if (!rows.isEmpty() && !editInEditor(names, rows, edits, reason))
+        fail("edit", reason + "; nothing changed");
+    if (rows.isEmpty() || !reason.isEmpty() || !startJournal())
         return status();
     for (const QByteArray& message : std::as_const(edits.refused))
         fail("edit", message);
@@ -768,23 +769,6 @@ int Runner::edit()
         applyEditedRow(rows[it.key()], identities[it.key()], members, it.value());
     summarize();
     return status();
-}
-
-bool Runner::editInEditor(const QList<QByteArray>& fields, const QList<EditRow>& rows,
-                          TableEdits& edits)
-{
-    TemporaryTable table;
-    QByteArray text;
-    QByteArray reason;
-    if (!table.create(editTable(fields, rows)))
-        reason = "cannot write the table to a temporary file: " + errorText(errno);
-    else if (runEditor(table.path(), reason) && !table.read(text))
-        reason = "cannot read the edited table back: " + errorText(errno);
-    if (reason.isEmpty())
-        readEditedTable(text, fields, rows, edits, reason);
-    if (!reason.isEmpty())
-        fail("edit", reason + "; nothing changed");
-    return reason.isEmpty();
 }
 
 void Runner::applyEditedRow(const EditRow& row, const FileIdentity& identity,

@@ -1,5 +1,6 @@
 #include "editsession.h"
 
+#include "cli/filewalk.h"
 #include "cli/listformat.h"
 
 #include <QHash>
@@ -233,6 +234,18 @@ bool runEditor(const QByteArray& path, QByteArray& reason)
              (WIFEXITED(status) ? "exited with status " + QByteArray::number(WEXITSTATUS(status))
                                 : QByteArray("was ended by a signal"));
     return false;
+}
+
+bool editInEditor(const QList<QByteArray>& fields, const QList<EditRow>& rows, TableEdits& edits,
+                  QByteArray& reason)
+{
+    TemporaryTable table;
+    QByteArray text;
+    if (!table.create(editTable(fields, rows)))
+        reason = "cannot write the table to a temporary file: " + errorText(errno);
+    else if (runEditor(table.path(), reason) && !table.read(text))
+        reason = "cannot read the edited table back: " + errorText(errno);
+    return reason.isEmpty() && readEditedTable(text, fields, rows, edits, reason);
 }
 
 } // namespace tagora::cli

@@ -35,6 +35,12 @@ QByteArray editTable(const QList<QByteArray>& fields, const QList<EditRow>& rows
 bool readEditedTable(const QByteArray& text, const QList<QByteArray>& fields,
                      const QList<EditRow>& rows, TableEdits& edits, QByteArray& error);
 
+// Writes the table of `rows` to a temporary file, lets the user edit it (runEditor) and
+// reads it back (readEditedTable); the file is gone afterwards. False with the reason
+// when nothing is to be changed.
+bool editInEditor(const QList<QByteArray>& fields, const QList<EditRow>& rows, TableEdits& edits,
+                  QByteArray& reason);
+
 // A file for the table in $TMPDIR (/tmp when unset), removed when this goes out of scope
 // whatever happened in between.
 class TemporaryTable
