@@ -93,8 +93,10 @@ class CliTest : public QObject
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
-        environment.insert(QStringLiteral("VISUAL"), editor);
-        environment.insert(QStringLiteral("TMPDIR"), m_dir->filePath(QStringLiteral("tmp")));
+        if (!editor.isEmpty()) {
+            environment.insert(QStringLiteral("VISUAL"), editor);
+            environment.insert(QStringLiteral("TMPDIR"), m_dir->filePath(QStringLiteral("tmp")));
+        }
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir->path());
         process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
