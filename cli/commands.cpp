@@ -1,11 +1,14 @@
 #include "commands.h"
 
+#include "cli/editsession.h"
 #include "cli/filewalk.h"
 #include "cli/journal.h"
 #include "cli/listformat.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/valuerules.h"
+#include "cli/whereexpr.h"
 #include "services/nativepath.h"
 #include "tags/tagfields.h"
 #include "tags/tagoperations.h"
@@ -109,6 +112,54 @@ QByteArray historyLine(const JournalRecord& entry, bool undone)
            tsvEscaped(entry.path) + '\t' + before.join("; ") + (undone ? " (undone)" : "") + '\n';
 }
 
+// The fields --where takes: those of the tag, and the playing time.
+bool whereField(const QString& field)
+{
+    return field == QLatin1String("length") || memberNamed(field);
+}
+
+// A field's value for --where, by its lower-case name.
+QString whereValue(const audiotag& tag, const QString& field)
+{
+    if (field == QLatin1String("length"))
+        return QString::number(tag.Length);
+    QString audiotag::*member = memberNamed(field);
+    return member ? shownText(tag, member) : QString();
+}
+
+// The fields named by the leading arguments, up to the first that names none.
+QList<QString audiotag::*> leadingFields(const QList<QByteArray>& arguments)
+{
+    QList<QString audiotag::*> members;
+    for (const QByteArray& arg : arguments) {
+        QString audiotag::*member = memberNamed(QString::fromUtf8(arg));
+        if (!member)
+            break;
+        members.append(member);
+    }
+    return members;
+}
+
+// The fields of edit's --fields lists, all ten when none is given; false with the
+// first unknown name.
+bool editedFields(const QList<QByteArray>& lists, QList<QString audiotag::*>& members,
+                  QByteArray& unknown)
+{
+    for (const TagField& field : TagFields) {
+        if (lists.isEmpty())
+            members.append(field.member);
+    }
+    for (const QByteArray& list : lists) {
+        for (const QByteArray& name : list.split(',')) {
+            members.append(memberNamed(QString::fromUtf8(name.trimmed())));
+            unknown = name;
+            if (!members.last())
+                return false;
+        }
+    }
+    return true;
+}
+
 // An edit of a file's tag; false when it reported its own failure and the file is to be
 // left alone.
 using TagEdit = std::function<bool(const QByteArray& path, audiotag& tag)>;
@@ -130,7 +181,8 @@ private:
 
     void forEachFile(const QList<QByteArray>& paths,
                      const std::function<void(const QByteArray&)>& visit);
-    bool load(const QByteArray& path, FileIdentity& identity, audiotag& tag);
+    bool load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
+              bool chosenOnly = true);
     bool save(const QByteArray& path, const FileIdentity& before, const audiotag& tag, bool strip);
     void record(const QByteArray& path, const QList<FieldChange>& changes,
                 const QByteArray& previousName, const QByteArray& undoes);
@@ -149,12 +201,22 @@ private:
     void renameFile(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken);
     bool moveFile(const QByteArray& from, const QByteArray& to);
     int import();
+    int rewrite(const QList<QString audiotag::*>& members, const QList<QByteArray>& paths,
+                const std::function<QString(const QString&)>& rule);
+    int replace();
+    int changeCase();
+    int trim();
+    int edit();
+    void applyEditedRow(const EditRow& row, const FileIdentity& identity,
+                        const QList<QString audiotag::*>& members,
+                        const QMap<qsizetype, QString>& cells);
     int history();
     int undo();
     void undoRecord(const JournalRecord& record);
 
     const Options& m_options;
     Journal m_journal;
+    WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
     bool m_failed = false;
     qint64 m_changed = 0;
@@ -234,7 +296,8 @@ void Runner::forEachFile(const QList<QByteArray>& paths,
     m_progress.reset();
 }
 
-bool Runner::load(const QByteArray& path, FileIdentity& identity, audiotag& tag)
+// False, silently, for a file --where leaves out: it is read once and never written.
+bool Runner::load(const QByteArray& path, FileIdentity& identity, audiotag& tag, bool chosenOnly)
 {
     if (!identityOf(path, identity) || ::access(path.constData(), R_OK) != 0) {
         fail(path, "unreadable: " + errorText(errno));
@@ -244,7 +307,8 @@ bool Runner::load(const QByteArray& path, FileIdentity& identity, audiotag& tag)
         fail(path, "not an audio file of a known type");
         return false;
     }
-    return true;
+    return !chosenOnly ||
+           m_where.matches([&](const QString& field) { return whereValue(tag, field); });
 }
 
 bool Runner::save(const QByteArray& path, const FileIdentity& before, const audiotag& tag,
@@ -383,11 +447,27 @@ int Runner::set()
     const QList<QByteArray> paths = m_options.arguments.mid(next);
     if (paths.isEmpty())
         return usage("set needs at least one file or folder");
+    if (m_options.strict && !m_options.templates)
+        return usage("--strict goes with -t");
+    QList<NamePattern> templates(assignments.size());
+    for (qsizetype i = 0; m_options.templates && i < assignments.size(); ++i) {
+        QString reason;
+        if (!templates[i].parse(assignments[i].second, reason))
+            return usage(reason.toUtf8());
+    }
     if (!startJournal())
         return status();
-    changeFiles(paths, [&](const QByteArray&, audiotag& tag) {
-        for (const auto& [member, value] : assignments)
-            tag.*member = value;
+    changeFiles(paths, [&](const QByteArray& path, audiotag& tag) {
+        const audiotag original = tag;
+        for (qsizetype i = 0; i < assignments.size(); ++i) {
+            const QList<QString audiotag::*> empty = templates[i].emptyFields(original);
+            if (m_options.strict && !empty.isEmpty()) {
+                fail(path, "%" + scriptName(empty.first()) + "% is empty; left alone (--strict)");
+                return false;
+            }
+            tag.*assignments[i].first =
+                m_options.templates ? templates[i].text(original) : assignments[i].second;
+        }
         return true;
     });
     return status();
@@ -434,7 +514,7 @@ int Runner::copy()
     const QByteArray source = m_options.arguments.first();
     FileIdentity identity;
     audiotag copied;
-    if (!load(source, identity, copied))
+    if (!load(source, identity, copied, false))
         return status();
     if (!startJournal())
         return status();
@@ -586,6 +666,133 @@ int Runner::import()
     return status();
 }
 
+int Runner::rewrite(const QList<QString audiotag::*>& members, const QList<QByteArray>& paths,
+                    const std::function<QString(const QString&)>& rule)
+{
+    if (members.isEmpty())
+        return usage("'" + m_options.arguments.value(0) + "' is not a field");
+    if (paths.isEmpty())
+        return usage(m_options.command + " needs at least one file or folder");
+    if (!startJournal())
+        return status();
+    changeFiles(paths, [&](const QByteArray&, audiotag& tag) {
+        for (QString audiotag::*member : members)
+            tag.*member = rule(tag.*member);
+        return true;
+    });
+    return status();
+}
+
+int Runner::replace()
+{
+    const QList<QByteArray>& arguments = m_options.arguments;
+    if (arguments.size() < 4)
+        return usage("replace needs a field, an expression, a replacement and a file or folder");
+    const QRegularExpression regex(QString::fromUtf8(arguments[1]));
+    if (!regex.isValid())
+        return usage("bad regular expression '" + arguments[1] +
+                     "': " + regex.errorString().toUtf8());
+    const QString replacement = QString::fromUtf8(arguments[2]);
+    const int reference = highestCaptureReference(replacement);
+    if (reference > regex.captureCount())
+        return usage("the replacement refers to \\" + QByteArray::number(reference) + ", but '" +
+                     arguments[1] + "' has " + QByteArray::number(regex.captureCount()) +
+                     " captures");
+    return rewrite(leadingFields(arguments.mid(0, 1)), arguments.mid(3),
+                   [&](const QString& value) { return replaceMatches(value, regex, replacement); });
+}
+
+int Runner::changeCase()
+{
+    const std::pair<const char*, LetterCase> styles[] = {{"title", LetterCase::Title},
+                                                         {"sentence", LetterCase::Sentence},
+                                                         {"upper", LetterCase::Upper},
+                                                         {"lower", LetterCase::Lower}};
+    const auto style = std::find_if(std::begin(styles), std::end(styles), [&](const auto& pair) {
+        return m_options.letterCase == pair.first;
+    });
+    if (style == std::end(styles))
+        return usage("case needs one of --title, --sentence, --upper or --lower");
+    const QList<QString audiotag::*> members = leadingFields(m_options.arguments);
+    return rewrite(members, m_options.arguments.mid(members.size()), [&](const QString& value) {
+        return tagora::cli::changeCase(value, style->second);
+    });
+}
+
+int Runner::trim()
+{
+    const QList<QString audiotag::*> members = leadingFields(m_options.arguments);
+    return rewrite(members, m_options.arguments.mid(members.size()), trimSpaces);
+}
+
+int Runner::edit()
+{
+    if (m_options.arguments.isEmpty())
+        return usage("edit needs at least one file or folder");
+    QList<QString audiotag::*> members;
+    QByteArray unknown;
+    if (!editedFields(m_options.fields, members, unknown))
+        return usage("unknown field '" + unknown + "' in --fields");
+    QList<QByteArray> names;
+    for (QString audiotag::*member : std::as_const(members))
+        names.append(scriptName(member));
+    QList<EditRow> rows;
+    QList<FileIdentity> identities;
+    QSet<QByteArray> listed; // a file named twice gets one row
+    forEachFile(m_options.arguments, [&](const QByteArray& path) {
+        FileIdentity identity;
+        audiotag tag;
+        if (listed.contains(absolutePath(path)) || !load(path, identity, tag))
+            return;
+        listed.insert(absolutePath(path));
+        rows.append({path, {}});
+        for (QString audiotag::*member : std::as_const(members))
+            rows.last().values.append(shownText(tag, member));
+        identities.append(identity);
+    });
+    if (rows.isEmpty() && !m_options.quiet)
+        writeBytes(stderr, "tagora-cli: no files to edit\n");
+    // The journal is locked from its opening on, so it is opened only once the editor is
+    // closed: other commands need not wait for the user.
+    TableEdits edits;
+    QByteArray reason;
+    if (!rows.isEmpty() && !editInEditor(names, rows, edits, reason))
+        fail("edit", reason + "; nothing changed");
+    if (rows.isEmpty() || !reason.isEmpty() || !startJournal())
+        return status();
+    for (const QByteArray& message : std::as_const(edits.refused))
+        fail("edit", message);
+    // The files were chosen when the table was written; a cell edited since must not
+    // unchoose its file.
+    m_where = WhereFilter();
+    for (auto it = edits.changed.cbegin(); it != edits.changed.cend(); ++it)
+        applyEditedRow(rows[it.key()], identities[it.key()], members, it.value());
+    summarize();
+    return status();
+}
+
+void Runner::applyEditedRow(const EditRow& row, const FileIdentity& identity,
+                            const QList<QString audiotag::*>& members,
+                            const QMap<qsizetype, QString>& cells)
+{
+    FileIdentity now;
+    if (!m_options.force && (!identityOf(row.path, now) || now != identity)) {
+        fail(row.path, "changed on disk while being edited; left alone (--force writes it anyway)");
+        return;
+    }
+    const qint64 changedBefore = m_changed;
+    changeFile(row.path, [&](const QByteArray&, audiotag& tag) {
+        for (auto cell = cells.cbegin(); cell != cells.cend(); ++cell)
+            tag.*members[cell.key()] = cell.value();
+        return true;
+    });
+    for (auto cell = cells.cbegin();
+         m_changed > changedBefore && !m_options.dryRun && cell != cells.cend(); ++cell)
+        print(row.path + ": " + scriptName(members[cell.key()]) + ": " +
+              tsvEscaped(row.values[cell.key()].toUtf8()) + " → " +
+              tsvEscaped(cell.value().toUtf8()) + '\n');
+}
+
 int Runner::history()
 {
     QList<QByteArray> named;
@@ -676,11 +883,17 @@ int Runner::run()
     }
     if (m_options.command.isEmpty())
         return usage("no command given");
+    for (const QByteArray& expression : m_options.where) {
+        QByteArray error;
+        if (!m_where.add(expression, whereField, error))
+            return usage(error);
+    }
     const std::pair<const char*, int (Runner::*)()> commands[] = {
-        {"ls", &Runner::list},       {"get", &Runner::get},       {"set", &Runner::set},
-        {"strip", &Runner::strip},   {"copy", &Runner::copy},     {"fill", &Runner::fill},
-        {"rename", &Runner::rename}, {"import", &Runner::import}, {"history", &Runner::history},
-        {"undo", &Runner::undo},
+        {"ls", &Runner::list},       {"get", &Runner::get},         {"set", &Runner::set},
+        {"strip", &Runner::strip},   {"copy", &Runner::copy},       {"fill", &Runner::fill},
+        {"rename", &Runner::rename}, {"import", &Runner::import},   {"history", &Runner::history},
+        {"undo", &Runner::undo},     {"replace", &Runner::replace}, {"case", &Runner::changeCase},
+        {"trim", &Runner::trim},     {"edit", &Runner::edit},
     };
     for (const auto& [name, command] : commands) {
         if (m_options.command == name)

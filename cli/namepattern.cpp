@@ -5,17 +5,13 @@
 #include <QRegularExpression>
 
 namespace tagora::cli {
-namespace {
-
-// Track and Year read as "0" when unset; a name shows them as nothing.
-QString nameText(const audiotag& tag, QString audiotag::*member)
+// Track and Year read as "0" when unset.
+QString shownText(const audiotag& tag, QString audiotag::*member)
 {
     const bool number = member == &audiotag::Track || member == &audiotag::Year;
     const QString value = tag.*member;
     return number && value == QLatin1String("0") ? QString() : value;
 }
-
-} // namespace
 
 QString audiotag::*memberNamed(const QString& name)
 {
@@ -87,10 +83,31 @@ bool NamePattern::fill(const QString& baseName, audiotag& tag) const
 
 QString NamePattern::name(const audiotag& tag) const
 {
+    return compose(tag, true);
+}
+
+QString NamePattern::text(const audiotag& tag) const
+{
+    return compose(tag, false);
+}
+
+QList<QString audiotag::*> NamePattern::emptyFields(const audiotag& tag) const
+{
+    QList<QString audiotag::*> empty;
+    for (const Piece& piece : m_pieces) {
+        if (shownText(tag, piece.member).isEmpty() && !empty.contains(piece.member))
+            empty.append(piece.member);
+    }
+    return empty;
+}
+
+QString NamePattern::compose(const audiotag& tag, bool forName) const
+{
     QString result;
     for (const Piece& piece : m_pieces) {
-        QString value = nameText(tag, piece.member);
-        value.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+        QString value = shownText(tag, piece.member);
+        if (forName)
+            value.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
         if (!value.isEmpty())
             value = value.rightJustified(piece.padding, u'0');
         result += piece.literal + value;

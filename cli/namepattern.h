@@ -14,6 +14,9 @@ QString audiotag::*memberNamed(const QString& name);
 // The lower-case script name of a record member: "title" ... "bpm", "key".
 QByteArray scriptName(QString audiotag::*member);
 
+// A field's value as names, tables and --where see it: an unset track or year is empty.
+QString shownText(const audiotag& tag, QString audiotag::*member);
+
 // A file-name pattern of literal text and placeholders %field% (any of the ten script
 // names, in any case) or %field:N% (a number padded with zeros to N digits).
 class NamePattern
@@ -30,10 +33,18 @@ public:
     // The base name the pattern makes from a tag: "/" and NUL in a value become "_".
     QString name(const audiotag& tag) const;
 
+    // The text the pattern makes from a tag's values as they are, for a field's value.
+    QString text(const audiotag& tag) const;
+
+    // The fields the pattern names that the tag leaves empty (an unset track or year too).
+    QList<QString audiotag::*> emptyFields(const audiotag& tag) const;
+
     // The fields the pattern names, in order.
     QList<QString audiotag::*> fields() const;
 
 private:
+    QString compose(const audiotag& tag, bool forName) const;
+
     struct Piece
     {
         QString literal; // the text before the placeholder

@@ -10,39 +10,42 @@ namespace {
 struct CommandInfo
 {
     const char* name;
-    const char* options; // the option letters it takes: r n q f a F(ormat)
+    const char* options; // the option letters it takes: r n q f a F(ormat) w(here) t s c L
     const char* help;
 };
 
-const std::array<CommandInfo, 10> kCommands = {{
-    {"ls", "rqF",
+const std::array<CommandInfo, 14> kCommands = {{
+    {"ls", "rqFw",
      "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
      "One row per audio file: the path, the ten fields and the length in seconds.\n"
      "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
      "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
      "\\udcXX). The csv is what 'import' reads back.\n"},
-    {"get", "rq",
+    {"get", "rqw",
      "Usage: tagora-cli get [-r] FIELD PATH...\n"
      "Prints FIELD of each file as 'PATH<tab>VALUE'.\n"},
-    {"set", "rnq",
-     "Usage: tagora-cli set [-r] [-n] FIELD=VALUE... PATH...\n"
-     "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"},
-    {"strip", "rnq",
+    {"set", "rnqwts",
+     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] FIELD=VALUE... PATH...\n"
+     "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"
+     "With -t each VALUE is a template of the file's own fields, as in 'rename':\n"
+     "  tagora-cli set -t 'title=%track:2% %title%' *.mp3\n"
+     "An empty field gives nothing; --strict refuses the file instead.\n"},
+    {"strip", "rnqw",
      "Usage: tagora-cli strip [-r] [-n] PATH...\n"
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
      "the ten fields, so 'undo' brings those back; other items the tag held\n"
      "(pictures, lyrics, ...) are not kept and do not come back.\n"},
-    {"copy", "rnq",
+    {"copy", "rnqw",
      "Usage: tagora-cli copy [-r] [-n] SOURCE TARGET...\n"
      "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
      "Save do in the window.\n"},
-    {"fill", "rnq",
+    {"fill", "rnqw",
      "Usage: tagora-cli fill [-r] [-n] PATTERN PATH...\n"
      "Fills fields from each file name (without folder and extension), e.g.\n"
      "  tagora-cli fill '%track% - %artist% - %title%' *.mp3\n"
      "The text between placeholders must match; a name that does not match is\n"
      "reported and left alone.\n"},
-    {"rename", "rnq",
+    {"rename", "rnqw",
      "Usage: tagora-cli rename [-r] [-n] PATTERN PATH...\n"
      "Renames each file from its fields, keeping its folder and extension, e.g.\n"
      "  tagora-cli rename '%track:2% - %title%' *.flac\n"
@@ -66,6 +69,26 @@ const std::array<CommandInfo, 10> kCommands = {{
      "undone yet, newest first. A file changed since the operation is refused and\n"
      "left alone unless --force is given. Undoing a strip brings back the ten\n"
      "fields; undoing a rename gives the old name back.\n"},
+    {"replace", "rnqw",
+     "Usage: tagora-cli replace [-r] [-n] FIELD REGEX REPLACEMENT PATH...\n"
+     "Replaces every match of REGEX (Qt's regular expressions) in FIELD; \\1, \\2,\n"
+     "... in REPLACEMENT stand for the captures, e.g.\n"
+     "  tagora-cli replace title ' \\(feat\\. .*\\)$' '' -r Music\n"},
+    {"case", "rnqwc",
+     "Usage: tagora-cli case [-r] [-n] FIELD... --title|--sentence|--upper|--lower PATH...\n"
+     "Changes the letter case of the fields. Title case keeps a, an, and, of, the\n"
+     "and other short words in lower case unless first or last; title and sentence\n"
+     "case leave words in capitals (AC/DC, USA) and with inner capitals (McCartney)\n"
+     "as they are.\n"},
+    {"trim", "rnqw",
+     "Usage: tagora-cli trim [-r] [-n] FIELD... PATH...\n"
+     "Removes leading and trailing spaces and makes each run of spaces one.\n"},
+    {"edit", "rnqfwL",
+     "Usage: tagora-cli edit [-r] [-n] [--force] [--fields F1,F2...] PATH...\n"
+     "Opens the files' fields as a table (tsv, one row per file, the path first) in\n"
+     "$VISUAL or $EDITOR, then writes only the cells changed there. A row whose path\n"
+     "was changed, removed or doubled is refused; so is a file changed on disk in\n"
+     "the meantime, unless --force is given.\n"},
 }};
 
 constexpr char kCommonHelp[] = "\nOptions:\n"
@@ -73,6 +96,10 @@ constexpr char kCommonHelp[] = "\nOptions:\n"
                                "  -n, --dry-run    print what would change (old → new) and write "
                                "nothing\n"
                                "  -q, --quiet      no progress line\n"
+                               "  --where EXPR     only files whose fields match EXPR; given\n"
+                               "                   again, all must match. FIELD=TEXT FIELD!=TEXT\n"
+                               "                   FIELD~REGEX FIELD: (empty) FIELD<N FIELD<=N\n"
+                               "                   FIELD>N FIELD>=N FIELD=N..M (length too)\n"
                                "  -h, --help       this help\n"
                                "Fields: title artist album track year genre comment copyright bpm "
                                "key\n";
@@ -103,12 +130,30 @@ char optionLetter(const QByteArray& arg)
         {"--help", 'h'},
         {"--version", 'v'},
     }};
-    const QByteArray name = arg.startsWith("--format=") ? QByteArray("--format") : arg;
-    for (const auto& [text, letter] : kNames) {
-        if (name == text)
-            return letter;
-    }
-    return 0;
+    // The options of choosing files and of the value rules.
+    static const std::array<std::pair<const char*, char>, 9> kRuleNames = {{
+        {"--where", 'w'},
+        {"--fields", 'L'},
+        {"-t", 't'},
+        {"--template", 't'},
+        {"--strict", 's'},
+        {"--title", 'c'},
+        {"--sentence", 'c'},
+        {"--upper", 'c'},
+        {"--lower", 'c'},
+    }};
+    // Only the options that take a value may take it after "=".
+    const qsizetype equals = arg.startsWith("--") ? arg.indexOf('=') : -1;
+    const QByteArray name = equals > 0 ? arg.left(equals) : arg;
+    const auto letterIn = [&](const auto& names) -> char {
+        for (const auto& [text, letter] : names) {
+            if (name == text)
+                return equals < 0 || std::strchr("FwL", letter) ? letter : 0;
+        }
+        return 0;
+    };
+    const char letter = letterIn(kNames);
+    return letter ? letter : letterIn(kRuleNames);
 }
 
 bool applyOption(char letter, const CommandInfo* command, Options& options, QByteArray& error)
@@ -121,25 +166,53 @@ bool applyOption(char letter, const CommandInfo* command, Options& options, QByt
         error = "this option does not apply here";
         return false;
     }
-    bool* flags[] = {&options.recursive, &options.dryRun, &options.quiet, &options.force,
-                     &options.all};
-    *flags[std::strchr("rnqfa", letter) - "rnqfa"] = true;
+    bool* flags[] = {&options.recursive, &options.dryRun,    &options.quiet, &options.force,
+                     &options.all,       &options.templates, &options.strict};
+    *flags[std::strchr("rnqfats", letter) - "rnqfats"] = true;
+    return true;
+}
+
+// The value of an option given as "--name=VALUE" or "--name VALUE"; false at the end of argv.
+bool takeValue(const QList<QByteArray>& argv, qsizetype& i, QByteArray& value)
+{
+    const qsizetype equals = argv[i].indexOf('=');
+    if (equals > 0)
+        value = argv[i].mid(equals + 1);
+    else if (i + 1 < argv.size())
+        value = argv[++i];
+    else
+        return false;
     return true;
 }
 
 bool takeFormat(const QList<QByteArray>& argv, qsizetype& i, Options& options, QByteArray& error)
 {
     QByteArray name;
-    if (argv[i].startsWith("--format="))
-        name = argv[i].mid(int(std::strlen("--format=")));
-    else if (i + 1 < argv.size())
-        name = argv[++i];
+    takeValue(argv, i, name);
     const std::optional<ListFormat> format = listFormatNamed(name);
     if (!format) {
         error = "unknown format '" + name + "' (table, tsv, csv or json)";
         return false;
     }
     options.format = *format;
+    return true;
+}
+
+bool takeRuleOption(const QList<QByteArray>& argv, qsizetype& i, char letter, Options& options,
+                    QByteArray& error)
+{
+    if (letter == 'c') {
+        if (!options.letterCase.isEmpty() && options.letterCase != argv[i].mid(2))
+            error = "give one of --title, --sentence, --upper or --lower";
+        options.letterCase = argv[i].mid(2);
+        return error.isEmpty();
+    }
+    QByteArray value;
+    if (!takeValue(argv, i, value)) {
+        error = "option '" + argv[i] + "' needs a value";
+        return false;
+    }
+    (letter == 'w' ? options.where : options.fields).append(value);
     return true;
 }
 
@@ -152,7 +225,7 @@ QList<QByteArray> splitShortOptions(const QList<QByteArray>& argv)
         optionsEnded = optionsEnded || arg == "--";
         const bool bundle = !optionsEnded && arg.size() > 2 && arg[0] == '-' && arg[1] != '-' &&
                             std::all_of(arg.begin() + 1, arg.end(),
-                                        [](char c) { return std::strchr("rnqh", c) != nullptr; });
+                                        [](char c) { return std::strchr("rnqht", c) != nullptr; });
         if (!bundle) {
             split.append(arg);
             continue;
@@ -177,6 +250,10 @@ bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& 
             optionsEnded = true;
         } else if (letter == 'F' && command && std::strchr(command->options, 'F')) {
             if (!takeFormat(argv, i, options, error))
+                return false;
+        } else if ((letter == 'w' || letter == 'L' || letter == 'c') && command &&
+                   std::strchr(command->options, letter)) {
+            if (!takeRuleOption(argv, i, letter, options, error))
                 return false;
         } else if (letter) {
             if (!applyOption(letter, command, options, error)) {

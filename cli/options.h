@@ -26,7 +26,12 @@ struct Options
     bool quiet = false;
     bool force = false;
     bool all = false;
+    bool templates = false; // set -t: values are %field% templates
+    bool strict = false;    // a template's empty field refuses the file
     ListFormat format = ListFormat::Table;
+    QList<QByteArray> where;  // --where conditions, all of which must hold
+    QList<QByteArray> fields; // edit --fields, one or more comma-separated lists
+    QByteArray letterCase;    // case --title, --sentence, --upper or --lower, without "--"
     QList<QByteArray> arguments;
 };
 

@@ -87,11 +87,16 @@ class CliTest : public QObject
     QTemporaryDir m_state;
     std::unique_ptr<QTemporaryDir> m_dir;
 
-    Run cli(const QStringList& arguments, const QByteArray& input = {})
+    // `editor` is the program 'edit' runs, with its temporary table in m_dir's "tmp".
+    Run cli(const QStringList& arguments, const QByteArray& input = {}, const QString& editor = {})
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
+        if (!editor.isEmpty()) {
+            environment.insert(QStringLiteral("VISUAL"), editor);
+            environment.insert(QStringLiteral("TMPDIR"), m_dir->filePath(QStringLiteral("tmp")));
+        }
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(m_dir->path());
         process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
@@ -180,6 +185,14 @@ private Q_SLOTS:
         QTest::newRow("rename") << QStringList{QStringLiteral("rename"), QStringLiteral("%artist%"),
                                                QStringLiteral(".")};
         QTest::newRow("undo") << QStringList{QStringLiteral("undo")};
+        QTest::newRow("set -t") << QStringList{QStringLiteral("set"), QStringLiteral("-t"),
+                                               QStringLiteral("title=%artist%"),
+                                               QStringLiteral(".")};
+        QTest::newRow("replace") << QStringList{QStringLiteral("replace"), QStringLiteral("title"),
+                                                QStringLiteral("(T)"), QStringLiteral("[\\1]"),
+                                                QStringLiteral(".")};
+        QTest::newRow("case") << QStringList{QStringLiteral("case"), QStringLiteral("title"),
+                                             QStringLiteral("--upper"), QStringLiteral(".")};
     }
     void dryRunWritesNothing()
     {
@@ -441,6 +454,206 @@ private Q_SLOTS:
                  QByteArray("./a.ogg\tC#m\n./b.flac\tC#m\n"));
     }
 
+    void whereChoosesExactlyTheMatchingFilesInATreeOfEveryType()
+    {
+        QDir().mkpath(m_dir->filePath(QStringLiteral("sub/deep")));
+        audiotag chosen = plainTag();
+        chosen.Artist = QStringLiteral("the band");
+        chosen.Year = QStringLiteral("1995");
+        audiotag wrongYear = chosen;
+        wrongYear.Year = QStringLiteral("1989");
+        audiotag wrongArtist = chosen;
+        wrongArtist.Artist = QStringLiteral("The Bandits");
+        QStringList expected;
+        QMap<QString, Snapshot> others;
+        for (const char* type : kAudioTypes) {
+            const QString suffix = QString::fromLatin1(type);
+            expected.append(sample(suffix, QStringLiteral("sub/deep/chosen"), &chosen));
+            for (const QString& other : {sample(suffix, QStringLiteral("sub/year"), &wrongYear),
+                                         sample(suffix, QStringLiteral("artist"), &wrongArtist)})
+                others.insert(other, snapshot(other));
+        }
+        const QStringList where{QStringLiteral("--where"), QStringLiteral("artist=THE BAND"),
+                                QStringLiteral("--where=year=1990..1999"), QStringLiteral("-r"),
+                                QStringLiteral(".")};
+
+        const Run listed = cli(
+            QStringList{QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("tsv")} +
+            where);
+        QCOMPARE(listed.out.count('\n'), expected.size() + 1);
+        for (const QString& path : std::as_const(expected))
+            QVERIFY(listed.out.contains(
+                QByteArray("./sub/deep/" + QFileInfo(path).fileName().toUtf8() + '\t')));
+        const Run set =
+            cli(QStringList{QStringLiteral("set"), QStringLiteral("genre=Chosen")} + where);
+        QCOMPARE(set.code, 0);
+        for (const QString& path : std::as_const(expected))
+            QCOMPARE(readTag(path).Genre, QStringLiteral("Chosen"));
+        for (auto it = others.cbegin(); it != others.cend(); ++it)
+            QVERIFY2(snapshot(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(cli({QStringLiteral("history")}).out.count('\n'), expected.size());
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        for (const QString& path : std::as_const(expected))
+            QCOMPARE(readTag(path), readBack(chosen));
+    }
+
+    void aMalformedWhereIsAUsageErrorNamingItsBadPart()
+    {
+        const QString path = sample(QStringLiteral("mp3"), QStringLiteral("a"), nullptr);
+        const Snapshot before = snapshot(path);
+        const Run run = cli({QStringLiteral("set"), QStringLiteral("title=X"),
+                             QStringLiteral("--where"), QStringLiteral("year<19x"), path});
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.startsWith("tagora-cli: --where 'year<19x': '19x' after '<' is not a "
+                                    "number\n"),
+                 run.err.constData());
+        QVERIFY(snapshot(path) == before);
+        QVERIFY(!QFile::exists(m_state.filePath(QStringLiteral("tagora/journal"))));
+    }
+
+    void rulesChangeOnlyTheirValuesAndUndoPutsThemBack_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("case --title")
+            << "mp3"
+            << QStringList{QStringLiteral("case"), QStringLiteral("title"),
+                           QStringLiteral("--title")}
+            << "back in black by AC/DC"
+            << "Back in Black by AC/DC";
+        QTest::newRow("trim") << "ogg"
+                              << QStringList{QStringLiteral("trim"), QStringLiteral("title")}
+                              << "  Back   in  Black "
+                              << "Back in Black";
+        QTest::newRow("replace") << "flac"
+                                 << QStringList{QStringLiteral("replace"), QStringLiteral("title"),
+                                                QStringLiteral("^(.*) \\(feat\\. (.*)\\)$"),
+                                                QStringLiteral("\\2: \\1")}
+                                 << "Song (feat. Guest)"
+                                 << "Guest: Song";
+        QTest::newRow("set -t") << "m4a"
+                                << QStringList{QStringLiteral("set"), QStringLiteral("-t"),
+                                               QStringLiteral("title=%track:3% %artist%")}
+                                << "Song"
+                                << "007 An Artist";
+    }
+    void rulesChangeOnlyTheirValuesAndUndoPutsThemBack()
+    {
+        QFETCH(QString, type);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        audiotag tag = plainTag();
+        tag.Title = title;
+        const QString path = sample(type, QStringLiteral("rule"), &tag);
+        audiotag done = tag;
+        done.Title = expected;
+        const QString alreadyDone = sample(type, QStringLiteral("done"), &done);
+        const Snapshot doneBefore = snapshot(alreadyDone);
+
+        QCOMPARE(cli(arguments + QStringList{QStringLiteral(".")}).code, 0);
+        QCOMPARE(readTag(path), readBack(done));
+        QVERIFY(snapshot(alreadyDone) == doneBefore);
+        QCOMPARE(cli({QStringLiteral("history")}).out.count('\n'), 1);
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(readTag(path), readBack(tag));
+    }
+
+    void setStrictRefusesAFileWithAnEmptyField()
+    {
+        const audiotag tag = plainTag();
+        const QString full = sample(QStringLiteral("ape"), QStringLiteral("full"), &tag);
+        const QString bare = sample(QStringLiteral("wma"), QStringLiteral("bare"), nullptr);
+        const Snapshot bareBefore = snapshot(bare);
+        const Run run =
+            cli({QStringLiteral("set"), QStringLiteral("-t"), QStringLiteral("--strict"),
+                 QStringLiteral("comment=%artist%, %year%"), full, bare});
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.err, QByteArray("tagora-cli: " + pathToNative(bare) +
+                                     ": %artist% is empty; left alone (--strict)\n"));
+        QCOMPARE(readTag(full).Comment, QStringLiteral("An Artist, 1999"));
+        QVERIFY(snapshot(bare) == bareBefore);
+    }
+
+    void editWritesOnlyTheChangedCells_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("changed");
+        QTest::addColumn<QByteArrayList>("failures");
+        // Rows of the table are "./NAME.TYPE<tab>title<tab>artist...<tab>genre<tab>..."
+        const QByteArray twoCells = "sed -i -e '/^\\.\\/b\\.flac\\t/s/\\tA Title\\t/\\tNew\\t/' "
+                                    "-e '/^\\.\\/c\\.ogg\\t/s/\\tJazz\\t/\\tBlues\\t/' \"$1\"\n";
+        QTest::newRow("two cells")
+            << twoCells << QStringList{} << 0
+            << QStringList{QStringLiteral("b.flac"), QStringLiteral("c.ogg")} << QByteArrayList{};
+        QTest::newRow("damaged rows")
+            << QByteArray("sed -i -e 's/^\\.\\/a\\.mp3/.\\/x.mp3/' -e '/^\\.\\/b/p' "
+                          "-e 's/\\tJazz\\t/\\tBlues\\t/' \"$1\"\n")
+            << QStringList{} << 1 << QStringList{QStringLiteral("c.ogg")}
+            << QByteArrayList{"line 2: './x.mp3' is not the path", "line 4: the path of line 3",
+                              "line 2: the row of './a.mp3' was deleted"};
+        QTest::newRow("header changed")
+            << QByteArray("sed -i -e '1s/title/name/' -e 's/Jazz/Blues/' \"$1\"\n") << QStringList{}
+            << 1 << QStringList{} << QByteArrayList{"line 1: the header"};
+        QTest::newRow("editor fails")
+            << QByteArray("sed -i 's/Jazz/Blues/' \"$1\"; exit 3\n") << QStringList{} << 1
+            << QStringList{} << QByteArrayList{"exited with status 3"};
+        const QByteArray touchC = "touch -d '2001-01-01 00:00' c.ogg\n";
+        QTest::newRow("file changed meanwhile")
+            << touchC + twoCells << QStringList{} << 1 << QStringList{QStringLiteral("b.flac")}
+            << QByteArrayList{"c.ogg: changed on disk while being edited"};
+        QTest::newRow("file changed meanwhile, forced")
+            << touchC + twoCells << QStringList{QStringLiteral("--force")} << 0
+            << QStringList{QStringLiteral("b.flac"), QStringLiteral("c.ogg")} << QByteArrayList{};
+    }
+    void editWritesOnlyTheChangedCells()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QStringList, changed);
+        QFETCH(QByteArrayList, failures);
+        const audiotag tag = plainTag();
+        QMap<QString, Snapshot> before;
+        for (const QString& name :
+             {QStringLiteral("a.mp3"), QStringLiteral("b.flac"), QStringLiteral("c.ogg")}) {
+            sample(name.section(u'.', 1), name.section(u'.', 0, 0), &tag);
+            before.insert(name, snapshot(m_dir->filePath(name)));
+        }
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tmp")));
+        const QString editor = m_dir->filePath(QStringLiteral("editor.sh"));
+        QVERIFY(writeFile(editor, "#!/bin/sh\n" + script));
+        QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
+
+        const Run run =
+            cli(QStringList{QStringLiteral("edit"), QStringLiteral(".")} + options, {}, editor);
+        QCOMPARE(run.code, code);
+        QCOMPARE(run.err.count('\n'), failures.size());
+        for (const QByteArray& failure : std::as_const(failures))
+            QVERIFY2(run.err.contains(failure), run.err.constData());
+        QCOMPARE(QDir(m_dir->filePath(QStringLiteral("tmp"))).entryList(QDir::Files),
+                 QStringList());
+        audiotag expectedB = readBack(tag);
+        expectedB.Title = QStringLiteral("New");
+        audiotag expectedC = readBack(tag);
+        expectedC.Genre = QStringLiteral("Blues");
+        QCOMPARE(readTag(m_dir->filePath(QStringLiteral("b.flac"))),
+                 changed.contains(QStringLiteral("b.flac")) ? expectedB : readBack(tag));
+        QCOMPARE(readTag(m_dir->filePath(QStringLiteral("c.ogg"))),
+                 changed.contains(QStringLiteral("c.ogg")) ? expectedC : readBack(tag));
+        QVERIFY(snapshot(m_dir->filePath(QStringLiteral("a.mp3"))) ==
+                before.value(QStringLiteral("a.mp3")));
+        QCOMPARE(run.out.count(" → "), changed.size());
+
+        cli({QStringLiteral("undo")});
+        for (const QString& name : before.keys())
+            QCOMPARE(readTag(m_dir->filePath(name)), readBack(tag));
+    }
+
     void namesThatAreNotUtf8StayByteExact()
     {
         const QByteArray folder = pathToNative(m_dir->path());
@@ -505,6 +718,23 @@ private Q_SLOTS:
             << QByteArray("tagora-cli: unknown placeholder");
         QTest::newRow("no paths") << QStringList{QStringLiteral("strip")} << 2
                                   << QByteArray("tagora-cli: strip needs");
+        QTest::newRow("--where where no files are taken")
+            << QStringList{QStringLiteral("undo"), QStringLiteral("--where=title=x")} << 2
+            << QByteArray("tagora-cli: option '--where=title=x'");
+        QTest::newRow("a flag given a value")
+            << QStringList{QStringLiteral("ls"), QStringLiteral("--recursive=yes"), good} << 2
+            << QByteArray("tagora-cli: unknown option");
+        QTest::newRow("case without a style")
+            << QStringList{QStringLiteral("case"), QStringLiteral("title"), good} << 2
+            << QByteArray("tagora-cli: case needs one of");
+        QTest::newRow("replace with a missing capture")
+            << QStringList{QStringLiteral("replace"), QStringLiteral("title"),
+                           QStringLiteral("(a)"), QStringLiteral("\\2"), good}
+            << 2 << QByteArray("tagora-cli: the replacement refers to \\2");
+        QTest::newRow("unknown --fields")
+            << QStringList{QStringLiteral("edit"), QStringLiteral("--fields"),
+                           QStringLiteral("title,mood"), good}
+            << 2 << QByteArray("tagora-cli: unknown field 'mood'");
     }
     void exitStatusAndFailureLines()
     {
