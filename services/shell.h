@@ -17,7 +17,17 @@ public:
     virtual bool openUrl(const QUrl& url) = 0;
     // Starts a program detached from Tagora with the given arguments, passed as they are.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+    // The programs openUrl asks, as the user would look for them ("xdg-open, gio open").
+    virtual QString openers() const = 0;
 };
+
+// Why a file or address could not be opened: no program took it, naming those tried.
+QString noOpenerReason();
+
+// Opens `url` through the installed shell. When no program could open it, the standard
+// error display says "Unable to open " and `shownAs` (the address itself when empty),
+// followed by noOpenerReason(). GUI thread.
+void openOrReport(const QUrl& url, const QString& shownAs = QString());
 
 // The installed shell (not owned). Until one is installed, every request fails.
 Shell& shell();

@@ -237,6 +237,38 @@ private Q_SLOTS:
                  QLatin1String("1\n") + selected + QLatin1Char('\n'));
         QVERIFY(boxes.shown.isEmpty());
     }
+
+    // The first opener found on PATH takes the address, in its encoded form; with none, the
+    // shell says it could not, and names what it looked for.
+    void desktopShellOpeners()
+    {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        DesktopShell desktop;
+        const QUrl file = QUrl::fromEncoded("file:///music/caf%E9%20b.mp3");
+        const bool withoutOpeners = desktop.openUrl(file);
+        QFile gio(bin.filePath(QStringLiteral("gio")));
+        QVERIFY(gio.open(QIODevice::WriteOnly));
+        // Shell built-ins only: PATH holds nothing else.
+        gio.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + QFile::encodeName(bin.path()) +
+                  "/received\"\n");
+        gio.close();
+        QVERIFY(gio.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const bool withGio = desktop.openUrl(file);
+        qputenv("PATH", path);
+
+        QVERIFY(!withoutOpeners);
+        QVERIFY(withGio);
+        const auto received = [&] {
+            QFile output(bin.filePath(QStringLiteral("received")));
+            return output.open(QIODevice::ReadOnly) ? output.readAll() : QByteArray();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(received(), QByteArray("open\nfile:///music/caf%E9%20b.mp3\n"),
+                                  10000);
+        QCOMPARE(desktop.openers(),
+                 QStringLiteral("xdg-open, gio open, kde-open5, kde-open, exo-open"));
+    }
 };
 
 QTEST_GUILESS_MAIN(CompanionsTest)
