@@ -1,6 +1,7 @@
 #include "shell.h"
 
 #include "messageboxes.h"
+#include "nativepath.h"
 
 namespace tagora {
 namespace {
@@ -36,13 +37,18 @@ QString noOpenerReason()
     return QStringLiteral("No program could open it; tried ") + tried;
 }
 
-void openOrReport(const QUrl& url, const QString& shownAs)
+QString unableToOpenMessage(const QUrl& url)
 {
-    if (shell().openUrl(url))
-        return;
-    const QString target = shownAs.isEmpty() ? url.toDisplayString() : shownAs;
-    showStandardError(QStringLiteral("Unable to open ") + target + QStringLiteral("\r\n") +
-                      noOpenerReason());
+    const QString target = url.isLocalFile() ? pathFromNative(QByteArray::fromPercentEncoding(
+                                                   url.path(QUrl::FullyEncoded).toLatin1()))
+                                             : url.toDisplayString();
+    return QStringLiteral("Unable to open ") + target + QStringLiteral("\r\n") + noOpenerReason();
+}
+
+void openOrReport(const QUrl& url)
+{
+    if (!shell().openUrl(url))
+        showStandardError(unableToOpenMessage(url));
 }
 
 } // namespace tagora

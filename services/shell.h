@@ -13,7 +13,9 @@ class Shell
 {
 public:
     virtual ~Shell() = default;
-    // Opens a file or web address with the program the desktop associates with it.
+    // Opens a file or web address with the program the desktop associates with it; false when
+    // no program could be started for it. An opener that starts and then fails reports that
+    // itself (unableToOpenMessage).
     virtual bool openUrl(const QUrl& url) = 0;
     // Starts a program detached from Tagora with the given arguments, passed as they are.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
@@ -24,10 +26,13 @@ public:
 // Why a file or address could not be opened: no program took it, naming those tried.
 QString noOpenerReason();
 
-// Opens `url` through the installed shell. When no program could open it, the standard
-// error display says "Unable to open " and `shownAs` (the address itself when empty),
-// followed by noOpenerReason(). GUI thread.
-void openOrReport(const QUrl& url, const QString& shownAs = QString());
+// What the user is told when no program could open `url`: "Unable to open ", the file's
+// path (byte for byte) or the address, and on a second line noOpenerReason().
+QString unableToOpenMessage(const QUrl& url);
+
+// Opens `url` through the installed shell; when no program could be started for it, the
+// standard error display shows unableToOpenMessage(url). GUI thread.
+void openOrReport(const QUrl& url);
 
 // The installed shell (not owned). Until one is installed, every request fails.
 Shell& shell();

@@ -1,5 +1,7 @@
 #include "desktopshell.h"
 
+#include "services/messageboxes.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -26,9 +28,22 @@ bool DesktopShell::openUrl(const QUrl& url)
     const QString address = QString::fromLatin1(url.toEncoded());
     for (const Opener& opener : kOpeners) {
         const QString program = QStandardPaths::findExecutable(QLatin1String(opener.program));
-        if (!program.isEmpty() &&
-            QProcess::startDetached(program, opener.leadingArguments + QStringList{address}))
+        if (program.isEmpty())
+            continue;
+        // Not detached: only its end tells whether the opener found a program. It may run as
+        // long as the program it started, and outlives this shell.
+        auto* process = new QProcess;
+        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        QObject::connect(process, &QProcess::finished, process,
+                         [process, url](int exitCode, QProcess::ExitStatus status) {
+                             process->deleteLater();
+                             if (status != QProcess::NormalExit || exitCode != 0)
+                                 showStandardError(unableToOpenMessage(url));
+                         });
+        process->start(program, opener.leadingArguments + QStringList{address});
+        if (process->waitForStarted())
             return true;
+        delete process;
     }
     return false;
 }

@@ -6,7 +6,8 @@ namespace tagora {
 
 // The desktop's own openers and detached processes. A file or address goes to the first
 // opener found on PATH: xdg-open, which hands it to the desktop's choice, then the openers
-// of desktops without xdg-utils.
+// of desktops without xdg-utils. An opener that ends in failure (gio finds no application
+// for the type, say) is reported with the standard error display when it ends.
 class DesktopShell : public Shell
 {
 public:

@@ -198,7 +198,7 @@ void TagEditorPanel::play()
     // Built from the name's bytes, so names that are not valid UTF-8 reach the player intact.
     const QByteArray encoded =
         QByteArrayLiteral("file://") + pathToNative(SelectedFilePath()).toPercentEncoding("/");
-    openOrReport(QUrl::fromEncoded(encoded, QUrl::StrictMode), SelectedFilePath());
+    openOrReport(QUrl::fromEncoded(encoded, QUrl::StrictMode));
 }
 
 } // namespace tagora

@@ -54,7 +54,8 @@ bool rewriteKeepingTimestamps(const QString& path, const QString& from, const QS
     timespec now = {};
     do {
         ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    } while (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec == before.st_ctim.tv_nsec);
+    } while (now.tv_sec < before.st_ctim.tv_sec ||
+             (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec <= before.st_ctim.tv_nsec));
     QByteArray bytes = contents(path);
     const auto utf16 = [](const QString& text) {
         return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
