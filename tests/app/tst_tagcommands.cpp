@@ -42,9 +42,9 @@ QStringList entries(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// Rewrites `from` as `to` (of the same length) inside the file, in place, as UTF-8 or as
-// UTF-16, and sets the access and modification times back: the size, inode and both times
-// stay as they were. False when the text is not found.
+// Rewrites `from` as `to` (of the same length, as UTF-8) inside the file, in place, and sets the
+// access and modification times back: the size, inode and both times stay as they were. False when
+// the text is not found.
 bool rewriteKeepingTimestamps(const QString& path, const QString& from, const QString& to)
 {
     struct stat before = {};
@@ -56,16 +56,9 @@ bool rewriteKeepingTimestamps(const QString& path, const QString& from, const QS
         ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     } while (now.tv_sec < before.st_ctim.tv_sec ||
              (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec <= before.st_ctim.tv_nsec));
-    QByteArray bytes = contents(path);
-    const auto utf16 = [](const QString& text) {
-        return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    };
-    qsizetype at = bytes.indexOf(from.toUtf8());
-    QByteArray replacement = to.toUtf8();
-    if (at < 0) {
-        at = bytes.indexOf(utf16(from));
-        replacement = utf16(to);
-    }
+    const QByteArray bytes = contents(path);
+    const qsizetype at = bytes.indexOf(from.toUtf8());
+    const QByteArray replacement = to.toUtf8();
     QFile file(path);
     if (at < 0 || !file.open(QIODevice::ReadWrite) || !file.seek(at) ||
         file.write(replacement) != replacement.size())
