@@ -561,11 +561,11 @@ void TestTagCommands::anotherWriterRestoresTheTimestamps()
 
 void TestTagCommands::saveAfterRemoveAsksNothing_data()
 {
+    // The panel's own bookkeeping is the same for every type; one per tag family suffices.
     QTest::addColumn<QString>("name");
-    for (const char* type : kAudioTypes) {
-        const QString ext = QLatin1String(type);
-        QTest::newRow(type) << ext.toUpper() + QStringLiteral(" 0.") + ext;
-    }
+    QTest::newRow("id3") << QStringLiteral("MP3 0.mp3");
+    QTest::newRow("xiph") << QStringLiteral("FLAC 0.flac");
+    QTest::newRow("mp4") << QStringLiteral("M4A 0.m4a");
 }
 
 // The program's own removal is no other program's change.
@@ -588,11 +588,10 @@ void TestTagCommands::pastedLineBreaksBecomeBlanks_data()
 {
     QTest::addColumn<QString>("pasted");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("LF and CR-LF") << QStringLiteral("one\r\ntwo\nthree")
-                                  << QStringLiteral("one two three");
+    QTest::newRow("LF and CR-LF") << QStringLiteral("one\r\ntwo\nthree\r\n")
+                                  << QStringLiteral("one two three ");
     QTest::newRow("CR, line and paragraph separators")
         << QStringLiteral("a\rb\u2028c\u2029d") << QStringLiteral("a b c d");
-    QTest::newRow("break at the end") << QStringLiteral("end\r\n") << QStringLiteral("end ");
 }
 
 void TestTagCommands::pastedLineBreaksBecomeBlanks()
