@@ -71,7 +71,7 @@ void RunCompanionTool(const QString& registryKey, const QString& executableName,
     messageBoxes().show(QStringLiteral("Component not found\r\n"
                                        "Please download and install it from our site."),
                         MsgIcon::None, MsgButtons::Ok);
-    shell().openUrl(QUrl(downloadPage));
+    openOrReport(QUrl(downloadPage));
 }
 
 void RunCompanion(Companion which, const QString& fileToHand)

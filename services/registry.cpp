@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "errors.h"
+#include "nativepath.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,11 +23,6 @@ QString invalidType(const QString& name)
 QString failedToGet(const QString& name)
 {
     return QStringLiteral("Failed to get data for '%1'").arg(name);
-}
-
-QString failedToSet(const QString& name)
-{
-    return QStringLiteral("Failed to set data for '%1'").arg(name);
 }
 
 // The section line QSettings reads back as `group`.
@@ -128,14 +124,24 @@ public:
         if (!valueExists(name))
             return QString();
         const QVariant value = m_settings.value(name);
+        if (value.typeId() == QMetaType::QByteArray)
+            return pathFromNative(value.toByteArray());
         // An INI file cannot tell "5" the text from 5 the number, so any single text
-        // counts as text; lists and binary values do not.
+        // counts as text; lists do not.
         if (value.typeId() != QMetaType::QString)
             throw ERegistryException(invalidType(name));
         return value.toString();
     }
 
-    void writeString(const QString& name, const QString& value) override { write(name, value); }
+    void writeString(const QString& name, const QString& value) override
+    {
+        // A folder name that is not UTF-8 holds bytes no INI text can carry: such a text is
+        // kept as its bytes, so it comes back byte for byte.
+        if (value.isValidUtf16())
+            write(name, value);
+        else
+            write(name, pathToNative(value));
+    }
 
     int readInteger(const QString& name) const override
     {
@@ -156,11 +162,11 @@ private:
     void write(const QString& name, const QVariant& value)
     {
         if (!m_settings.isWritable())
-            throw ERegistryException(failedToSet(name));
+            throw ERegistryException(writeRefusedMessage(name));
         m_settings.setValue(name, value);
         m_settings.sync();
         if (m_settings.status() != QSettings::NoError)
-            throw ERegistryException(failedToSet(name));
+            throw ERegistryException(writeRefusedMessage(name));
     }
 
     mutable QSettings m_settings;
@@ -170,6 +176,11 @@ IniRegistry g_defaultRegistry;
 Registry* g_registry = &g_defaultRegistry;
 
 } // namespace
+
+QString writeRefusedMessage(const QString& name)
+{
+    return QStringLiteral("Failed to set data for '%1'").arg(name);
+}
 
 IniRegistry::IniRegistry(QString configFolder) : m_configFolder(std::move(configFolder)) {}
 

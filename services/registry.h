@@ -15,9 +15,10 @@ public:
     virtual bool valueExists(const QString& name) const = 0;
 
     // A text value, taken literally. Throws "Invalid data type for '<name>'" when the value
-    // holds something other than a single text.
+    // holds something other than a single text. Texts with bytes that are not UTF-8 (from
+    // file names, see nativepath.h) come back byte for byte.
     virtual QString readString(const QString& name) const = 0;
-    // Throws "Failed to set data for '<name>'" when the store refuses the write.
+    // Throws writeRefusedMessage(name) when the store refuses the write.
     virtual void writeString(const QString& name, const QString& value) = 0;
 
     // A 32-bit integer. Throws "Invalid data type for '<name>'" when the value is not an
@@ -45,7 +46,7 @@ public:
 // The real store: QSettings INI files in the user's configuration folder. The key
 // "Software\Corvane\Tagora\Settings" is the group "Settings" of Corvane/Tagora.ini;
 // "Software\Corvane\Xyz" is the top level of Corvane/Xyz.ini. Texts are written as
-// strings, integers as decimal numbers.
+// strings (a text with bytes that are not UTF-8 as a byte array), integers as decimal numbers.
 class IniRegistry : public Registry
 {
 public:
@@ -60,6 +61,9 @@ public:
 private:
     QString m_configFolder;
 };
+
+// "Failed to set data for '<name>'": the store refused to write the value `name`.
+QString writeRefusedMessage(const QString& name);
 
 // The installed store (not owned). Until one is installed, an IniRegistry on the user's
 // configuration folder serves.

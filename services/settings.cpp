@@ -61,8 +61,10 @@ void LoadSettings(config& settings)
 void SaveSettings(config settings)
 {
     const std::unique_ptr<RegistryKey> key = registry().openKey(kSettingsKey, true);
+    // Nothing could be written (a settings file that is a folder, a read-only configuration
+    // folder): the user learns that the settings are lost, as for any refused value.
     if (!key)
-        return;
+        throw ERegistryException(writeRefusedMessage(QStringLiteral("path")));
     key->writeString(QStringLiteral("path"), settings.Path);
     key->writeString(QStringLiteral("archive"), settings.LastFolder);
     key->writeBool(QStringLiteral("mp3"), settings.Mp3);

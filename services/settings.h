@@ -30,8 +30,8 @@ inline const QString kSettingsKey = QStringLiteral("Software\\Corvane\\Tagora\\S
 // opened nor created leaves every default silently.
 void LoadSettings(config& settings);
 
-// Writes all eight values. Throws ERegistryException when the store refuses a write;
-// a key that can be neither opened nor created is skipped silently.
+// Writes all eight values. Throws ERegistryException when the store refuses a write, also
+// when the key can be neither opened nor created (then for the first value, "path").
 void SaveSettings(config settings);
 
 } // namespace tagora

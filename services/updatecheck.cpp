@@ -113,7 +113,7 @@ void CheckForUpdates()
                                  QLatin1String("\r\navailable from ") + siteAddress() +
                                  QLatin1String("\r\nWould you like to download it now?");
         if (messageBoxes().show(question, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes)
-            shell().openUrl(QUrl(downloadAddress()));
+            openOrReport(QUrl(downloadAddress()));
         return;
     }
     messageBoxes().show(QStringLiteral("You already have the latest version  ") + local,

@@ -10,7 +10,13 @@ bool FileStamp::operator==(const FileStamp& other) const
 {
     return exists == other.exists && device == other.device && inode == other.inode &&
            size == other.size && modifiedSeconds == other.modifiedSeconds &&
-           modifiedNanoseconds == other.modifiedNanoseconds;
+           modifiedNanoseconds == other.modifiedNanoseconds &&
+           changedSeconds == other.changedSeconds && changedNanoseconds == other.changedNanoseconds;
+}
+
+bool FileStamp::isSameFileAs(const FileStamp& other) const
+{
+    return exists && other.exists && device == other.device && inode == other.inode;
 }
 
 FileStamp fileStampOf(const QString& path)
@@ -25,6 +31,8 @@ FileStamp fileStampOf(const QString& path)
     stamp.size = st.st_size;
     stamp.modifiedSeconds = st.st_mtim.tv_sec;
     stamp.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    stamp.changedSeconds = st.st_ctim.tv_sec;
+    stamp.changedNanoseconds = st.st_ctim.tv_nsec;
     return stamp;
 }
 

@@ -7,7 +7,8 @@ namespace tagora {
 // An edit field whose typing limit binds only the user: typing, pasting, dropping and
 // input-method text are cut so the text does not grow beyond the limit, while a text set
 // by the program is kept whole (QLineEdit::setMaxLength would cut it). A text already
-// longer than the limit can be shortened but not lengthened.
+// longer than the limit can be shortened but not lengthened. Line breaks the user brings in
+// become blanks, as the one-line field shows them.
 class LimitedEdit : public QLineEdit
 {
     Q_OBJECT
@@ -22,7 +23,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
-    friend class TypingLimitValidator;
+    friend class UserEditValidator;
 
     int m_typingLimit;
     int m_userEventDepth = 0;

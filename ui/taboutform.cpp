@@ -161,7 +161,7 @@ void TAboutForm::FormCreate(QObject*)
 
 void TAboutForm::Label3Click(QObject*)
 {
-    shell().openUrl(QUrl(productPage()));
+    openOrReport(QUrl(productPage()));
 }
 
 void TAboutForm::Label4Click(QObject*)

@@ -42,16 +42,24 @@ QString TagEditorPanel::SelectedFilePath() const
            m_form.files->cellText(row, FileList::FileColumn);
 }
 
+bool TagEditorPanel::selectedFolderIsListed() const
+{
+    const QModelIndex folder = m_form.ShellTreeView1->selectedFolder();
+    return folder.isValid() &&
+           fileStampOf(m_form.ShellTreeView1->folderPath(folder)).isSameFileAs(m_listedFolder);
+}
+
 void TagEditorPanel::ShowTag()
 {
     m_form.ClearAll();
     m_shown = audiotag();
     m_pasted.fill(false);
+    m_shownStamp = FileStamp();
     const QString path = SelectedFilePath();
+    if (path.isEmpty() || !selectedFolderIsListed())
+        return;
     // Stamped before the read: a change in between makes the save merge, never miss it.
     m_shownStamp = fileStampOf(path);
-    if (path.isEmpty())
-        return;
     audiotag tag;
     ReadTag(path, tag);
     TagToEditors(tag);
@@ -93,12 +101,16 @@ void TagEditorPanel::saveTag()
     const QString path = SelectedFilePath();
     audiotag tag;
     EditorsToTag(tag);
-    if (!mergeWithCurrentTag(path, tag)) {
-        ShowTag();
-        setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
-        return;
+    // Not even tried in a folder renamed away: what stands at its old path is another file.
+    WriteTagResult result = WriteTagResult::NotOpened;
+    if (selectedFolderIsListed()) {
+        if (!mergeWithCurrentTag(path, tag)) {
+            ShowTag();
+            setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+            return;
+        }
+        result = WriteTag(path, tag);
     }
-    const WriteTagResult result = WriteTag(path, tag);
     if (result != WriteTagResult::Saved)
         messageBoxes().show(QStringLiteral("Can not save tag to the file: ") + path, MsgIcon::None,
                             MsgButtons::Ok);
@@ -140,7 +152,7 @@ void TagEditorPanel::removeTag()
     if (selectedRow() < 0)
         return;
     const QString path = SelectedFilePath();
-    if (!FileExists(path)) {
+    if (!selectedFolderIsListed() || !FileExists(path)) {
         messageBoxes().show(QStringLiteral("Can not remove tag from the file: ") + path,
                             MsgIcon::None, MsgButtons::Ok);
         return;
@@ -154,6 +166,11 @@ void TagEditorPanel::removeTag()
     }
     m_form.ClearAll();
     setRowCells(QString(), QString());
+    // The empty fields stand for the stripped file from now on: the removal is this
+    // program's own change, which a later save must not take for another program's.
+    m_shown = audiotag();
+    m_pasted.fill(false);
+    m_shownStamp = fileStampOf(path);
 }
 
 void TagEditorPanel::copyTag()
@@ -181,7 +198,7 @@ void TagEditorPanel::play()
     // Built from the name's bytes, so names that are not valid UTF-8 reach the player intact.
     const QByteArray encoded =
         QByteArrayLiteral("file://") + pathToNative(SelectedFilePath()).toPercentEncoding("/");
-    shell().openUrl(QUrl::fromEncoded(encoded, QUrl::StrictMode));
+    openOrReport(QUrl::fromEncoded(encoded, QUrl::StrictMode));
 }
 
 } // namespace tagora

@@ -48,8 +48,16 @@ public:
     // need not read the file again then.
     bool updatingRow() const { return m_updatingRow; }
 
+    // The directory the list's rows were found in, stamped when the refresh entered it; an
+    // empty stamp when the refresh listed nothing.
+    void setListedFolder(const FileStamp& folder) { m_listedFolder = folder; }
+
 private:
     int selectedRow() const;
+    // True while the tree's folder still is the directory the rows were listed from. Once
+    // that folder has been renamed away, a file of a listed name under the old path is
+    // another file, and is neither read nor written.
+    bool selectedFolderIsListed() const;
     // When the file changed since its tag was shown, puts the fields the user changed onto the
     // file's current tag in `tag`; false when the user would rather not overwrite another
     // program's change of such a field.
@@ -65,6 +73,7 @@ private:
     FileStamp m_shownStamp;
     // Fields filled by Paste Tag since then: they count as changed whatever they hold.
     std::array<bool, 10> m_pasted = {};
+    FileStamp m_listedFolder;
 };
 
 } // namespace tagora

@@ -187,6 +187,9 @@ private:
     // Ends the running scan, if any: serves its remaining hand-offs and its onterminate, and
     // leaves ScanThread empty.
     void stopScan();
+    // Makes `path` the current directory, the one the next scan lists. Throws EInOutError
+    // when it cannot be entered, after clearing the status bar's count.
+    void enterFolder(const QString& path);
     void wireFileList();
     void createActions();
     void createShortcuts();

@@ -5,11 +5,16 @@
 #include "services/directories.h"
 #include "services/messageboxes.h"
 #include "services/settings.h"
+#include "tags/filestamp.h"
 #include "tags/taglibrary.h"
 #include "ui/filelist.h"
 #include "ui/foldertree.h"
+#include "ui/tageditorpanel.h"
 
+#include <QLabel>
 #include <QMenuBar>
+
+#include <csignal>
 
 namespace tagora {
 
@@ -23,6 +28,9 @@ void TMainForm::FormCreate(QObject*)
     });
     // The list paints double-buffered anyway; the menu bar shows the band behind it.
     ActionMainMenuBar1->setAutoFillBackground(false);
+    // A save that outgrows a file-size limit (a quota, a FAT32 stick) must fail with EFBIG,
+    // which the tag library reports, instead of killing the window with SIGXFSZ.
+    ::signal(SIGXFSZ, SIG_IGN);
     LoadTagLibrary();
     RowTexts.clear();
     ClearAll();
@@ -81,20 +89,34 @@ void TMainForm::RefreshActionExecute(QObject*)
     stopScan();
     files->clear();
 
+    // Only an existing directory is listed. The current directory follows a folder renamed
+    // away, so listing it instead would show that folder's files under the old name.
     const QModelIndex folder = ShellTreeView1->selectedFolder();
-    if (folder.isValid()) {
-        const QString path = ShellTreeView1->folderPath(folder);
-        // A folder that is not an existing directory leaves the current one as it was, and
-        // the new worker lists that one.
-        if (DirectoryExists(path))
-            SetCurrentDir(path);
+    const QString path = folder.isValid() ? ShellTreeView1->folderPath(folder) : QString();
+    if (!DirectoryExists(path)) {
+        TagPanel->setListedFolder(FileStamp());
+        onterminate(this);
+        return;
     }
+    enterFolder(path);
 
     files->setAutoSort(false);
     ScanThread = std::make_unique<CThread>();
     ScanThread->FreeOnTerminate = false;
     ScanThread->OnTerminate = [this](TThread*) { onterminate(this); };
     ScanThread->Start();
+}
+
+void TMainForm::enterFolder(const QString& path)
+{
+    try {
+        SetCurrentDir(path);
+    } catch (...) {
+        // The count of the last listing would describe a list that is now empty.
+        StatusPanel0->clear();
+        throw;
+    }
+    TagPanel->setListedFolder(fileStampOf(QStringLiteral(".")));
 }
 
 } // namespace tagora

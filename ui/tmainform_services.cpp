@@ -20,8 +20,7 @@ void TMainForm::HelpActionExecute(QObject*)
 
 void TMainForm::websiteActionExecute(QObject*)
 {
-    // Whether the browser came up is not reported.
-    shell().openUrl(QUrl(productPage()));
+    openOrReport(QUrl(productPage()));
 }
 
 void TMainForm::UpdateActionExecute(QObject*)

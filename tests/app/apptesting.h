@@ -114,10 +114,11 @@ inline void storeLastFolder(const QString& folder)
     SaveSettings(settings);
 }
 
-// True once the window's current scan has ended (its onterminate has run).
+// True once the window's current scan has ended (its onterminate has run), or when the last
+// refresh started none (a folder that is not an existing directory, or cannot be entered).
 inline bool scanEnded(const TMainForm* form)
 {
-    return form->ScanThread && form->ScanThread->Finished();
+    return !form->ScanThread || form->ScanThread->Finished();
 }
 
 // Passes files on to the window and, after the given one, lets the test act as the user

@@ -3,6 +3,7 @@
 // two starts.
 #include "apptesting.h"
 #include "scan/cthread.h"
+#include "services/nativepath.h"
 #include "services/registry.h"
 #include "support/recorders.h"
 #include "tags/taglibrary.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 
 #include <memory>
+#include <sys/stat.h>
 
 using namespace tagora;
 using namespace tagora::test;
@@ -73,8 +75,9 @@ private Q_SLOTS:
     void savedFolderIsRestored();
     void deletedSavedFolderIsIgnored();
     void clickingAFolderListsIt();
-    void virtualFolderKeepsTheListedDirectory();
+    void virtualFolderListsNothing();
     void folderThatCannotBeEntered();
+    void folderNamedInBytesThatAreNotUtf8Reopens();
     void refreshWhileScanning();
     void closingWhileScanning();
     void typingWhileAScanAddsRows();
@@ -225,7 +228,7 @@ void TestLifecycle::clickingAFolderListsIt()
     QCOMPARE(m_form->files->rowCount(), 6);
 }
 
-void TestLifecycle::virtualFolderKeepsTheListedDirectory()
+void TestLifecycle::virtualFolderListsNothing()
 {
     makeAudioFolder(m_home->desktop());
     const QString music = m_home->path() + QStringLiteral("/Music");
@@ -239,11 +242,10 @@ void TestLifecycle::virtualFolderKeepsTheListedDirectory()
 
     const QModelIndex computer = m_form->ShellTreeView1->folderModel()->computerIndex();
     m_form->ShellTreeView1->selectFolder(computer);
-    QCOMPARE(m_form->files->rowCount(), 0);
     waitForScan();
-    // Still the folder that was current before.
-    QCOMPARE(QDir::currentPath(), music);
-    QCOMPARE(m_form->files->rowCount(), 12);
+    // Not the files of the folder that was current before.
+    QCOMPARE(m_form->files->rowCount(), 0);
+    QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 0"));
     QCOMPARE(Settings.LastFolder, FolderModel::kComputerPath);
 
     // The next start does not find it as a folder and lists the desktop.
@@ -276,6 +278,7 @@ void TestLifecycle::folderThatCannotBeEntered()
     QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("I/O error 13.")});
     QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
     QCOMPARE(m_form->files->rowCount(), 0);
+    QCOMPARE(m_form->StatusPanel0->text(), QString());
     QVERIFY(!m_form->ScanThread);
     QCOMPARE(QDir::currentPath(), m_home->desktop());
     // The failed change left the saved folder alone.
@@ -288,6 +291,33 @@ void TestLifecycle::folderThatCannotBeEntered()
     QCOMPARE(QDir::currentPath(), locked);
     QCOMPARE(m_form->files->rowCount(), 6);
     QCOMPARE(m_boxes->shown.size(), 1);
+}
+
+// The saved folder comes back byte for byte, and is listed again at the next start.
+void TestLifecycle::folderNamedInBytesThatAreNotUtf8Reopens()
+{
+    makeAudioFolder(m_home->desktop());
+    const QByteArray folder = QFile::encodeName(m_home->path()) + "/caf\xe9 \xff";
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    const QString staged = m_home->path() + QStringLiteral("/x.mp3");
+    QVERIFY(QFile::copy(sampleFile(QStringLiteral("mp3")), staged));
+    QVERIFY(::rename(QFile::encodeName(staged).constData(),
+                     QByteArray(folder + "/x.mp3").constData()) == 0);
+    const QString path = pathFromNative(folder);
+
+    start();
+    waitForScan();
+    QVERIFY(m_form->ShellTreeView1->selectPath(path));
+    waitForScan();
+    QCOMPARE(Settings.LastFolder, path);
+    restart();
+    waitForScan();
+    QCOMPARE(pathToNative(Settings.LastFolder), folder);
+    QCOMPARE(
+        pathToNative(m_form->ShellTreeView1->folderPath(m_form->ShellTreeView1->selectedFolder())),
+        folder);
+    QCOMPARE(m_form->files->rowCount(), 1);
+    QVERIFY(m_boxes->shown.isEmpty());
 }
 
 void TestLifecycle::refreshWhileScanning()

@@ -7,9 +7,16 @@
 #include "ui/limitededit.h"
 #include "ui/tageditorpanel.h"
 
+#include <QClipboard>
+#include <QLabel>
 #include <QPushButton>
 
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace tagora;
 using namespace tagora::test;
@@ -28,6 +35,37 @@ audiotag withoutLength(audiotag tag)
 {
     tag.Length = 0;
     return tag;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// Rewrites `from` as `to` (of the same length, as UTF-8) inside the file, in place, and sets the
+// access and modification times back: the size, inode and both times stay as they were. False when
+// the text is not found.
+bool rewriteKeepingTimestamps(const QString& path, const QString& from, const QString& to)
+{
+    struct stat before = {};
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        return false;
+    // The kernel's change time has the clock's coarse grain: let it move on first.
+    timespec now = {};
+    do {
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    } while (now.tv_sec < before.st_ctim.tv_sec ||
+             (now.tv_sec == before.st_ctim.tv_sec && now.tv_nsec <= before.st_ctim.tv_nsec));
+    const QByteArray bytes = contents(path);
+    const qsizetype at = bytes.indexOf(from.toUtf8());
+    const QByteArray replacement = to.toUtf8();
+    QFile file(path);
+    if (at < 0 || !file.open(QIODevice::ReadWrite) || !file.seek(at) ||
+        file.write(replacement) != replacement.size())
+        return false;
+    file.close();
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
 } // namespace
@@ -51,7 +89,18 @@ private Q_SLOTS:
     void fileDeletedAfterListing();
     void readOnlyFileIsLeftUnchanged();
     void playAndDoubleClickNeedASelectedRow();
+    void playWithoutAnOpenerSaysSo();
     void selectedFilePath();
+    void folderRenamedAwayIsNeverWrittenThrough();
+    void anotherWriterRestoresTheTimestamps_data();
+    void anotherWriterRestoresTheTimestamps();
+    void saveAfterRemoveAsksNothing_data();
+    void saveAfterRemoveAsksNothing();
+    void pastedLineBreaksBecomeBlanks_data();
+    void pastedLineBreaksBecomeBlanks();
+    void storedLineBreaksStayUnlessEdited();
+    void saveUnderAFileSizeLimit_data();
+    void saveUnderAFileSizeLimit();
 
 private:
     QPersistentModelIndex select(const QString& name);
@@ -416,6 +465,18 @@ void TestTagCommands::playAndDoubleClickNeedASelectedRow()
     QVERIFY(row.isValid());
 }
 
+void TestTagCommands::playWithoutAnOpenerSaysSo()
+{
+    const QString name = QStringLiteral("OGG 0.ogg");
+    select(name);
+    m_shell->result = false;
+    m_form->PlayAction->trigger();
+    QCOMPARE(m_boxes->texts(),
+             QStringList{QStringLiteral("Unable to open ") + pathOf(name) +
+                         QStringLiteral("\r\nNo program could open it; tried recorded-open.")});
+    QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
+}
+
 void TestTagCommands::selectedFilePath()
 {
     select(QStringLiteral("MP3 0.mp3"));
@@ -427,6 +488,184 @@ void TestTagCommands::selectedFilePath()
     m_form->files->appendRow({QStringLiteral("x.mp3"), QString(), QString(), QString(), QString()});
     select(QStringLiteral("x.mp3"));
     QCOMPARE(m_form->SelectedFilePath(), QStringLiteral("//x.mp3"));
+}
+
+// The listed folder is renamed away and a look-alike takes its place: no command reaches the
+// look-alike, and a refresh lists nothing instead of the renamed folder under the old name.
+void TestTagCommands::folderRenamedAwayIsNeverWrittenThrough()
+{
+    const QString music = m_home->path() + QStringLiteral("/Music");
+    const QString moved = m_home->path() + QStringLiteral("/Moved");
+    const QString name = QStringLiteral("MP3 0.mp3");
+    makeAudioFolder(music);
+    QVERIFY(m_form->ShellTreeView1->selectPath(music));
+    QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
+    const QPersistentModelIndex row = select(name);
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("Title of ") + name);
+
+    QVERIFY(QDir().rename(music, moved));
+    QVERIFY(QDir().mkdir(music));
+    QVERIFY(QFile::copy(moved + QLatin1Char('/') + name, music + QLatin1Char('/') + name));
+    const QByteArray lookAlike = contents(music + QLatin1Char('/') + name);
+    const QByteArray original = contents(moved + QLatin1Char('/') + name);
+
+    m_form->files->clearSelection();
+    select(name);
+    QCOMPARE(fields(), audiotag());
+    m_form->TitleEdit->setText(QStringLiteral("typed"));
+    m_form->SaveTagAction->trigger();
+    m_form->RemoveTagAction->trigger();
+    const QString path = music + QLatin1Char('/') + name;
+    QCOMPARE(m_boxes->texts(),
+             (QStringList{QStringLiteral("Can not save tag to the file: ") + path,
+                          QStringLiteral("Can not remove tag from the file: ") + path}));
+    QCOMPARE(contents(path), lookAlike);
+    QCOMPARE(contents(moved + QLatin1Char('/') + name), original);
+    QCOMPARE(cell(row, FileList::TitleColumn), QStringLiteral("Title of ") + name);
+
+    QVERIFY(QDir(music).removeRecursively());
+    m_form->RefreshAction->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(scanEnded(m_form), 20000);
+    QCOMPARE(m_form->files->rowCount(), 0);
+    QCOMPARE(m_form->StatusPanel0->text(), QStringLiteral("Total files found: 0"));
+    QVERIFY(!m_form->SaveTagAction->isEnabled());
+    QCOMPARE(m_form->SelectedFilePath(), QString());
+}
+
+void TestTagCommands::anotherWriterRestoresTheTimestamps_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("flac") << QStringLiteral("FLAC 0.flac");
+    QTest::newRow("mp3") << QStringLiteral("MP3 0.mp3");
+    QTest::newRow("ape") << QStringLiteral("APE 0.ape");
+}
+
+// Another program changes the title in place and sets the file's times back: the user's
+// save still sees the change, and keeps it.
+void TestTagCommands::anotherWriterRestoresTheTimestamps()
+{
+    QFETCH(QString, name);
+    select(name);
+    m_form->AlbumEdit->setText(QStringLiteral("My album"));
+    QVERIFY(rewriteKeepingTimestamps(pathOf(name), QStringLiteral("Title of "),
+                                     QStringLiteral("Title by ")));
+
+    m_form->SaveTagAction->trigger();
+    QVERIFY(m_boxes->shown.isEmpty());
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Title, QStringLiteral("Title by ") + name);
+    QCOMPARE(stored.Album, QStringLiteral("My album"));
+    QCOMPARE(withoutLength(stored), fields());
+}
+
+void TestTagCommands::saveAfterRemoveAsksNothing_data()
+{
+    // The panel's own bookkeeping is the same for every type; one per tag family suffices.
+    QTest::addColumn<QString>("name");
+    QTest::newRow("id3") << QStringLiteral("MP3 0.mp3");
+    QTest::newRow("xiph") << QStringLiteral("FLAC 0.flac");
+    QTest::newRow("mp4") << QStringLiteral("M4A 0.m4a");
+}
+
+// The program's own removal is no other program's change.
+void TestTagCommands::saveAfterRemoveAsksNothing()
+{
+    QFETCH(QString, name);
+    select(name);
+    m_form->RemoveTagAction->trigger();
+    m_boxes->answer = MsgAnswer::No;
+    m_form->TitleEdit->setText(QStringLiteral("After removal"));
+    m_form->SaveTagAction->trigger();
+    QVERIFY(m_boxes->shown.isEmpty());
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Title, QStringLiteral("After removal"));
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("After removal"));
+}
+
+void TestTagCommands::pastedLineBreaksBecomeBlanks_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("LF and CR-LF") << QStringLiteral("one\r\ntwo\nthree\r\n")
+                                  << QStringLiteral("one two three ");
+    QTest::newRow("CR, line and paragraph separators")
+        << QStringLiteral("a\rb\u2028c\u2029d") << QStringLiteral("a b c d");
+}
+
+void TestTagCommands::pastedLineBreaksBecomeBlanks()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QString, shown);
+    const QString name = QStringLiteral("FLAC 0.flac");
+    select(name);
+    QGuiApplication::clipboard()->setText(pasted);
+    for (LimitedEdit* field : {m_form->TitleEdit, m_form->KeyEdit}) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text(), shown);
+    }
+    m_form->SaveTagAction->trigger();
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Title, shown);
+    QCOMPARE(stored.Key, shown);
+}
+
+void TestTagCommands::storedLineBreaksStayUnlessEdited()
+{
+    const QString name = QStringLiteral("MP3 0.mp3");
+    audiotag tag;
+    ReadTag(pathOf(name), tag);
+    tag.Album = QStringLiteral("line 1\nline 2");
+    tag.Copyright = QStringLiteral("(c)\r\nsomeone");
+    QCOMPARE(WriteTag(pathOf(name), tag), WriteTagResult::Saved);
+    select(name);
+    QTest::keyClicks(m_form->TitleEdit, QStringLiteral(" typed"));
+    m_form->CopyrightEdit->setFocus();
+    m_form->CopyrightEdit->end(false);
+    QTest::keyClicks(m_form->CopyrightEdit, QStringLiteral("!"));
+    m_form->SaveTagAction->trigger();
+    audiotag stored;
+    ReadTag(pathOf(name), stored);
+    QCOMPARE(stored.Album, QStringLiteral("line 1\nline 2"));
+    QCOMPARE(stored.Copyright, QStringLiteral("(c) someone!"));
+    QCOMPARE(stored.Title, QStringLiteral("Title of MP3 0.mp3 typed"));
+}
+
+void TestTagCommands::saveUnderAFileSizeLimit_data()
+{
+    QTest::addColumn<bool>("copyFits");
+    QTest::newRow("copy does not fit") << false;
+    QTest::newRow("tag does not fit") << true;
+}
+
+// A quota or a full FAT32 stick: the save fails with its message, the window lives on, and
+// no copy of the file is left behind.
+void TestTagCommands::saveUnderAFileSizeLimit()
+{
+    QFETCH(bool, copyFits);
+    const QString name = QStringLiteral("MP3 0.mp3");
+    select(name);
+    const QByteArray before = contents(pathOf(name));
+    const QStringList names = entries(m_home->desktop());
+    m_form->TitleEdit->setText(QString(200000, QLatin1Char('x')));
+
+    rlimit saved = {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    rlimit limited = saved;
+    limited.rlim_cur = rlim_t(copyFits ? before.size() + 4096 : before.size() / 2);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    m_form->SaveTagAction->trigger();
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+
+    QCOMPARE(m_boxes->texts(),
+             QStringList{QStringLiteral("Can not save tag to the file: ") + pathOf(name)});
+    QCOMPARE(contents(pathOf(name)), before);
+    QCOMPARE(entries(m_home->desktop()), names);
+    QCOMPARE(m_form->TitleEdit->text(), QStringLiteral("Title of ") + name);
 }
 
 QTEST_MAIN(TestTagCommands)

@@ -237,6 +237,41 @@ private Q_SLOTS:
                  QLatin1String("1\n") + selected + QLatin1Char('\n'));
         QVERIFY(boxes.shown.isEmpty());
     }
+
+    // The first opener found on PATH takes the address, in its encoded form. With none, or
+    // when the opener ends in failure, the user is told, with the openers looked for.
+    void desktopShellOpeners()
+    {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        DesktopShell desktop;
+        setShell(&desktop);
+        test::RecordingMessageBoxes boxes;
+        const QUrl file = QUrl::fromEncoded("file:///music/caf%E9%20b.mp3");
+        const bool withoutOpeners = desktop.openUrl(file);
+        QFile gio(bin.filePath(QStringLiteral("gio")));
+        QVERIFY(gio.open(QIODevice::WriteOnly));
+        // Shell built-ins only: PATH holds nothing else. It finds no application.
+        gio.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + QFile::encodeName(bin.path()) +
+                  "/received\"\nexit 2\n");
+        gio.close();
+        QVERIFY(gio.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const bool withGio = desktop.openUrl(file);
+        qputenv("PATH", path);
+
+        QVERIFY(!withoutOpeners);
+        QVERIFY(withGio);
+        const QString message =
+            QStringLiteral("Unable to open /music/caf") + QChar(0xDCE9) +
+            QStringLiteral(" b.mp3\r\nNo program could open it; tried xdg-open, gio open, "
+                           "kde-open5, kde-open, exo-open.");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts(), QStringList{message}, 10000);
+        setShell(nullptr);
+        QFile received(bin.filePath(QStringLiteral("received")));
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), QByteArray("open\nfile:///music/caf%E9%20b.mp3\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(CompanionsTest)

@@ -87,8 +87,13 @@ private Q_SLOTS:
 
         runGuarded([&] { OpenHelp(manual, QStringLiteral("options")); });
 
+        // The manual is there: then the message names the programs tried.
+        const QString reason =
+            situation == QLatin1String("refused")
+                ? QStringLiteral("\r\nNo program could open it; tried recorded-open")
+                : QString();
         QCOMPARE(boxes.texts(),
-                 QStringList{QLatin1String("Unable to open help file ") + manual + u'.'});
+                 QStringList{QLatin1String("Unable to open help file ") + manual + reason + u'.'});
         QCOMPARE(boxes.shown.front().icon, MsgIcon::Error);
         QCOMPARE(shell.opened.size(), attempts);
         QVERIFY(shell.started.isEmpty());

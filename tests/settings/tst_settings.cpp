@@ -2,6 +2,7 @@
 // it, and how wrong-typed stored values are handled. Every test runs against a fresh
 // configuration folder (XDG_CONFIG_HOME), never the user's.
 #include "services/errors.h"
+#include "services/nativepath.h"
 #include "services/registry.h"
 #include "services/settings.h"
 #include "support/recorders.h"
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void wrongTypedValues();
     void windowCreationSurvivesWrongTypes();
     void refusedWrite();
+    void settingsFileThatIsAFolder();
     void dialogLayout();
     void dialogBoxesFollowSettingsOnce();
     void uncheckedOggStoredWithoutOk();
@@ -251,14 +253,16 @@ void TestSettings::storedTextsKept()
     QCOMPARE(loaded.LastFolder, QStringLiteral("/music/a b"));
 
     // Texts the INI format treats specially survive a save and a load.
-    const QStringList texts = {QStringLiteral("/music/a, b"), QStringLiteral("/x/\"y\"; z=1"),
-                               QStringLiteral(" /lead/and trail "), QStringLiteral("/äö/♫")};
+    const QStringList texts = {
+        QStringLiteral("/music/a, b"),       QStringLiteral("/x/\"y\"; z=1"),
+        QStringLiteral(" /lead/and trail "), QStringLiteral("/äö/♫"),
+        pathFromNative("/caf\xe9/\xff\xfe"), pathFromNative("@ByteArray(\x80)")};
     for (const QString& text : texts) {
         loaded.LastFolder = text;
         SaveSettings(loaded);
         config again;
         LoadSettings(again);
-        QCOMPARE(again.LastFolder, text);
+        QCOMPARE(pathToNative(again.LastFolder), pathToNative(text));
         QCOMPARE(again.Path, QStringLiteral("/old/place/"));
     }
     QVERIFY(m_boxes->shown.isEmpty());
@@ -343,6 +347,17 @@ void TestSettings::refusedWrite()
         QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), iniFile()});
     QFile::setPermissions(iniFile(), QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(message, QStringLiteral("Failed to set data for 'path'"));
+}
+
+// Nothing can be written: the user is told at exit, through the standard error display.
+void TestSettings::settingsFileThatIsAFolder()
+{
+    QVERIFY(QDir().mkpath(iniFile()));
+    auto* form = new TMainForm;
+    QVERIFY(m_boxes->shown.isEmpty());
+    delete form;
+    QCOMPARE(m_boxes->texts(), QStringList{QStringLiteral("Failed to set data for 'path'")});
+    QCOMPARE(m_boxes->shown.first().icon, MsgIcon::Error);
 }
 
 void TestSettings::dialogLayout()

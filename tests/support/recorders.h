@@ -63,6 +63,7 @@ public:
         started.append({program, arguments});
         return result;
     }
+    QString openers() const override { return QStringLiteral("recorded-open"); }
 
     QList<QUrl> opened;
     QList<StartedProgram> started;

@@ -408,9 +408,11 @@ void TestMainWindow::popupMenu()
     QCOMPARE(m_form->Rename2->text(), QStringLiteral("Play"));
     QCOMPARE(m_form->files->contextMenuPolicy(), Qt::CustomContextMenu);
     selectRow(true);
+    test::RecordingShell shell;
     QSignalSpy play(m_form->PlayAction, &QAction::triggered);
     m_form->Rename2->trigger();
     QCOMPARE(play.count(), 1);
+    QCOMPARE(shell.opened.size(), 1);
 }
 
 void TestMainWindow::designLayout()
