@@ -1,5 +1,8 @@
 #include "journal.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -13,6 +16,9 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kFixedColumns = 11;
+const QByteArray kWrittenAhead = QByteArrayLiteral("W");
+const QByteArray kDone = QByteArrayLiteral("D");
+const QByteArray kAbandoned = QByteArrayLiteral("A");
 
 QByteArray stateFolder()
 {
@@ -45,18 +51,24 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
+QByteArray identityColumns(const FileIdentity& identity)
+{
+    return QByteArray::number(quint64(identity.device)) + '\t' +
+           QByteArray::number(quint64(identity.inode)) + '\t' +
+           QByteArray::number(qint64(identity.size)) + '\t' +
+           QByteArray::number(identity.modifiedNs);
+}
+
 QByteArray recordLine(const JournalRecord& record)
 {
     QList<QByteArray> columns{
+        kWrittenAhead,
         QByteArray::number(record.operation),
         QByteArray::number(record.sequence),
         QByteArray::number(record.when),
         record.command,
         journalEscaped(record.path),
-        QByteArray::number(quint64(record.identity.device)),
-        QByteArray::number(quint64(record.identity.inode)),
-        QByteArray::number(qint64(record.identity.size)),
-        QByteArray::number(record.identity.modifiedNs),
+        identityColumns(record.identity),
         record.undoes.isEmpty() ? QByteArray("-") : record.undoes,
         record.previousName.isEmpty() ? QByteArray("-") : '=' + journalEscaped(record.previousName),
     };
@@ -65,27 +77,54 @@ QByteArray recordLine(const JournalRecord& record)
     return columns.join('\t') + '\n';
 }
 
-bool parseLine(const QByteArray& line, JournalRecord& record)
+// Reads the numbers of columns[first...], all or nothing.
+class NumberColumns
 {
-    const QList<QByteArray> columns = line.split('\t');
+public:
+    NumberColumns(const QList<QByteArray>& columns, qsizetype first)
+        : m_columns(columns), m_next(first)
+    {}
+    qint64 next()
+    {
+        bool good = false;
+        const qint64 value = m_columns.value(m_next++).toLongLong(&good);
+        m_ok = m_ok && good;
+        return value;
+    }
+    FileIdentity identity()
+    {
+        FileIdentity identity;
+        identity.device = dev_t(next());
+        identity.inode = ino_t(next());
+        identity.size = off_t(next());
+        identity.modifiedNs = next();
+        return identity;
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    const QList<QByteArray>& m_columns;
+    qsizetype m_next;
+    bool m_ok = true;
+};
+
+// A record line: written ahead ("W" first, pending until settled) or, from journals of
+// earlier versions, written after its change (done).
+bool parseRecord(const QList<QByteArray>& line, JournalRecord& record)
+{
+    const bool ahead = line.value(0) == kWrittenAhead;
+    const QList<QByteArray> columns = ahead ? line.mid(1) : line;
     if (columns.size() < kFixedColumns)
         return false;
-    bool ok = true;
-    const auto number = [&](int i) {
-        bool good = false;
-        const qint64 value = columns[i].toLongLong(&good);
-        ok = ok && good;
-        return value;
-    };
-    record.operation = number(0);
-    record.sequence = int(number(1));
-    record.when = number(2);
+    NumberColumns numbers(columns, 0);
+    record.stage = ahead ? JournalRecord::Stage::Pending : JournalRecord::Stage::Done;
+    record.operation = numbers.next();
+    record.sequence = int(numbers.next());
+    record.when = numbers.next();
     record.command = columns[3];
     record.path = journalUnescaped(columns[4]);
-    record.identity.device = dev_t(number(5));
-    record.identity.inode = ino_t(number(6));
-    record.identity.size = off_t(number(7));
-    record.identity.modifiedNs = number(8);
+    NumberColumns identity(columns, 5);
+    record.identity = identity.identity();
     record.undoes = columns[9] == "-" ? QByteArray() : columns[9];
     record.previousName = columns[10] == "-" ? QByteArray() : journalUnescaped(columns[10].mid(1));
     for (qsizetype i = kFixedColumns; i < columns.size(); ++i) {
@@ -95,53 +134,103 @@ bool parseLine(const QByteArray& line, JournalRecord& record)
         record.fields.append(columns[i].left(equals));
         record.values.append(journalUnescaped(columns[i].mid(equals + 1)));
     }
-    return ok;
+    return numbers.ok() && identity.ok();
+}
+
+// A settling line: "D key identity" (done, the file is now that) or "A key" (abandoned).
+void applySettling(const QList<QByteArray>& columns, QList<JournalRecord>& records,
+                   const QHash<QByteArray, qsizetype>& byKey)
+{
+    const auto found = byKey.constFind(columns.value(1));
+    if (found == byKey.constEnd())
+        return;
+    JournalRecord& record = records[*found];
+    if (columns[0] == kAbandoned) {
+        record.stage = JournalRecord::Stage::Abandoned;
+        return;
+    }
+    NumberColumns numbers(columns, 2);
+    const FileIdentity after = numbers.identity();
+    if (numbers.ok()) {
+        record.identity = after;
+        record.stage = JournalRecord::Stage::Done;
+    }
 }
 
 QList<JournalRecord> parseJournal(const QByteArray& contents)
 {
     QList<JournalRecord> records;
-    for (const QByteArray& line : contents.split('\n')) {
+    QHash<QByteArray, qsizetype> byKey;
+    QList<QByteArray> lines = contents.split('\n');
+    // What follows the last line break is a line cut short by a crash or a full disk.
+    lines.removeLast();
+    for (const QByteArray& line : std::as_const(lines)) {
+        const QList<QByteArray> columns = line.split('\t');
+        if (columns[0] == kDone || columns[0] == kAbandoned) {
+            applySettling(columns, records, byKey);
+            continue;
+        }
         JournalRecord record;
-        // A line cut short by a crash mid-write is passed over; the rest still count.
-        if (parseLine(line, record))
+        if (parseRecord(columns, record)) {
+            byKey.insert(record.key(), records.size());
             records.append(record);
+        }
     }
     return records;
 }
 
-QByteArray readAll(int fd)
+bool readAll(int fd, QByteArray& contents)
 {
-    QByteArray contents;
     char buffer[65536];
     for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, contents.size())) != 0;) {
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
         contents.append(buffer, got);
     }
-    return contents;
+    return true;
 }
 
-// The number of the journal's last operation, 0 for none. Only the journal's end is read
-// when it holds a whole record, so a long journal costs no more to open than a short one.
-qint64 lastOperation(int fd)
+// The records in the journal's last kTail bytes, so a long journal costs no more to open
+// than a short one; a line the cut falls into is left out.
+QList<JournalRecord> tailRecords(int fd)
 {
     constexpr off_t kTail = 65536;
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_size == 0)
-        return 0;
-    if (info.st_size > kTail) {
-        QByteArray tail(kTail, Qt::Uninitialized);
-        const ssize_t got = ::pread(fd, tail.data(), size_t(kTail), info.st_size - kTail);
-        const QList<JournalRecord> records = parseJournal(tail.left(qMax<ssize_t>(got, 0)));
-        if (!records.isEmpty())
-            return records.last().operation;
+        return {};
+    const off_t start = std::max<off_t>(0, info.st_size - kTail);
+    QByteArray tail(info.st_size - start, Qt::Uninitialized);
+    const ssize_t got = ::pread(fd, tail.data(), size_t(tail.size()), start);
+    tail.truncate(std::max<ssize_t>(got, 0));
+    if (start > 0)
+        tail.remove(0, tail.indexOf('\n') + 1);
+    return parseJournal(tail);
+}
+
+// The number of the journal's last operation, 0 for none; the whole journal is read only
+// when its end holds no whole record (one value longer than the tail).
+qint64 lastOperation(int fd)
+{
+    QList<JournalRecord> records = tailRecords(fd);
+    if (records.isEmpty()) {
+        QByteArray contents;
+        readAll(fd, contents);
+        records = parseJournal(contents);
     }
-    const QList<JournalRecord> records = parseJournal(readAll(fd));
     return records.isEmpty() ? 0 : records.last().operation;
+}
+
+// A journal whose last line was cut short gets its line break, so the next record starts
+// a line of its own.
+bool endsWithLineBreak(int fd)
+{
+    struct stat info;
+    char last = '\n';
+    if (::fstat(fd, &info) != 0)
+        return false;
+    return info.st_size == 0 || (::pread(fd, &last, 1, info.st_size - 1) == 1 && last == '\n');
 }
 
 } // namespace
@@ -175,33 +264,73 @@ bool Journal::open(QByteArray& reason)
         reason = "cannot open " + path() + ": " + errorText(errno);
         return false;
     }
+    if (!endsWithLineBreak(m_fd) && !writeAll(m_fd, "\n")) {
+        reason = "cannot write " + path() + ": " + errorText(errno);
+        return false;
+    }
     m_operation = lastOperation(m_fd) + 1;
     return true;
 }
 
-bool Journal::append(JournalRecord record)
+bool Journal::appendLine(const QByteArray& line)
+{
+    // One write per line, so a crash leaves whole lines and at most one cut-off last line.
+    return writeAll(m_fd, line);
+}
+
+bool Journal::writeAhead(JournalRecord& record)
 {
     record.operation = m_operation;
     record.sequence = ++m_sequence;
     record.when = qint64(std::time(nullptr));
-    // One write per record, so a crash leaves whole lines; the records reach the disk
-    // together when the journal closes, not one flush per file.
-    return writeAll(m_fd, recordLine(record));
+    record.stage = JournalRecord::Stage::Pending;
+    return appendLine(recordLine(record)) && ::fdatasync(m_fd) == 0;
 }
 
-QList<JournalRecord> Journal::records() const
+// Settling lines are not flushed one by one: a record whose settling is lost is settled
+// again from the file by the next run.
+bool Journal::markDone(const JournalRecord& record, const FileIdentity& after)
 {
-    return parseJournal(readAll(m_fd));
+    return appendLine(kDone + '\t' + record.key() + '\t' + identityColumns(after) + '\n');
 }
 
-QList<JournalRecord> readJournal()
+bool Journal::markAbandoned(const JournalRecord& record)
 {
+    return appendLine(kAbandoned + '\t' + record.key() + '\n');
+}
+
+QList<JournalRecord> Journal::recentRecords() const
+{
+    return tailRecords(m_fd);
+}
+
+bool Journal::records(QList<JournalRecord>& records, QByteArray& reason) const
+{
+    QByteArray contents;
+    if (!readAll(m_fd, contents)) {
+        reason = "cannot read " + path() + ": " + errorText(errno);
+        return false;
+    }
+    records = parseJournal(contents);
+    return true;
+}
+
+bool readJournal(QList<JournalRecord>& records, QByteArray& reason)
+{
+    records.clear();
     const int fd = ::open(Journal::path().constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    const QByteArray contents = readAll(fd);
+    if (fd < 0 && errno == ENOENT)
+        return true;
+    QByteArray contents;
+    if (fd < 0 || !readAll(fd, contents)) {
+        reason = "cannot read " + Journal::path() + ": " + errorText(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
     ::close(fd);
-    return parseJournal(contents);
+    records = parseJournal(contents);
+    return true;
 }
 
 QByteArray journalEscaped(const QByteArray& bytes)

@@ -7,12 +7,29 @@
 namespace tagora::cli {
 namespace {
 
+constexpr int kWidestPadding = 255;
+
 // Track and Year read as "0" when unset; a name shows them as nothing.
 QString nameText(const audiotag& tag, QString audiotag::*member)
 {
     const bool number = member == &audiotag::Track || member == &audiotag::Year;
     const QString value = tag.*member;
     return number && value == QLatin1String("0") ? QString() : value;
+}
+
+// A value put into a file name cannot lead out of the folder ("/"), and NUL would end the
+// name early.
+QString safeNamePart(QString text)
+{
+    return text.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+}
+
+// A name never starts with a dot: it would hide the file, or be "." or "..".
+QString withoutLeadingDots(QString name)
+{
+    for (qsizetype i = 0; i < name.size() && name[i] == u'.'; ++i)
+        name[i] = u'_';
+    return name;
 }
 
 } // namespace
@@ -59,11 +76,22 @@ bool NamePattern::parse(const QString& pattern, QString& reason)
             reason = QStringLiteral("unknown placeholder %") + inside + u'%';
             return false;
         }
+        if (piece.padding > kWidestPadding) {
+            reason =
+                QStringLiteral("%") + inside + QStringLiteral("% pads to more than 255 digits");
+            return false;
+        }
         m_pieces.append(piece);
         literal.clear();
         i = close;
     }
     m_tail = literal;
+    for (const Piece& piece : std::as_const(m_pieces))
+        literal += piece.literal;
+    if (literal.contains(u'/')) {
+        reason = QStringLiteral("the pattern names a folder; a file is renamed in its own folder");
+        return false;
+    }
     return true;
 }
 
@@ -89,13 +117,12 @@ QString NamePattern::name(const audiotag& tag) const
 {
     QString result;
     for (const Piece& piece : m_pieces) {
-        QString value = nameText(tag, piece.member);
-        value.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+        QString value = safeNamePart(nameText(tag, piece.member));
         if (!value.isEmpty())
             value = value.rightJustified(piece.padding, u'0');
         result += piece.literal + value;
     }
-    return result + m_tail;
+    return withoutLeadingDots(result + m_tail);
 }
 
 QList<QString audiotag::*> NamePattern::fields() const

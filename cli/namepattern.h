@@ -19,7 +19,8 @@ QByteArray scriptName(QString audiotag::*member);
 class NamePattern
 {
 public:
-    // False with a reason when a placeholder names no field or is left open.
+    // False with a reason when a placeholder names no field, is left open or pads to more
+    // than 255 digits, or the literal text holds "/".
     bool parse(const QString& pattern, QString& reason);
 
     // Fills the placeholders' fields from a file's base name (no folder, no extension). The
@@ -27,7 +28,8 @@ public:
     // rest match, except the last, which takes what is left. False when it does not match.
     bool fill(const QString& baseName, audiotag& tag) const;
 
-    // The base name the pattern makes from a tag: "/" and NUL in a value become "_".
+    // The base name the pattern makes from a tag: "/" and NUL in a value, and dots at the
+    // start of the name, become "_".
     QString name(const audiotag& tag) const;
 
     // The fields the pattern names, in order.

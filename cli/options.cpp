@@ -68,14 +68,29 @@ const std::array<CommandInfo, 10> kCommands = {{
      "fields; undoing a rename gives the old name back.\n"},
 }};
 
-constexpr char kCommonHelp[] = "\nOptions:\n"
-                               "  -r, --recursive  descend into sub-folders\n"
-                               "  -n, --dry-run    print what would change (old → new) and write "
-                               "nothing\n"
-                               "  -q, --quiet      no progress line\n"
-                               "  -h, --help       this help\n"
-                               "Fields: title artist album track year genre comment copyright bpm "
-                               "key\n";
+// The help line of each option letter a command may take, in the order they are listed.
+constexpr std::pair<char, const char*> kOptionHelp[] = {
+    {'r', "  -r, --recursive  descend into sub-folders\n"},
+    {'n', "  -n, --dry-run    print what would change (old → new) and write nothing\n"},
+    {'q', "  -q, --quiet      no progress line\n"},
+    {'f', "      --force      undo files changed since, too\n"},
+    {'a', "      --all        undo every operation not undone yet\n"},
+    {'F', "      --format F   table (the default), tsv, csv or json\n"},
+};
+
+// The options part of a command's help: only what the command takes.
+QByteArray optionsHelp(const CommandInfo& command)
+{
+    QByteArray help = "\nOptions:\n";
+    for (const auto& [letter, line] : kOptionHelp) {
+        if (std::strchr(command.options, letter))
+            help += line;
+    }
+    help += "  -h, --help       this help\n";
+    if (std::strcmp(command.name, "history") != 0 && std::strcmp(command.name, "undo") != 0)
+        help += "Fields: title artist album track year genre comment copyright bpm key\n";
+    return help;
+}
 
 const CommandInfo* commandNamed(const QByteArray& name)
 {
@@ -221,7 +236,7 @@ QByteArray programHelp()
 QByteArray commandHelp(const QByteArray& command)
 {
     const CommandInfo* info = commandNamed(command);
-    return info ? QByteArray(info->help) + kCommonHelp : programHelp();
+    return info ? QByteArray(info->help) + optionsHelp(*info) : programHelp();
 }
 
 } // namespace tagora::cli
