@@ -836,7 +836,8 @@ int Runner::import()
     const QByteArray source = m_options.arguments.value(0, "-");
     QByteArray text;
     if (!readWhole(source, text)) {
-        fail(source, "unreadable: " + errorText(errno));
+        if (!stopSignal())
+            fail(source, "unreadable: " + errorText(errno));
         return status();
     }
     ImportTable table;

@@ -213,6 +213,9 @@ QList<JournalRecord> tailRecords(int fd)
 // when its end holds no whole record (one value longer than the tail).
 qint64 lastOperation(int fd)
 {
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_size == 0)
+        return 0;
     QList<JournalRecord> records = tailRecords(fd);
     if (records.isEmpty()) {
         QByteArray contents;
@@ -222,15 +225,26 @@ qint64 lastOperation(int fd)
     return records.isEmpty() ? 0 : records.last().operation;
 }
 
-// A journal whose last line was cut short gets its line break, so the next record starts
-// a line of its own.
-bool endsWithLineBreak(int fd)
+// A last line cut short by a crash or a full disk is cut off, so neither the next record
+// nor a later reader takes its remains for a whole line.
+bool dropCutLine(int fd)
 {
     struct stat info;
-    char last = '\n';
     if (::fstat(fd, &info) != 0)
         return false;
-    return info.st_size == 0 || (::pread(fd, &last, 1, info.st_size - 1) == 1 && last == '\n');
+    constexpr off_t kStep = 65536;
+    QByteArray block;
+    for (off_t end = info.st_size; end > 0; end -= block.size()) {
+        block.resize(qsizetype(std::min(end, kStep)));
+        if (::pread(fd, block.data(), size_t(block.size()), end - block.size()) != block.size())
+            return false;
+        const qsizetype lineBreak = block.lastIndexOf('\n');
+        if (lineBreak >= 0) {
+            const off_t whole = end - block.size() + lineBreak + 1;
+            return whole == info.st_size || ::ftruncate(fd, whole) == 0;
+        }
+    }
+    return info.st_size == 0 || ::ftruncate(fd, 0) == 0;
 }
 
 } // namespace
@@ -264,7 +278,7 @@ bool Journal::open(QByteArray& reason)
         reason = "cannot open " + path() + ": " + errorText(errno);
         return false;
     }
-    if (!endsWithLineBreak(m_fd) && !writeAll(m_fd, "\n")) {
+    if (!dropCutLine(m_fd)) {
         reason = "cannot write " + path() + ": " + errorText(errno);
         return false;
     }

@@ -21,7 +21,8 @@ void watchSignals()
     };
     action.sa_handler = noteStop;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: a read waiting on a pipe or terminal returns, so the stop is seen.
+    action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
