@@ -173,7 +173,9 @@ bool readWhole(const QByteArray& source, QByteArray& text)
         return false;
     std::FILE* in = opened ? opened.get() : stdin;
     char buffer[65536];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    // A stop signal interrupts a read from a pipe or terminal that waits for more.
+    for (size_t got;
+         !stopSignal() && !std::ferror(in) && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
         text.append(buffer, qsizetype(got));
     return !std::ferror(in);
 }
