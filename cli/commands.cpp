@@ -8,17 +8,19 @@
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
+#include "services/errors.h"
 #include "services/nativepath.h"
+#include "services/registry.h"
 #include "tags/tagfields.h"
 #include "tags/tagoperations.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <sys/ioctl.h>
@@ -62,36 +64,11 @@ int terminalWidth()
     return columns > 0 ? columns : kDefaultTableWidth;
 }
 
-// The keys of the records an undo has put back.
-QSet<QByteArray> undoneKeys(const QList<JournalRecord>& records)
+// A change an undo can put back: done, not put back yet, and not itself an undo (undo
+// twice goes two operations back).
+bool undoable(const JournalRecord& entry, bool undone)
 {
-    QSet<QByteArray> undone;
-    for (const JournalRecord& entry : records) {
-        if (!entry.undoes.isEmpty() && entry.stage == JournalRecord::Stage::Done)
-            undone.insert(entry.undoes);
-    }
-    return undone;
-}
-
-// The records of the last `count` operations (all when negative) that are not undone yet,
-// newest first. Undos themselves are not undone: undo twice goes two operations back.
-QList<JournalRecord> pendingRecords(const QList<JournalRecord>& records, qint64 count)
-{
-    const QSet<QByteArray> undone = undoneKeys(records);
-    QList<JournalRecord> pending;
-    QSet<qint64> operations;
-    for (auto it = records.crbegin(); it != records.crend(); ++it) {
-        if (it->command == "undo" || it->stage != JournalRecord::Stage::Done ||
-            undone.contains(it->key()))
-            continue;
-        if (!operations.contains(it->operation)) {
-            if (operations.size() == count)
-                break;
-            operations.insert(it->operation);
-        }
-        pending.append(*it);
-    }
-    return pending;
+    return entry.command != "undo" && entry.stage == JournalRecord::Stage::Done && !undone;
 }
 
 // True when the record is about the file or folder at the absolute `path`.
@@ -103,9 +80,12 @@ bool concerns(const JournalRecord& entry, const QByteArray& path)
 
 QByteArray historyLine(const JournalRecord& entry, bool undone)
 {
-    const QByteArray when = QDateTime::fromSecsSinceEpoch(entry.when)
-                                .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                                .toUtf8();
+    // strftime: QDateTime's zone lookup cost most of the time of a long history.
+    const std::time_t seconds = std::time_t(entry.when);
+    std::tm local{};
+    char when[32] = {};
+    ::localtime_r(&seconds, &local);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
     QList<QByteArray> before;
     if (!entry.previousName.isEmpty())
         before.append("name was " + terminalSafe(entry.previousName));
@@ -114,8 +94,8 @@ QByteArray historyLine(const JournalRecord& entry, bool undone)
     const QByteArray state = entry.stage == JournalRecord::Stage::Pending ? " (interrupted)"
                              : undone                                     ? " (undone)"
                                                                           : "";
-    return QByteArray::number(entry.operation) + '\t' + when + '\t' + entry.command + '\t' +
-           terminalSafe(entry.path) + '\t' + before.join("; ") + state + '\n';
+    return QByteArray::number(entry.operation) + '\t' + QByteArray(when) + '\t' + entry.command +
+           '\t' + terminalSafe(entry.path) + '\t' + before.join("; ") + state + '\n';
 }
 
 // What became of a record left pending by a run that died, judged from the file: a rename
@@ -154,6 +134,27 @@ struct ImportTable
     qsizetype pathColumn = -1;
     QList<CsvRecord> rows;
 };
+
+// How much the journal keeps: the group [Journal] of the settings file (Tagora.ini), values
+// KeepOperations and KeepMegabytes; what is missing or not a positive number keeps its
+// default.
+JournalLimits journalLimits()
+{
+    JournalLimits limits;
+    const std::unique_ptr<RegistryKey> key =
+        registry().openKey(QStringLiteral("Software\\Corvane\\Tagora\\Journal"), false);
+    const auto positive = [&](const QString& name, qint64 fallback) -> qint64 {
+        try {
+            const int value = key && key->valueExists(name) ? key->readInteger(name) : 0;
+            return value > 0 ? value : fallback;
+        } catch (const Error&) {
+            return fallback;
+        }
+    };
+    limits.operations = positive(QStringLiteral("KeepOperations"), limits.operations);
+    limits.bytes = positive(QStringLiteral("KeepMegabytes"), limits.bytes >> 20) << 20;
+    return limits;
+}
 
 // "word=..." with a word that could be a field's name.
 bool looksLikeAssignment(const QByteArray& arg)
@@ -283,6 +284,7 @@ private:
     int import();
     int history();
     int undo();
+    bool undoPlan(qint64 count, QList<JournalRecord>& pending, QByteArray& reason);
     void undoRecord(const JournalRecord& record);
     void settleGone(const JournalRecord& record);
 
@@ -348,6 +350,10 @@ bool Runner::startJournal()
     }
     QList<JournalRecord> recent = m_journal.recentRecords();
     settleLeftovers(recent, true);
+    if (!m_journalBroken && !m_journal.trim(journalLimits(), reason)) {
+        fail(Journal::path(), reason + "; nothing was changed");
+        return false;
+    }
     return !m_journalBroken;
 }
 
@@ -873,21 +879,19 @@ int Runner::history()
     QList<QByteArray> named;
     for (const QByteArray& path : m_options.arguments)
         named.append(absolutePath(path));
-    QList<JournalRecord> records;
     QByteArray reason;
-    if (!readJournal(records, reason)) {
+    const bool read = streamJournal(
+        [&](const JournalRecord& entry, bool undone) {
+            const bool wanted = named.isEmpty() || std::any_of(named.begin(), named.end(),
+                                                               [&](const QByteArray& path) {
+                                                                   return concerns(entry, path);
+                                                               });
+            if (wanted && entry.stage != JournalRecord::Stage::Abandoned)
+                writeBytes(stdout, historyLine(entry, undone));
+        },
+        reason);
+    if (!read)
         fail(Journal::path(), reason);
-        return status();
-    }
-    const QSet<QByteArray> undone = undoneKeys(records);
-    for (const JournalRecord& entry : std::as_const(records)) {
-        const bool wanted =
-            named.isEmpty() || std::any_of(named.begin(), named.end(), [&](const QByteArray& path) {
-                return concerns(entry, path);
-            });
-        if (wanted && entry.stage != JournalRecord::Stage::Abandoned)
-            writeBytes(stdout, historyLine(entry, undone.contains(entry.key())));
-    }
     return status();
 }
 
@@ -904,19 +908,12 @@ int Runner::undo()
     }
     if (!startJournal())
         return status();
-    QList<JournalRecord> records;
+    QList<JournalRecord> pending;
     QByteArray reason;
-    if (!(m_options.dryRun ? readJournal(records, reason) : m_journal.records(records, reason))) {
+    if (!undoPlan(m_options.all ? -1 : count, pending, reason)) {
         fail(Journal::path(), reason);
         return status();
     }
-    if (m_options.dryRun)
-        settleLeftovers(records, false);
-    for (const JournalRecord& entry : std::as_const(records)) {
-        if (entry.stage == JournalRecord::Stage::Done)
-            m_journalled.insert(entry.path, entry.identity);
-    }
-    const QList<JournalRecord> pending = pendingRecords(records, m_options.all ? -1 : count);
     if (pending.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: nothing to undo\n");
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), pending.size());
@@ -929,6 +926,44 @@ int Runner::undo()
     m_progress.reset();
     summarize();
     return status();
+}
+
+// The records of the last `count` operations (all when negative) with changes to put back,
+// newest first, and in m_journalled the identity each of their files had after its latest
+// journalled change. Two passes over the journal that hold no other record.
+bool Runner::undoPlan(qint64 count, QList<JournalRecord>& pending, QByteArray& reason)
+{
+    QList<JournalRecord> settled;
+    const auto stream = [&](const std::function<void(const JournalRecord&, bool)>& visit) {
+        const JournalVisitor settling = [&](const JournalRecord& entry, bool undone) {
+            if (entry.stage != JournalRecord::Stage::Pending)
+                return visit(entry, undone);
+            // Left pending beyond what startJournal() settles, or in a dry run.
+            settled = {entry};
+            settleLeftovers(settled, false);
+            visit(settled.first(), undone);
+        };
+        return m_options.dryRun ? streamJournal(settling, reason)
+                                : m_journal.stream(settling, reason);
+    };
+    QList<qint64> operations;
+    const bool listed = stream([&](const JournalRecord& entry, bool undone) {
+        // Operation numbers only grow along the journal.
+        if (undoable(entry, undone) &&
+            (operations.isEmpty() || operations.last() != entry.operation))
+            operations.append(entry.operation);
+    });
+    const qsizetype first = count < 0 ? 0 : std::max<qsizetype>(0, operations.size() - count);
+    const QSet<qint64> chosen(operations.begin() + first, operations.end());
+    QSet<QByteArray> paths;
+    return listed && stream([&](const JournalRecord& entry, bool undone) {
+               if (chosen.contains(entry.operation) && undoable(entry, undone)) {
+                   pending.prepend(entry);
+                   paths.insert(entry.path);
+               }
+               if (entry.stage == JournalRecord::Stage::Done && paths.contains(entry.path))
+                   m_journalled.insert(entry.path, entry.identity);
+           });
 }
 
 void Runner::undoRecord(const JournalRecord& entry)

@@ -1,12 +1,15 @@
 #include "journal.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -192,6 +195,144 @@ bool readAll(int fd, QByteArray& contents)
     return true;
 }
 
+// Calls `visit` with each whole line (without its line break) and where it starts, holding
+// one block of the file at a time. A last line without its line break is not visited.
+bool forEachLine(int fd, const std::function<void(const QByteArray&, off_t)>& visit)
+{
+    QByteArray line;
+    off_t lineStart = 0;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        const char* from = buffer;
+        const char* end = buffer + got;
+        while (const char* lineBreak =
+                   static_cast<const char*>(std::memchr(from, '\n', size_t(end - from)))) {
+            line.append(from, lineBreak - from);
+            visit(line, lineStart);
+            line.clear();
+            from = lineBreak + 1;
+            lineStart = at + (from - buffer);
+        }
+        line.append(from, end - from);
+        at += got;
+    }
+}
+
+// The operation a line belongs to, 0 for none.
+qint64 operationOfLine(const QByteArray& line)
+{
+    const QList<QByteArray> columns = line.left(64).split('\t');
+    const bool tagged =
+        columns[0] == kWrittenAhead || columns[0] == kDone || columns[0] == kAbandoned;
+    const QByteArray number = tagged ? columns.value(1) : columns[0];
+    return number.left(number.indexOf('.') < 0 ? number.size() : number.indexOf('.')).toLongLong();
+}
+
+// The first `count` tab-separated columns of a line, leaving the values after them unsplit.
+QList<QByteArray> leadingColumns(const QByteArray& line, qsizetype count)
+{
+    QList<QByteArray> columns;
+    qsizetype from = 0;
+    while (columns.size() < count) {
+        const qsizetype tab = line.indexOf('\t', from);
+        columns.append(line.mid(from, tab < 0 ? -1 : tab - from));
+        if (tab < 0)
+            break;
+        from = tab + 1;
+    }
+    return columns;
+}
+
+// What the whole journal says of its records beyond their own lines: how each was settled,
+// and which an undo that was done put back. One pass, keeping keys only.
+class Settlements
+{
+public:
+    bool read(int fd)
+    {
+        return forEachLine(fd, [this](const QByteArray& line, off_t) {
+            take(leadingColumns(line, kFixedColumns + 1));
+        });
+    }
+
+    void apply(JournalRecord& record) const
+    {
+        const auto found = m_settled.constFind(record.key());
+        if (found == m_settled.constEnd())
+            return;
+        record.stage =
+            found->abandoned ? JournalRecord::Stage::Abandoned : JournalRecord::Stage::Done;
+        if (!found->abandoned)
+            record.identity = found->after;
+    }
+
+    QSet<QByteArray> undone() const
+    {
+        QSet<QByteArray> keys;
+        for (auto it = m_undoes.cbegin(); it != m_undoes.cend(); ++it) {
+            const auto settled = m_settled.constFind(it.key());
+            const bool done =
+                settled != m_settled.constEnd() ? !settled->abandoned : m_legacy.contains(it.key());
+            if (done)
+                keys.insert(it.value());
+        }
+        return keys;
+    }
+
+private:
+    struct Settled
+    {
+        bool abandoned = false;
+        FileIdentity after;
+    };
+
+    void take(const QList<QByteArray>& columns)
+    {
+        if (columns[0] == kDone || columns[0] == kAbandoned) {
+            NumberColumns numbers(columns, 2);
+            Settled settled{columns[0] == kAbandoned, {}};
+            if (!settled.abandoned)
+                settled.after = numbers.identity();
+            if (settled.abandoned || numbers.ok())
+                m_settled.insert(columns.value(1), settled);
+            return;
+        }
+        const bool ahead = columns[0] == kWrittenAhead;
+        const qsizetype first = ahead ? 1 : 0;
+        if (columns.size() < first + kFixedColumns || columns[first + 9] == "-")
+            return;
+        const QByteArray key = columns[first] + '.' + columns[first + 1];
+        m_undoes.insert(key, columns[first + 9]);
+        if (!ahead)
+            m_legacy.insert(key);
+    }
+
+    QHash<QByteArray, Settled> m_settled;
+    QHash<QByteArray, QByteArray> m_undoes; // an undo's record -> the record it put back
+    QSet<QByteArray> m_legacy;              // undos of journals written before settling lines
+};
+
+bool streamRecords(int fd, const JournalVisitor& visit)
+{
+    Settlements settlements;
+    if (!settlements.read(fd))
+        return false;
+    const QSet<QByteArray> undone = settlements.undone();
+    return forEachLine(fd, [&](const QByteArray& line, off_t) {
+        JournalRecord record;
+        const QList<QByteArray> columns = line.split('\t');
+        if (columns[0] == kDone || columns[0] == kAbandoned || !parseRecord(columns, record))
+            return;
+        settlements.apply(record);
+        visit(record, undone.contains(record.key()));
+    });
+}
+
 // The records in the journal's last kTail bytes, so a long journal costs no more to open
 // than a short one; a line the cut falls into is left out.
 QList<JournalRecord> tailRecords(int fd)
@@ -256,10 +397,12 @@ QByteArray JournalRecord::key() const
 
 Journal::~Journal()
 {
-    if (m_fd < 0)
-        return;
-    ::fdatasync(m_fd);
-    ::close(m_fd); // also releases the lock
+    if (m_fd >= 0) {
+        ::fdatasync(m_fd);
+        ::close(m_fd);
+    }
+    if (m_lockFd >= 0)
+        ::close(m_lockFd); // releases the lock
 }
 
 QByteArray Journal::path()
@@ -273,8 +416,17 @@ bool Journal::open(QByteArray& reason)
         reason = "cannot create " + stateFolder() + ": " + errorText(errno);
         return false;
     }
+    // The lock is on a file of its own, as trimming replaces the journal: a command waiting
+    // for the lock opens the journal only once it has it, and so never writes to one that
+    // was replaced in the meantime.
+    const QByteArray lock = path() + ".lock";
+    m_lockFd = ::open(lock.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX) != 0) {
+        reason = "cannot lock " + lock + ": " + errorText(errno);
+        return false;
+    }
     m_fd = ::open(path().constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0 || ::flock(m_fd, LOCK_EX) != 0) {
+    if (m_fd < 0) {
         reason = "cannot open " + path() + ": " + errorText(errno);
         return false;
     }
@@ -283,6 +435,71 @@ bool Journal::open(QByteArray& reason)
         return false;
     }
     m_operation = lastOperation(m_fd) + 1;
+    return true;
+}
+
+bool Journal::trim(const JournalLimits& limits, QByteArray& reason)
+{
+    struct stat info;
+    if (::fstat(m_fd, &info) != 0 || info.st_size == 0)
+        return true;
+    char head[64] = {};
+    const ssize_t got = ::pread(m_fd, head, sizeof head - 1, 0);
+    const qint64 first = operationOfLine(QByteArray(head, int(std::max<ssize_t>(got, 0))));
+    // Room is left for the operation about to begin.
+    const qint64 older = limits.operations - 1;
+    if (info.st_size <= limits.bytes && m_operation - first <= older)
+        return true;
+    // Where each operation's first line starts; whole operations go, oldest first.
+    QList<std::pair<qint64, off_t>> starts;
+    forEachLine(m_fd, [&](const QByteArray& line, off_t start) {
+        const qint64 operation = operationOfLine(line);
+        if (operation > 0 && (starts.isEmpty() || operation > starts.last().first))
+            starts.append({operation, start});
+    });
+    qsizetype kept = 0;
+    while (kept < starts.size() &&
+           (starts.size() - kept > older || info.st_size - starts[kept].second > limits.bytes))
+        ++kept;
+    if (kept == 0)
+        return true;
+    const off_t from = kept < starts.size() ? starts[kept].second : info.st_size;
+    if (!replaceWithTail(from)) {
+        reason = "cannot trim " + path() + ": " + errorText(errno);
+        return false;
+    }
+    return true;
+}
+
+// The journal from `from` on takes the journal's place whole, or not at all.
+bool Journal::replaceWithTail(off_t from)
+{
+    const QByteArray fresh = path() + ".new";
+    const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0;
+    QByteArray block;
+    for (off_t at = from; ok;) {
+        block.resize(65536);
+        const ssize_t got = ::pread(m_fd, block.data(), size_t(block.size()), at);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        ok = writeAll(fd, block.left(got));
+        at += got;
+    }
+    ok = ok && ::fsync(fd) == 0 && ::rename(fresh.constData(), path().constData()) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok) {
+        ::unlink(fresh.constData());
+        return false;
+    }
+    const int reopened = ::open(path().constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (reopened < 0)
+        return false;
+    ::close(m_fd);
+    m_fd = reopened;
     return true;
 }
 
@@ -318,33 +535,25 @@ QList<JournalRecord> Journal::recentRecords() const
     return tailRecords(m_fd);
 }
 
-bool Journal::records(QList<JournalRecord>& records, QByteArray& reason) const
+bool Journal::stream(const JournalVisitor& visit, QByteArray& reason) const
 {
-    QByteArray contents;
-    if (!readAll(m_fd, contents)) {
-        reason = "cannot read " + path() + ": " + errorText(errno);
-        return false;
-    }
-    records = parseJournal(contents);
-    return true;
+    if (streamRecords(m_fd, visit))
+        return true;
+    reason = "cannot read " + path() + ": " + errorText(errno);
+    return false;
 }
 
-bool readJournal(QList<JournalRecord>& records, QByteArray& reason)
+bool streamJournal(const JournalVisitor& visit, QByteArray& reason)
 {
-    records.clear();
     const int fd = ::open(Journal::path().constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT)
         return true;
-    QByteArray contents;
-    if (fd < 0 || !readAll(fd, contents)) {
+    const bool read = fd >= 0 && streamRecords(fd, visit);
+    if (!read)
         reason = "cannot read " + Journal::path() + ": " + errorText(errno);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    records = parseJournal(contents);
-    return true;
+    if (fd >= 0)
+        ::close(fd);
+    return read;
 }
 
 QByteArray journalEscaped(const QByteArray& bytes)

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <cstdio>
+#include <functional>
 
 namespace tagora::cli {
 
@@ -35,6 +36,17 @@ struct JournalRecord
 
     QByteArray key() const;
 };
+
+// How much of the past the journal keeps: the last `operations` operations (the one being
+// made among them), and no more than `bytes` of them.
+struct JournalLimits
+{
+    qint64 operations = 1000;
+    qint64 bytes = qint64(64) << 20;
+};
+
+// Receives each record of a journal read in order, and whether an undo put it back.
+using JournalVisitor = std::function<void(const JournalRecord& record, bool undone)>;
 
 // The append-only journal of every change tagora-cli makes, one line per record in a file
 // under $XDG_STATE_HOME/tagora/ (~/.local/state/tagora/ by default). Bytes that would break
@@ -68,26 +80,33 @@ public:
     bool markDone(const JournalRecord& record, const FileIdentity& after);
     bool markAbandoned(const JournalRecord& record);
 
-    // Every record so far, oldest first, with its latest settling applied. False with a
-    // reason when the journal cannot be read.
-    bool records(QList<JournalRecord>& records, QByteArray& reason) const;
+    // Every record so far, oldest first, with its latest settling applied, one at a time
+    // (see streamJournal()). False with a reason when the journal cannot be read.
+    bool stream(const JournalVisitor& visit, QByteArray& reason) const;
     // The records of the journal's last 64 KiB: where a run that died left its pending
     // record, as nothing is written after it until the next run settles it.
     QList<JournalRecord> recentRecords() const;
+
+    // Drops the oldest whole operations beyond `limits`. False with a reason when the
+    // shortened journal could not take the journal's place (the journal is then as it was).
+    bool trim(const JournalLimits& limits, QByteArray& reason);
 
     static QByteArray path();
 
 private:
     bool appendLine(const QByteArray& line);
+    bool replaceWithTail(off_t from);
 
+    int m_lockFd = -1;
     int m_fd = -1;
     qint64 m_operation = 0;
     int m_sequence = 0;
 };
 
-// The journal's records without taking its lock, for reading only; none when there is no
-// journal yet. False with a reason when it exists but cannot be read.
-bool readJournal(QList<JournalRecord>& records, QByteArray& reason);
+// The journal's records without taking its lock, for reading only, one at a time: memory
+// holds a block of the file and the keys of the records, never the records themselves.
+// Nothing when there is no journal yet; false with a reason when it exists but cannot be read.
+bool streamJournal(const JournalVisitor& visit, QByteArray& reason);
 
 QByteArray journalEscaped(const QByteArray& bytes);
 QByteArray journalUnescaped(const QByteArray& text);

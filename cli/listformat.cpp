@@ -302,6 +302,12 @@ int displayCells(const QString& text)
 
 QByteArray terminalSafe(const QByteArray& bytes)
 {
+    const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte < 0x7F && c != '\\';
+    });
+    if (plain)
+        return bytes;
     QByteArray out;
     out.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {

@@ -956,6 +956,33 @@ private Q_SLOTS:
         QCOMPARE(track, QByteArray("3/12"));
     }
 
+    // The settings file bounds the journal; what is dropped is the oldest whole operations.
+    void theJournalKeepsTheConfiguredNumberOfOperations()
+    {
+        QTemporaryDir config;
+        QVERIFY(QDir().mkpath(config.filePath(QStringLiteral("Corvane"))));
+        QVERIFY(writeFile(config.filePath(QStringLiteral("Corvane/Tagora.ini")),
+                          "[Journal]\nKeepOperations=2\n"));
+        qputenv("XDG_CONFIG_HOME", pathToNative(config.path()));
+        const QString path = sample(QStringLiteral("ogg"), QStringLiteral("kept"), nullptr);
+        for (const char* title : {"1", "2", "3", "4"})
+            QCOMPARE(
+                cli({QStringLiteral("set"), QStringLiteral("title=") + QLatin1String(title), path})
+                    .code,
+                0);
+        const Run history = cli({QStringLiteral("history")});
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        const QString afterUndo = readTag(path).Title;
+        // The undo is an operation too: only it and the one it put back are left.
+        const Run nothingLeft = cli({QStringLiteral("undo")});
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(history.out.count('\n'), 2);
+        QVERIFY(history.out.contains("title was \"3\""));
+        QCOMPARE(afterUndo, QStringLiteral("3"));
+        QVERIFY(nothingLeft.err.contains("nothing to undo"));
+        QCOMPARE(readTag(path).Title, QStringLiteral("3"));
+    }
+
     void versionComesFromTheVersionBlock()
     {
         const Run run = cli({QStringLiteral("--version")});
