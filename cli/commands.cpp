@@ -457,8 +457,8 @@ bool Runner::save(const QByteArray& path, const FileIdentity& before, const audi
 {
     if (::access(path.constData(), W_OK) != 0) {
         const int error = errno;
-        fail(path, error == EACCES || error == EPERM ? QByteArray("read-only")
-                                                     : "not writable: " + errorText(error));
+        fail(path, (error == EACCES || error == EPERM ? "read-only: " : "not writable: ") +
+                       errorText(error));
         return false;
     }
     FileIdentity now;

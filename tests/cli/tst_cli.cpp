@@ -19,6 +19,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -580,7 +582,7 @@ private Q_SLOTS:
         const Run run =
             cli({QStringLiteral("set"), QStringLiteral("genre=Jazz"), QStringLiteral(".")});
         QCOMPARE(run.code, 1);
-        QCOMPARE(run.err, QByteArray("tagora-cli: ./locked.ogg: read-only\n"));
+        QCOMPARE(run.err, QByteArray("tagora-cli: ./locked.ogg: read-only: Permission denied\n"));
         QCOMPARE(readTag(open).Genre, QStringLiteral("Jazz"));
         QCOMPARE(readTag(locked).Genre, QString());
     }
@@ -981,6 +983,32 @@ private Q_SLOTS:
         QCOMPARE(afterUndo, QStringLiteral("3"));
         QVERIFY(nothingLeft.err.contains("nothing to undo"));
         QCOMPARE(readTag(path).Title, QStringLiteral("3"));
+    }
+
+    // A copy a dead save left is removed by the next walk of its folder; a copy whose save
+    // still runs (locked) or has just begun is not, and neither is anything else.
+    void copiesOfDeadSavesAreRemovedByTheNextWalk()
+    {
+        sample(QStringLiteral("mp3"), QStringLiteral("x"), nullptr);
+        const QStringList kept{
+            QStringLiteral(".x.mp3.Young1.tagora-tmp"), QStringLiteral(".x.mp3.LoCk12.tagora-tmp"),
+            QStringLiteral("x.AbC123.tagora-tmp"), QStringLiteral(".x.mp3.AbC-23.tagora-tmp")};
+        const QString dead = QStringLiteral(".x.mp3.AbC123.tagora-tmp");
+        const timespec old[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 60, 0}};
+        for (const QString& name : kept + QStringList{dead}) {
+            QVERIFY(writeFile(m_dir->filePath(name), "left over"));
+            if (!name.contains(QLatin1String("Young")))
+                QCOMPARE(
+                    ::utimensat(AT_FDCWD, pathToNative(m_dir->filePath(name)).constData(), old, 0),
+                    0);
+        }
+        QFile locked(m_dir->filePath(kept[1]));
+        QVERIFY(locked.open(QIODevice::ReadOnly));
+        QCOMPARE(::flock(locked.handle(), LOCK_EX), 0);
+        QCOMPARE(cli({QStringLiteral("ls"), QStringLiteral(".")}).code, 0);
+        QStringList expected = kept + QStringList{QStringLiteral("x.mp3")};
+        expected.sort();
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), expected);
     }
 
     void versionComesFromTheVersionBlock()
