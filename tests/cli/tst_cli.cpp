@@ -19,8 +19,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -901,6 +903,44 @@ private Q_SLOTS:
         const QByteArray row = lines[1];
         QCOMPARE(QString::fromUtf8(row).toUtf8(), row); // no character split
         QCOMPARE(terminalCells(row), terminalCells(header));
+    }
+
+    // On a real terminal of 80 columns: every line of the table fits, no escape sequence
+    // or bidi override of a value reaches the screen, and every character stays whole.
+    void aTerminalGetsASafeTableOfItsWidth()
+    {
+        audiotag tag;
+        tag.Title = QStringLiteral("\x1b[2J漢字漢字漢字漢字漢字漢字\u202E😀😀😀😀");
+        tag.Artist = QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301");
+        sample(QStringLiteral("flac"), QStringLiteral("漢字"), &tag);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        winsize size{};
+        size.ws_col = 80;
+        size.ws_row = 24;
+        QCOMPARE(::ioctl(master, TIOCSWINSZ, &size), 0);
+        QProcess process;
+        process.setWorkingDirectory(m_dir->path());
+        process.setStandardOutputFile(QString::fromLocal8Bit(::ptsname(master)));
+        process.start(QStringLiteral(TAGORA_CLI_PATH), {QStringLiteral("ls"), QStringLiteral(".")});
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 0);
+        QByteArray shown;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;) {
+            shown.append(buffer, got);
+            if (shown.count('\n') == 2)
+                break;
+        }
+        ::close(master);
+        shown.replace("\r\n", "\n");
+        const QList<QByteArray> lines = shown.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(!shown.contains('\x1b') && !shown.contains("\u202E"));
+        QCOMPARE(QString::fromUtf8(shown).toUtf8(), shown);
+        for (const QByteArray& line : lines)
+            QVERIFY2(terminalCells(line) <= 80, line.constData());
+        QCOMPARE(terminalCells(lines[1]), terminalCells(lines[0]));
     }
 
     void helpListsOnlyTheOptionsEachCommandTakes_data()
