@@ -943,6 +943,39 @@ private Q_SLOTS:
         QCOMPARE(terminalCells(lines[1]), terminalCells(lines[0]));
     }
 
+    // A save killed while writing a hard-linked file in place leaves its backup unlocked;
+    // the next start of the program, whatever the command, puts the file back whole.
+    void aFileTornInPlaceIsRestoredByTheNextRun()
+    {
+        const QString path = sample(QStringLiteral("mp3"), QStringLiteral("torn"), nullptr);
+        const QString link = m_dir->filePath(QStringLiteral("second name.mp3"));
+        QVERIFY(::link(pathToNative(path).constData(), pathToNative(link).constData()) == 0);
+        const QByteArray original = contents(path);
+        struct stat info;
+        QCOMPARE(::stat(pathToNative(path).constData(), &info), 0);
+        const QByteArray target = pathToNative(QFileInfo(path).canonicalFilePath());
+        QVERIFY(QDir().mkpath(m_state.filePath(QStringLiteral("tagora/backups"))));
+        QVERIFY(writeFile(m_state.filePath(QStringLiteral("tagora/backups/Ab12Cd.tagora-backup")),
+                          QByteArray::number(quint64(info.st_dev)) + ' ' +
+                              QByteArray::number(quint64(info.st_ino)) + ' ' +
+                              QByteArray::number(original.size()) + ' ' +
+                              QByteArray::number(target.size()) + '\n' + target + original));
+        QFile torn(path);
+        QVERIFY(torn.open(QIODevice::ReadWrite));
+        QVERIFY(torn.write(QByteArray(700, '\xAA')) == 700);
+        torn.close();
+
+        QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("title"), link}).code, 0);
+        QCOMPARE(contents(path), original);
+        QCOMPARE(contents(link), original);
+        QVERIFY(QDir(m_state.filePath(QStringLiteral("tagora/backups"))).isEmpty());
+
+        // A save that completes leaves no backup behind, and both names see it.
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title=Linked"), link}).code, 0);
+        QCOMPARE(readTag(path).Title, QStringLiteral("Linked"));
+        QVERIFY(QDir(m_state.filePath(QStringLiteral("tagora/backups"))).isEmpty());
+    }
+
     void helpListsOnlyTheOptionsEachCommandTakes_data()
     {
         QTest::addColumn<QString>("command");
