@@ -182,19 +182,6 @@ QList<JournalRecord> parseJournal(const QByteArray& contents)
     return records;
 }
 
-bool readAll(int fd, QByteArray& contents)
-{
-    char buffer[65536];
-    for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, contents.size())) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        contents.append(buffer, got);
-    }
-    return true;
-}
-
 // Calls `visit` with each whole line (without its line break) and where it starts, holding
 // one block of the file at a time. A last line without its line break is not visited.
 bool forEachLine(int fd, const std::function<void(const QByteArray&, off_t)>& visit)
@@ -350,20 +337,21 @@ QList<JournalRecord> tailRecords(int fd)
     return parseJournal(tail);
 }
 
-// The number of the journal's last operation, 0 for none; the whole journal is read only
+// The number of the journal's last operation, 0 for none; the whole journal is walked only
 // when its end holds no whole record (one value longer than the tail).
 qint64 lastOperation(int fd)
 {
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_size == 0)
         return 0;
-    QList<JournalRecord> records = tailRecords(fd);
-    if (records.isEmpty()) {
-        QByteArray contents;
-        readAll(fd, contents);
-        records = parseJournal(contents);
-    }
-    return records.isEmpty() ? 0 : records.last().operation;
+    const QList<JournalRecord> records = tailRecords(fd);
+    if (!records.isEmpty())
+        return records.last().operation;
+    qint64 last = 0;
+    forEachLine(fd, [&](const QByteArray& line, off_t) {
+        last = std::max(last, operationOfLine(line));
+    });
+    return last;
 }
 
 // A last line cut short by a crash or a full disk is cut off, so neither the next record

@@ -1084,6 +1084,21 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), expected);
     }
 
+    // A record longer than the part of the journal read to number the next operation.
+    void operationsAreNumberedPastAVeryLongRecord()
+    {
+        const QString path = sample(QStringLiteral("flac"), QStringLiteral("long"), nullptr);
+        const QByteArray comment(100000, 'c');
+        QCOMPARE(cli({QStringLiteral("import")}, "path,comment\nlong.flac," + comment + '\n').code,
+                 0);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("comment=short"), path}).code, 0);
+        const QList<QByteArray> lines = cli({QStringLiteral("history")}).out.split('\n');
+        QVERIFY(lines[0].startsWith("1\t"));
+        QVERIFY(lines[1].startsWith("2\t"));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(readTag(path).Comment, QString::fromLatin1(comment));
+    }
+
     void versionComesFromTheVersionBlock()
     {
         const Run run = cli({QStringLiteral("--version")});
