@@ -249,9 +249,9 @@ bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& o
 const char kBackupSuffix[] = ".tagora-backup";
 const char kPartialSuffix[] = ".tagora-backup-partial";
 
-// $XDG_STATE_HOME/tagora/backups (~/.local/state/tagora/backups), made when missing; empty
-// when there is no such place.
-std::string backupFolder()
+// $XDG_STATE_HOME/tagora/backups (~/.local/state/tagora/backups); empty when there is no
+// such place.
+std::string backupFolderPath()
 {
     const char* state = std::getenv("XDG_STATE_HOME");
     std::string folder;
@@ -263,7 +263,15 @@ std::string backupFolder()
             return {};
         folder = std::string(home) + "/.local/state";
     }
-    folder += "/tagora/backups";
+    return folder + "/tagora/backups";
+}
+
+// The backup folder, made when missing.
+std::string backupFolder()
+{
+    const std::string folder = backupFolderPath();
+    if (folder.empty())
+        return {};
     for (size_t slash = folder.find('/', 1); slash != std::string::npos;
          slash = folder.find('/', slash + 1))
         ::mkdir(folder.substr(0, slash).c_str(), 0700);
@@ -678,7 +686,7 @@ void removeLeftoverCopies(const std::string& folder)
 
 void restoreTornFiles()
 {
-    const std::string folder = backupFolder();
+    const std::string folder = backupFolderPath();
     DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
     if (!dir)
         return;
