@@ -415,11 +415,11 @@ bool Journal::open(QByteArray& reason)
     }
     m_fd = ::open(path().constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) {
-        reason = "cannot open " + path() + ": " + errorText(errno);
+        reason = "cannot be opened: " + errorText(errno);
         return false;
     }
     if (!dropCutLine(m_fd)) {
-        reason = "cannot write " + path() + ": " + errorText(errno);
+        reason = "cannot be written: " + errorText(errno);
         return false;
     }
     m_operation = lastOperation(m_fd) + 1;
@@ -453,7 +453,7 @@ bool Journal::trim(const JournalLimits& limits, QByteArray& reason)
         return true;
     const off_t from = kept < starts.size() ? starts[kept].second : info.st_size;
     if (!replaceWithTail(from)) {
-        reason = "cannot trim " + path() + ": " + errorText(errno);
+        reason = "cannot be trimmed: " + errorText(errno);
         return false;
     }
     return true;
@@ -527,7 +527,7 @@ bool Journal::stream(const JournalVisitor& visit, QByteArray& reason) const
 {
     if (streamRecords(m_fd, visit))
         return true;
-    reason = "cannot read " + path() + ": " + errorText(errno);
+    reason = "cannot be read: " + errorText(errno);
     return false;
 }
 
@@ -538,7 +538,7 @@ bool streamJournal(const JournalVisitor& visit, QByteArray& reason)
         return true;
     const bool read = fd >= 0 && streamRecords(fd, visit);
     if (!read)
-        reason = "cannot read " + Journal::path() + ": " + errorText(errno);
+        reason = "cannot be read: " + errorText(errno);
     if (fd >= 0)
         ::close(fd);
     return read;

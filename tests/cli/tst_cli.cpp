@@ -775,6 +775,17 @@ private Q_SLOTS:
         QVERIFY(everything() == before);
     }
 
+    void aJournalThatCannotBeReadIsAnError()
+    {
+        QVERIFY(QDir().mkpath(journalPath())); // a folder where the journal should be
+        const Run history = cli({QStringLiteral("history")});
+        QCOMPARE(history.code, 1);
+        QCOMPARE(history.err, QByteArray("tagora-cli: " + pathToNative(journalPath()) +
+                                         ": cannot be read: Is a directory\n"));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 1);
+        QVERIFY(QDir().rmdir(journalPath()));
+    }
+
     void aGoneFileIsSkippedAndUndoMovesOn()
     {
         const QString first = sample(QStringLiteral("mp3"), QStringLiteral("first"), nullptr);
