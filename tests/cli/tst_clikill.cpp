@@ -75,11 +75,12 @@ class CliKillTest : public QObject
         return changed;
     }
 
-    int leftoverCopies() const
+    // The hidden copies of saves in the folder; a SIGKILL may leave one, which a later walk
+    // of the folder removes once it is a few seconds old.
+    QStringList copies() const
     {
         return QDir(m_dir.path())
-            .entryList({QStringLiteral(".*.tagora-tmp")}, QDir::Files | QDir::Hidden)
-            .size();
+            .entryList({QStringLiteral(".*.tagora-tmp")}, QDir::Files | QDir::Hidden);
     }
 
     // Runs the batch to its end once and gives its duration.
@@ -129,6 +130,7 @@ private Q_SLOTS:
         QCOMPARE(countNew(), 0);
         int partly = 0;
         for (int round = 0; round < rounds; ++round) {
+            const QStringList copiesBefore = copies();
             QProcess process;
             start(process, {QStringLiteral("set"), QStringLiteral("title=New"),
                             QStringLiteral("album=Batch"), QStringLiteral(".")});
@@ -142,7 +144,8 @@ private Q_SLOTS:
             if (signal != SIGKILL) {
                 QVERIFY(process.exitStatus() == QProcess::NormalExit);
                 QVERIFY(process.exitCode() == 128 + signal || process.exitCode() == 0);
-                QCOMPARE(leftoverCopies(), 0);
+                for (const QString& copy : copies())
+                    QVERIFY2(copiesBefore.contains(copy), "a stop signal left a copy");
             }
             QCOMPARE(run({QStringLiteral("undo"), QStringLiteral("--all")}), 0);
             QCOMPARE(countNew(), 0);
