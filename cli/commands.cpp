@@ -1,33 +1,40 @@
 #include "commands.h"
 
 #include "cli/editsession.h"
+#include "cli/fieldcheck.h"
 #include "cli/filewalk.h"
 #include "cli/journal.h"
 #include "cli/listformat.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/signals.h"
 #include "cli/valuerules.h"
 #include "cli/whereexpr.h"
+#include "services/errors.h"
 #include "services/nativepath.h"
+#include "services/registry.h"
 #include "tags/tagfields.h"
 #include "tags/tagoperations.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tagora::cli {
 namespace {
 
 constexpr int kDefaultTableWidth = 120;
+constexpr qsizetype kLongestName = 255; // bytes of one name in a folder (NAME_MAX)
 
 struct FieldChange
 {
@@ -40,7 +47,7 @@ QList<FieldChange> differences(const audiotag& before, const audiotag& after)
 {
     QList<FieldChange> changes;
     for (const TagField& field : TagFields) {
-        if (before.*field.member != after.*field.member)
+        if (!sameStoredValue(field.member, before.*field.member, after.*field.member))
             changes.append({field.member, before.*field.member, after.*field.member});
     }
     return changes;
@@ -60,35 +67,11 @@ int terminalWidth()
     return columns > 0 ? columns : kDefaultTableWidth;
 }
 
-// The keys of the records an undo has put back.
-QSet<QByteArray> undoneKeys(const QList<JournalRecord>& records)
+// A change an undo can put back: done, not put back yet, and not itself an undo (undo
+// twice goes two operations back).
+bool undoable(const JournalRecord& entry, bool undone)
 {
-    QSet<QByteArray> undone;
-    for (const JournalRecord& entry : records) {
-        if (!entry.undoes.isEmpty())
-            undone.insert(entry.undoes);
-    }
-    return undone;
-}
-
-// The records of the last `count` operations (all when negative) that are not undone yet,
-// newest first. Undos themselves are not undone: undo twice goes two operations back.
-QList<JournalRecord> pendingRecords(const QList<JournalRecord>& records, qint64 count)
-{
-    const QSet<QByteArray> undone = undoneKeys(records);
-    QList<JournalRecord> pending;
-    QSet<qint64> operations;
-    for (auto it = records.crbegin(); it != records.crend(); ++it) {
-        if (it->command == "undo" || undone.contains(it->key()))
-            continue;
-        if (!operations.contains(it->operation)) {
-            if (operations.size() == count)
-                break;
-            operations.insert(it->operation);
-        }
-        pending.append(*it);
-    }
-    return pending;
+    return entry.command != "undo" && entry.stage == JournalRecord::Stage::Done && !undone;
 }
 
 // True when the record is about the file or folder at the absolute `path`.
@@ -100,16 +83,149 @@ bool concerns(const JournalRecord& entry, const QByteArray& path)
 
 QByteArray historyLine(const JournalRecord& entry, bool undone)
 {
-    const QByteArray when = QDateTime::fromSecsSinceEpoch(entry.when)
-                                .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                                .toUtf8();
+    // strftime: QDateTime's zone lookup cost most of the time of a long history.
+    const std::time_t seconds = std::time_t(entry.when);
+    std::tm local{};
+    char when[32] = {};
+    ::localtime_r(&seconds, &local);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
     QList<QByteArray> before;
     if (!entry.previousName.isEmpty())
-        before.append("name was " + tsvEscaped(entry.previousName));
+        before.append("name was " + terminalSafe(entry.previousName));
     for (qsizetype i = 0; i < entry.fields.size(); ++i)
-        before.append(entry.fields[i] + " was \"" + tsvEscaped(entry.values[i]) + '"');
-    return QByteArray::number(entry.operation) + '\t' + when + '\t' + entry.command + '\t' +
-           tsvEscaped(entry.path) + '\t' + before.join("; ") + (undone ? " (undone)" : "") + '\n';
+        before.append(entry.fields[i] + " was \"" + terminalSafe(entry.values[i]) + '"');
+    const QByteArray state = entry.stage == JournalRecord::Stage::Pending ? " (interrupted)"
+                             : undone                                     ? " (undone)"
+                                                                          : "";
+    return QByteArray::number(entry.operation) + '\t' + QByteArray(when) + '\t' + entry.command +
+           '\t' + terminalSafe(entry.path) + '\t' + before.join("; ") + state + '\n';
+}
+
+// What became of a record left pending by a run that died, judged from the file: a rename
+// is done when the file stands under its new name, a change of fields when the file is no
+// longer the one the record was written ahead of.
+bool leftoverWasDone(const JournalRecord& entry, FileIdentity& now)
+{
+    if (!identityOf(entry.path, now))
+        return false;
+    if (!entry.previousName.isEmpty())
+        return now.device == entry.identity.device && now.inode == entry.identity.inode;
+    return now != entry.identity;
+}
+
+// The reason a save failed, naming the system's cause when it gave one.
+QByteArray saveFailure(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+    case EACCES:
+    case EPERM:
+    case EFBIG:
+    case EIO:
+        return "save failed: " + errorText(error);
+    default:
+        return "save failed";
+    }
+}
+
+// A csv read whole and checked before any file is written.
+struct ImportTable
+{
+    QList<QString audiotag::*> members; // per column; null for path and length
+    qsizetype pathColumn = -1;
+    QList<CsvRecord> rows;
+};
+
+// How much the journal keeps: the group [Journal] of the settings file (Tagora.ini), values
+// KeepOperations and KeepMegabytes; what is missing or not a positive number keeps its
+// default.
+JournalLimits journalLimits()
+{
+    JournalLimits limits;
+    const std::unique_ptr<RegistryKey> key =
+        registry().openKey(QStringLiteral("Software\\Corvane\\Tagora\\Journal"), false);
+    const auto positive = [&](const QString& name, qint64 fallback) -> qint64 {
+        try {
+            const int value = key && key->valueExists(name) ? key->readInteger(name) : 0;
+            return value > 0 ? value : fallback;
+        } catch (const Error&) {
+            return fallback;
+        }
+    };
+    limits.operations = positive(QStringLiteral("KeepOperations"), limits.operations);
+    limits.bytes = positive(QStringLiteral("KeepMegabytes"), limits.bytes >> 20) << 20;
+    return limits;
+}
+
+// "word=..." with a word that could be a field's name.
+bool looksLikeAssignment(const QByteArray& arg)
+{
+    const qsizetype equals = arg.indexOf('=');
+    return equals > 0 && std::all_of(arg.begin(), arg.begin() + equals, [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+           });
+}
+
+// The whole of a file, or of standard input for "-".
+bool readWhole(const QByteArray& source, QByteArray& text)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(
+        source == "-" ? nullptr : std::fopen(source.constData(), "rb"), &std::fclose);
+    if (source != "-" && !opened)
+        return false;
+    std::FILE* in = opened ? opened.get() : stdin;
+    char buffer[65536];
+    // A stop signal interrupts a read from a pipe or terminal that waits for more.
+    for (size_t got;
+         !stopSignal() && !std::ferror(in) && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+        text.append(buffer, qsizetype(got));
+    return !std::ferror(in);
+}
+
+// Checks a csv's header and every cell before anything is written; false with where and
+// what is wrong.
+bool importTable(const QByteArray& text, ImportTable& table, QByteArray& refusal)
+{
+    QList<CsvRecord> records;
+    if (!parseCsv(text, records, refusal))
+        return false;
+    const QList<QByteArray> header = records.value(0).cells;
+    for (const QByteArray& column : header) {
+        const QByteArray name = column.toLower();
+        table.members.append(memberNamed(QString::fromUtf8(name)));
+        if (!table.members.last() && name != "path" && name != "length") {
+            refusal = "unknown column '" + column + "'";
+            return false;
+        }
+        if (name == "path")
+            table.pathColumn = table.members.size() - 1;
+    }
+    if (table.pathColumn < 0) {
+        refusal = "the csv has no 'path' column";
+        return false;
+    }
+    for (const CsvRecord& row : records.mid(1)) {
+        if (row.cells == QList<QByteArray>{QByteArray()})
+            continue; // a blank line
+        if (row.cells.size() != header.size()) {
+            refusal = "line " + QByteArray::number(row.line) + " has " +
+                      QByteArray::number(row.cells.size()) + " cells, the header " +
+                      QByteArray::number(header.size());
+            return false;
+        }
+        for (qsizetype i = 0; i < row.cells.size(); ++i) {
+            const QString value = QString::fromUtf8(row.cells[i]);
+            if (table.members[i] && !acceptedValue(table.members[i], value)) {
+                refusal = "line " + QByteArray::number(row.line) + ", column " +
+                          QByteArray::number(i + 1) + ": " + refusalReason(table.members[i], value);
+                return false;
+            }
+        }
+        table.rows.append(row);
+    }
+    return true;
 }
 
 // The fields --where takes: those of the tag, and the playing time.
@@ -164,6 +280,13 @@ bool editedFields(const QList<QByteArray>& lists, QList<QString audiotag::*>& me
 // left alone.
 using TagEdit = std::function<bool(const QByteArray& path, audiotag& tag)>;
 
+// A file's rename, planned before any file is touched, so "-n" shows what the real run does.
+struct PlannedRename
+{
+    QByteArray from;
+    QByteArray to;
+};
+
 class Runner
 {
 public:
@@ -173,19 +296,27 @@ public:
 
 private:
     int usage(const QByteArray& message);
-    int status() const { return m_failed ? kExitSomeFailed : kExitSuccess; }
+    int status() const;
+    bool stopped() const;
     void fail(const QByteArray& path, const QByteArray& reason);
     void print(const QByteArray& text);
     bool startJournal();
+    void settleLeftovers(QList<JournalRecord>& records, bool write);
     void summarize();
 
+    QList<QByteArray> collectFiles(const QList<QByteArray>& paths);
     void forEachFile(const QList<QByteArray>& paths,
                      const std::function<void(const QByteArray&)>& visit);
+    void forEachListed(const QList<QByteArray>& files,
+                       const std::function<void(const QByteArray&)>& visit);
     bool load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
               bool chosenOnly = true);
     bool save(const QByteArray& path, const FileIdentity& before, const audiotag& tag, bool strip);
-    void record(const QByteArray& path, const QList<FieldChange>& changes,
-                const QByteArray& previousName, const QByteArray& undoes);
+    JournalRecord recordOf(const QByteArray& path, const FileIdentity& before,
+                           const QList<FieldChange>& changes) const;
+    bool writeAhead(JournalRecord& entry, const QByteArray& path);
+    void settle(const JournalRecord& entry, bool done);
+    void journalFailed(int error, const QByteArray& path);
     void printChanges(const QByteArray& path, const QList<FieldChange>& changes);
     void changeFile(const QByteArray& path, const TagEdit& edit, const QByteArray& undoes = {});
     void changeFiles(const QList<QByteArray>& paths, const TagEdit& edit);
@@ -198,7 +329,9 @@ private:
     int copy();
     int fill();
     int rename();
-    void renameFile(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken);
+    bool planRename(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken,
+                    PlannedRename& plan);
+    void renameFile(const PlannedRename& plan, const QByteArray& undoes = {});
     bool moveFile(const QByteArray& from, const QByteArray& to);
     int import();
     int rewrite(const QList<QString audiotag::*>& members, const QList<QByteArray>& paths,
@@ -212,13 +345,16 @@ private:
                         const QMap<qsizetype, QString>& cells);
     int history();
     int undo();
+    bool undoPlan(qint64 count, QList<JournalRecord>& pending, QByteArray& reason);
     void undoRecord(const JournalRecord& record);
+    void settleGone(const JournalRecord& record);
 
     const Options& m_options;
     Journal m_journal;
     WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
     bool m_failed = false;
+    bool m_journalBroken = false;
     qint64 m_changed = 0;
     qint64 m_unchanged = 0;
     // Each file's identity after the journal's latest change to it: a file that differs
@@ -228,16 +364,31 @@ private:
 
 int Runner::usage(const QByteArray& message)
 {
-    writeBytes(stderr, "tagora-cli: " + message + "\nTry 'tagora-cli " + m_options.command +
-                           (m_options.command.isEmpty() ? "" : " ") + "--help'.\n");
+    writeBytes(stderr, "tagora-cli: " + terminalSafe(message) + "\nTry 'tagora-cli " +
+                           m_options.command + (m_options.command.isEmpty() ? "" : " ") +
+                           "--help'.\n");
     return kExitUsage;
+}
+
+int Runner::status() const
+{
+    if (const int signal = stopSignal())
+        return 128 + signal;
+    return m_failed ? kExitSomeFailed : kExitSuccess;
+}
+
+// No file is touched once the journal cannot take its record, a stop signal came, or the
+// results can no longer be written.
+bool Runner::stopped() const
+{
+    return m_journalBroken || stopSignal() != 0 || std::ferror(stdout);
 }
 
 void Runner::fail(const QByteArray& path, const QByteArray& reason)
 {
     if (m_progress)
         m_progress->clear();
-    writeBytes(stderr, "tagora-cli: " + path + ": " + reason + '\n');
+    writeBytes(stderr, "tagora-cli: " + terminalSafe(path) + ": " + terminalSafe(reason) + '\n');
     m_failed = true;
 }
 
@@ -255,10 +406,38 @@ bool Runner::startJournal()
     if (m_options.dryRun)
         return true;
     QByteArray reason;
-    if (m_journal.open(reason))
-        return true;
-    fail(Journal::path(), reason + "; nothing was changed");
-    return false;
+    if (!m_journal.open(reason)) {
+        fail(Journal::path(), reason + "; nothing was changed");
+        return false;
+    }
+    QList<JournalRecord> recent = m_journal.recentRecords();
+    settleLeftovers(recent, true);
+    if (!m_journalBroken && !m_journal.trim(journalLimits(), reason)) {
+        fail(Journal::path(), reason + "; nothing was changed");
+        return false;
+    }
+    return !m_journalBroken;
+}
+
+// Records a run that died left pending are settled from their files, so an interrupted
+// change is undone like any other and one that never happened is not undone at all.
+void Runner::settleLeftovers(QList<JournalRecord>& records, bool write)
+{
+    for (JournalRecord& entry : records) {
+        if (entry.stage != JournalRecord::Stage::Pending)
+            continue;
+        FileIdentity now;
+        const bool done = leftoverWasDone(entry, now);
+        entry.stage = done ? JournalRecord::Stage::Done : JournalRecord::Stage::Abandoned;
+        if (done)
+            entry.identity = now;
+        if (!write)
+            continue;
+        if (!(done ? m_journal.markDone(entry, now) : m_journal.markAbandoned(entry))) {
+            journalFailed(errno, {});
+            return;
+        }
+    }
 }
 
 void Runner::summarize()
@@ -271,6 +450,17 @@ void Runner::summarize()
         line += "; operation " + QByteArray::number(m_journal.operation()) +
                 " ('tagora-cli undo' puts it back)";
     writeBytes(stdout, line + '\n');
+}
+
+QList<QByteArray> Runner::collectFiles(const QList<QByteArray>& paths)
+{
+    QList<QByteArray> files;
+    const WalkVisitor collector{
+        [&](const QByteArray& file) { files.append(file); },
+        [&](const QByteArray& path, const QByteArray& reason) { fail(path, reason); }};
+    for (const QByteArray& path : paths)
+        walkAudioFiles(path, m_options.recursive, collector);
+    return files;
 }
 
 void Runner::forEachFile(const QList<QByteArray>& paths,
@@ -287,12 +477,27 @@ void Runner::forEachFile(const QList<QByteArray>& paths,
     m_progress = std::make_unique<Progress>(wanted, total);
     const WalkVisitor visitor{
         [&](const QByteArray& file) {
+            if (stopped())
+                return;
             visit(file);
             m_progress->step();
         },
         [&](const QByteArray& path, const QByteArray& reason) { fail(path, reason); }};
     for (const QByteArray& path : paths)
         walkAudioFiles(path, m_options.recursive, visitor);
+    m_progress.reset();
+}
+
+void Runner::forEachListed(const QList<QByteArray>& files,
+                           const std::function<void(const QByteArray&)>& visit)
+{
+    m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), files.size());
+    for (const QByteArray& file : files) {
+        if (stopped())
+            break;
+        visit(file);
+        m_progress->step();
+    }
     m_progress.reset();
 }
 
@@ -315,9 +520,9 @@ bool Runner::save(const QByteArray& path, const FileIdentity& before, const audi
                   bool strip)
 {
     if (::access(path.constData(), W_OK) != 0) {
-        fail(path, errno == EACCES || errno == EROFS || errno == EPERM
-                       ? QByteArray("read-only")
-                       : "unreadable: " + errorText(errno));
+        const int error = errno;
+        fail(path, (error == EACCES || error == EPERM ? "read-only: " : "not writable: ") +
+                       errorText(error));
         return false;
     }
     FileIdentity now;
@@ -326,39 +531,65 @@ bool Runner::save(const QByteArray& path, const FileIdentity& before, const audi
         return false;
     }
     const QString name = pathFromNative(path);
+    errno = 0;
     if (strip ? !RemoveTag(name) : WriteTag(name, tag) != WriteTagResult::Saved) {
-        fail(path, "save failed");
+        fail(path, saveFailure(errno));
         return false;
     }
     return true;
 }
 
-void Runner::record(const QByteArray& path, const QList<FieldChange>& changes,
-                    const QByteArray& previousName, const QByteArray& undoes)
+JournalRecord Runner::recordOf(const QByteArray& path, const FileIdentity& before,
+                               const QList<FieldChange>& changes) const
 {
-    ++m_changed;
     JournalRecord entry;
     entry.command = m_options.command;
     entry.path = absolutePath(path);
-    identityOf(path, entry.identity);
-    entry.previousName = previousName.isEmpty() ? QByteArray() : absolutePath(previousName);
-    entry.undoes = undoes;
+    entry.identity = before;
     for (const FieldChange& change : changes) {
         entry.fields.append(scriptName(change.member));
         entry.values.append(change.before.toUtf8());
     }
-    m_journalled.insert(entry.path, entry.identity);
-    if (!m_journal.append(entry))
-        fail(path, "changed, but the journal could not be written: " + errorText(errno));
+    return entry;
+}
+
+// The record reaches the disk before the file is touched; when it cannot, nothing more is.
+bool Runner::writeAhead(JournalRecord& entry, const QByteArray& path)
+{
+    if (m_journal.writeAhead(entry))
+        return true;
+    journalFailed(errno, path);
+    return false;
+}
+
+void Runner::journalFailed(int error, const QByteArray& path)
+{
+    QByteArray reason = "cannot be written: " + errorText(error) + "; stopped";
+    if (!path.isEmpty())
+        reason += " before " + path + ", which is unchanged";
+    fail(Journal::path(), reason);
+    m_journalBroken = true;
+}
+
+void Runner::settle(const JournalRecord& entry, bool done)
+{
+    FileIdentity after;
+    if (done) {
+        ++m_changed;
+        identityOf(entry.path, after);
+        m_journalled.insert(entry.path, after);
+    }
+    if (!(done ? m_journal.markDone(entry, after) : m_journal.markAbandoned(entry)))
+        journalFailed(errno, {});
 }
 
 void Runner::printChanges(const QByteArray& path, const QList<FieldChange>& changes)
 {
     ++m_changed;
     for (const FieldChange& change : changes) {
-        // Escaped as in tsv, so a value with a line break stays on its line.
-        print(path + ": " + scriptName(change.member) + ": " + tsvEscaped(change.before.toUtf8()) +
-              " → " + tsvEscaped(change.after.toUtf8()) + '\n');
+        print(terminalSafe(path) + ": " + scriptName(change.member) + ": " +
+              terminalSafe(change.before.toUtf8()) + " → " + terminalSafe(change.after.toUtf8()) +
+              '\n');
     }
 }
 
@@ -366,21 +597,27 @@ void Runner::changeFile(const QByteArray& path, const TagEdit& edit, const QByte
 {
     FileIdentity before;
     audiotag original;
-    if (!load(path, before, original))
+    if (stopped() || !load(path, before, original))
         return;
     audiotag edited = original;
     if (!edit(path, edited))
         return;
     const QList<FieldChange> changes = differences(original, edited);
-    if (changes.isEmpty() && !undoes.isEmpty() && !m_options.dryRun) {
-        record(path, {}, {}, undoes); // already as it was: the record is still settled
-    } else if (changes.isEmpty()) {
+    const bool settlesUndo = changes.isEmpty() && !undoes.isEmpty();
+    if (changes.isEmpty() && !settlesUndo) {
         ++m_unchanged;
-    } else if (m_options.dryRun) {
-        printChanges(path, changes);
-    } else if (save(path, before, edited, false)) {
-        record(path, changes, {}, undoes);
+        return;
     }
+    if (m_options.dryRun) {
+        printChanges(path, changes);
+        return;
+    }
+    JournalRecord entry = recordOf(path, before, changes);
+    entry.undoes = undoes;
+    if (!writeAhead(entry, path))
+        return;
+    // Already as it was: the record that settles the undo is all there is to write.
+    settle(entry, settlesUndo || save(path, before, edited, false));
 }
 
 void Runner::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit)
@@ -442,11 +679,20 @@ int Runner::set()
             return usage("'" + arg + "' is not FIELD=VALUE with a known field");
         if (!member)
             break;
-        assignments.append({member, QString::fromUtf8(arg.mid(equals + 1))});
+        const QString value = QString::fromUtf8(arg.mid(equals + 1));
+        // A template's value is known per file, and checked there.
+        if (!m_options.templates && !acceptedValue(member, value))
+            return usage(refusalReason(member, value));
+        assignments.append({member, value});
     }
     const QList<QByteArray> paths = m_options.arguments.mid(next);
     if (paths.isEmpty())
         return usage("set needs at least one file or folder");
+    // "foo=bar" among the paths is a mistyped field unless a file has that name.
+    for (const QByteArray& path : paths) {
+        if (looksLikeAssignment(path) && ::access(path.constData(), F_OK) != 0)
+            return usage("'" + path + "' is not FIELD=VALUE with a known field");
+    }
     if (m_options.strict && !m_options.templates)
         return usage("--strict goes with -t");
     QList<NamePattern> templates(assignments.size());
@@ -465,8 +711,13 @@ int Runner::set()
                 fail(path, "%" + scriptName(empty.first()) + "% is empty; left alone (--strict)");
                 return false;
             }
-            tag.*assignments[i].first =
+            const QString value =
                 m_options.templates ? templates[i].text(original) : assignments[i].second;
+            if (!acceptedValue(assignments[i].first, value)) {
+                fail(path, refusalReason(assignments[i].first, value) + "; left alone");
+                return false;
+            }
+            tag.*assignments[i].first = value;
         }
         return true;
     });
@@ -495,16 +746,18 @@ void Runner::stripFile(const QByteArray& path)
     for (const TagField& field : TagFields)
         changes.append({field.member, original.*field.member, QString()});
     if (m_options.dryRun) {
-        print(path + ": tag removed\n");
+        print(terminalSafe(path) + ": tag removed\n");
         QList<FieldChange> shown;
         for (const FieldChange& change : std::as_const(changes)) {
             if (!change.before.isEmpty() && change.before != QLatin1String("0"))
                 shown.append(change);
         }
         printChanges(path, shown);
-    } else if (save(path, before, original, true)) {
-        record(path, changes, {}, {});
+        return;
     }
+    JournalRecord entry = recordOf(path, before, changes);
+    if (writeAhead(entry, path))
+        settle(entry, save(path, before, original, true));
 }
 
 int Runner::copy()
@@ -536,14 +789,29 @@ int Runner::fill()
         return usage(reason.toUtf8());
     if (pattern.fields().isEmpty())
         return usage("the pattern names no field to fill");
+    // Every name is matched before any file is written: one that gives a track or year
+    // that is no number stops the whole command.
+    const QList<QByteArray> files = collectFiles(m_options.arguments.mid(1));
+    for (const QByteArray& file : files) {
+        audiotag filled;
+        if (!pattern.fill(pathFromNative(splitName(file).base), filled))
+            continue;
+        for (QString audiotag::*member : pattern.fields()) {
+            if (!acceptedValue(member, filled.*member))
+                return usage(file + ": " + refusalReason(member, filled.*member));
+        }
+    }
     if (!startJournal())
         return status();
-    changeFiles(m_options.arguments.mid(1), [&](const QByteArray& path, audiotag& tag) {
-        if (pattern.fill(pathFromNative(splitName(path).base), tag))
-            return true;
-        fail(path, "the name does not match the pattern; left alone");
-        return false;
+    forEachListed(files, [&](const QByteArray& file) {
+        changeFile(file, [&](const QByteArray& path, audiotag& tag) {
+            if (pattern.fill(pathFromNative(splitName(path).base), tag))
+                return true;
+            fail(path, "the name does not match the pattern; left alone");
+            return false;
+        });
     });
+    summarize();
     return status();
 }
 
@@ -555,47 +823,88 @@ int Runner::rename()
     QString reason;
     if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
         return usage(reason.toUtf8());
+    if (pattern.namesFolder())
+        return usage("the pattern names a folder; a file is renamed in its own folder");
     if (pattern.fields().isEmpty())
         return usage("the pattern names no field, so every file would get one name");
+    // The dry run and the real one share the plan, and with it every refusal.
+    QList<PlannedRename> plans;
+    QSet<QByteArray> taken;
+    for (const QByteArray& file : collectFiles(m_options.arguments.mid(1))) {
+        PlannedRename plan;
+        if (planRename(file, pattern, taken, plan))
+            plans.append(plan);
+    }
     if (!startJournal())
         return status();
-    QSet<QByteArray> taken;
-    forEachFile(m_options.arguments.mid(1),
-                [&](const QByteArray& path) { renameFile(path, pattern, taken); });
+    m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), plans.size());
+    for (const PlannedRename& plan : std::as_const(plans)) {
+        if (stopped())
+            break;
+        renameFile(plan);
+        m_progress->step();
+    }
+    m_progress.reset();
     summarize();
     return status();
 }
 
-void Runner::renameFile(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken)
+bool Runner::planRename(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken,
+                        PlannedRename& plan)
 {
     FileIdentity identity;
     audiotag tag;
     if (!load(path, identity, tag))
-        return;
+        return false;
     const QByteArray base = pathToNative(pattern.name(tag));
-    if (base.trimmed().isEmpty() || base == "." || base == "..") {
+    if (base.trimmed().isEmpty()) {
         fail(path, "the pattern gives an empty name; left alone");
-        return;
+        return false;
     }
     const NameParts parts = splitName(path);
-    const QByteArray target = parts.folder + base + parts.extension;
-    if (target == path) {
-        ++m_unchanged;
-        return;
+    plan = {path, parts.folder + base + parts.extension};
+    if (base.size() + parts.extension.size() > kLongestName) {
+        fail(path, "the new name is longer than 255 bytes; left alone");
+        return false;
     }
-    const QByteArray key = absolutePath(target);
+    if (plan.to == path) {
+        ++m_unchanged;
+        return false;
+    }
+    const QByteArray key = absolutePath(plan.to);
+    struct stat info;
     if (taken.contains(key)) {
-        fail(path, "another file is already renamed to " + target + "; left alone");
-        return;
+        fail(path, "another file is already renamed to " + plan.to + "; left alone");
+        return false;
+    }
+    if (::lstat(plan.to.constData(), &info) == 0) {
+        fail(path, plan.to + " exists; left alone");
+        return false;
     }
     taken.insert(key);
+    return true;
+}
+
+void Runner::renameFile(const PlannedRename& plan, const QByteArray& undoes)
+{
     if (m_options.dryRun) {
         ++m_changed;
-        print(path + " → " + target + '\n');
+        print(terminalSafe(plan.from) + " → " + terminalSafe(plan.to) + '\n');
         return;
     }
-    if (moveFile(path, target))
-        record(target, {}, path, {});
+    FileIdentity identity;
+    if (!identityOf(plan.from, identity)) {
+        fail(plan.from, "unreadable: " + errorText(errno));
+        return;
+    }
+    JournalRecord entry;
+    entry.command = m_options.command;
+    entry.path = absolutePath(plan.to);
+    entry.previousName = absolutePath(plan.from);
+    entry.identity = identity;
+    entry.undoes = undoes;
+    if (writeAhead(entry, plan.from))
+        settle(entry, moveFile(plan.from, plan.to));
 }
 
 // Renames without ever replacing a file. File systems without RENAME_NOREPLACE get a hard
@@ -621,47 +930,34 @@ int Runner::import()
     if (m_options.arguments.size() > 1)
         return usage("import reads one csv file");
     const QByteArray source = m_options.arguments.value(0, "-");
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(
-        source == "-" ? nullptr : std::fopen(source.constData(), "rb"), &std::fclose);
-    if (source != "-" && !opened) {
-        fail(source, "unreadable: " + errorText(errno));
+    QByteArray text;
+    if (!readWhole(source, text)) {
+        if (!stopSignal())
+            fail(source, "unreadable: " + errorText(errno));
         return status();
     }
-    CsvReader reader(opened ? opened.get() : stdin);
-    QList<QByteArray> header;
-    reader.next(header);
-    QList<QString audiotag::*> members;
-    for (const QByteArray& column : std::as_const(header)) {
-        members.append(memberNamed(QString::fromUtf8(column)));
-        if (!members.last() && column != "path" && column != "length")
-            return usage("unknown column '" + column + "' in " + source);
-    }
-    const qsizetype pathColumn = header.indexOf("path");
-    if (pathColumn < 0)
-        return usage("the csv has no 'path' column");
+    ImportTable table;
+    QByteArray refusal;
+    if (!importTable(text, table, refusal))
+        return usage(source + ": " + refusal);
+    // Relative paths name files beside the csv, wherever the command is run from.
+    const QByteArray folder = source == "-" ? QByteArray() : splitName(source).folder;
     if (!startJournal())
         return status();
-    m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), 0);
-    QList<QByteArray> cells;
-    for (qint64 record = 2; reader.next(cells); ++record) {
-        if (cells.size() != header.size()) {
-            fail(source, "record " + QByteArray::number(record) + " has " +
-                             QByteArray::number(cells.size()) + " cells, not " +
-                             QByteArray::number(header.size()) + "; skipped");
-            continue;
-        }
-        changeFile(cells[pathColumn], [&](const QByteArray&, audiotag& tag) {
-            for (qsizetype i = 0; i < cells.size(); ++i) {
-                if (members[i])
-                    tag.*members[i] = QString::fromUtf8(cells[i]);
-            }
-            return true;
-        });
+    m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), table.rows.size());
+    for (const CsvRecord& row : std::as_const(table.rows)) {
+        const QByteArray& named = row.cells[table.pathColumn];
+        changeFile(named.startsWith('/') ? named : folder + named,
+                   [&](const QByteArray&, audiotag& tag) {
+                       for (qsizetype i = 0; i < row.cells.size(); ++i) {
+                           if (table.members[i])
+                               tag.*table.members[i] = QString::fromUtf8(row.cells[i]);
+                       }
+                       return true;
+                   });
         m_progress->step();
     }
     m_progress.reset();
-    if (!reader.wellFormed())
-        fail(source, "the last record ends inside a quoted cell");
     summarize();
     return status();
 }
@@ -798,17 +1094,20 @@ int Runner::history()
     QList<QByteArray> named;
     for (const QByteArray& path : m_options.arguments)
         named.append(absolutePath(path));
-    const QList<JournalRecord> records = readJournal();
-    const QSet<QByteArray> undone = undoneKeys(records);
-    for (const JournalRecord& entry : records) {
-        const bool wanted =
-            named.isEmpty() || std::any_of(named.begin(), named.end(), [&](const QByteArray& path) {
-                return concerns(entry, path);
-            });
-        if (wanted)
-            writeBytes(stdout, historyLine(entry, undone.contains(entry.key())));
-    }
-    return kExitSuccess;
+    QByteArray reason;
+    const bool read = streamJournal(
+        [&](const JournalRecord& entry, bool undone) {
+            const bool wanted = named.isEmpty() || std::any_of(named.begin(), named.end(),
+                                                               [&](const QByteArray& path) {
+                                                                   return concerns(entry, path);
+                                                               });
+            if (wanted && entry.stage != JournalRecord::Stage::Abandoned)
+                writeBytes(stdout, historyLine(entry, undone));
+        },
+        reason);
+    if (!read)
+        fail(Journal::path(), reason);
+    return status();
 }
 
 int Runner::undo()
@@ -824,14 +1123,18 @@ int Runner::undo()
     }
     if (!startJournal())
         return status();
-    const QList<JournalRecord> records = m_options.dryRun ? readJournal() : m_journal.records();
-    for (const JournalRecord& entry : records)
-        m_journalled.insert(entry.path, entry.identity);
-    const QList<JournalRecord> pending = pendingRecords(records, m_options.all ? -1 : count);
+    QList<JournalRecord> pending;
+    QByteArray reason;
+    if (!undoPlan(m_options.all ? -1 : count, pending, reason)) {
+        fail(Journal::path(), reason);
+        return status();
+    }
     if (pending.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: nothing to undo\n");
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), pending.size());
     for (const JournalRecord& entry : pending) {
+        if (stopped())
+            break;
         undoRecord(entry);
         m_progress->step();
     }
@@ -840,10 +1143,50 @@ int Runner::undo()
     return status();
 }
 
+// The records of the last `count` operations (all when negative) with changes to put back,
+// newest first, and in m_journalled the identity each of their files had after its latest
+// journalled change. Two passes over the journal that hold no other record.
+bool Runner::undoPlan(qint64 count, QList<JournalRecord>& pending, QByteArray& reason)
+{
+    QList<JournalRecord> settled;
+    const auto stream = [&](const std::function<void(const JournalRecord&, bool)>& visit) {
+        const JournalVisitor settling = [&](const JournalRecord& entry, bool undone) {
+            if (entry.stage != JournalRecord::Stage::Pending)
+                return visit(entry, undone);
+            // Left pending beyond what startJournal() settles, or in a dry run.
+            settled = {entry};
+            settleLeftovers(settled, false);
+            visit(settled.first(), undone);
+        };
+        return m_options.dryRun ? streamJournal(settling, reason)
+                                : m_journal.stream(settling, reason);
+    };
+    QList<qint64> operations;
+    const bool listed = stream([&](const JournalRecord& entry, bool undone) {
+        // Operation numbers only grow along the journal.
+        if (undoable(entry, undone) &&
+            (operations.isEmpty() || operations.last() != entry.operation))
+            operations.append(entry.operation);
+    });
+    const qsizetype first = count < 0 ? 0 : std::max<qsizetype>(0, operations.size() - count);
+    const QSet<qint64> chosen(operations.begin() + first, operations.end());
+    QSet<QByteArray> paths;
+    return listed && stream([&](const JournalRecord& entry, bool undone) {
+               if (chosen.contains(entry.operation) && undoable(entry, undone)) {
+                   pending.prepend(entry);
+                   paths.insert(entry.path);
+               }
+               if (entry.stage == JournalRecord::Stage::Done && paths.contains(entry.path))
+                   m_journalled.insert(entry.path, entry.identity);
+           });
+}
+
 void Runner::undoRecord(const JournalRecord& entry)
 {
     FileIdentity now;
     if (!identityOf(entry.path, now)) {
+        if (errno == ENOENT)
+            return settleGone(entry);
         fail(entry.path, "unreadable: " + errorText(errno) + "; not undone");
         return;
     }
@@ -855,12 +1198,7 @@ void Runner::undoRecord(const JournalRecord& entry)
         return;
     }
     if (!entry.previousName.isEmpty()) {
-        if (m_options.dryRun) {
-            ++m_changed;
-            print(entry.path + " → " + entry.previousName + '\n');
-        } else if (moveFile(entry.path, entry.previousName)) {
-            record(entry.previousName, {}, entry.path, entry.key());
-        }
+        renameFile({entry.path, entry.previousName}, entry.key());
         return;
     }
     changeFile(
@@ -873,6 +1211,21 @@ void Runner::undoRecord(const JournalRecord& entry)
             return true;
         },
         entry.key());
+}
+
+// A file gone since its operation cannot be put back; it is named, and its record settled
+// so the next undo goes on to older operations instead of stopping at it again.
+void Runner::settleGone(const JournalRecord& record)
+{
+    fail(record.path, "gone since operation " + QByteArray::number(record.operation) + "; skipped");
+    if (m_options.dryRun)
+        return;
+    JournalRecord entry;
+    entry.command = m_options.command;
+    entry.path = record.path;
+    entry.undoes = record.key();
+    if (writeAhead(entry, record.path))
+        settle(entry, true);
 }
 
 int Runner::run()
@@ -913,8 +1266,17 @@ int runCommandLine(const QList<QByteArray>& argv)
         return kExitUsage;
     }
     Runner runner(options);
-    const int status = runner.run();
-    std::fflush(stdout);
+    int status = runner.run();
+    // A full disk under "ls > out.csv" must not pass for a whole listing.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        writeBytes(stderr, "tagora-cli: standard output: " + errorText(errno) + '\n');
+        status = std::max(status, int(kExitSomeFailed));
+    }
+    if (const int signal = stopSignal()) {
+        writeBytes(stderr, "tagora-cli: stopped by signal " + QByteArray::number(signal) +
+                               "; the files done so far are journalled\n");
+        status = 128 + signal;
+    }
     return status;
 }
 

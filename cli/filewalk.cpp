@@ -3,10 +3,14 @@
 #include <QList>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +41,38 @@ unsigned char entryType(const QByteArray& path, unsigned char type)
     return type;
 }
 
+// A save's copy is named ".<name>.XXXXXX.tagora-tmp" and locked for as long as its save
+// runs; one we can lock was left by a save that died.
+bool isSaveCopyName(const char* name)
+{
+    constexpr char kSuffix[] = ".tagora-tmp";
+    constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+    constexpr size_t kRandomLength = 6;
+    const size_t length = std::strlen(name);
+    if (name[0] != '.' || length < 3 + kRandomLength + kSuffixLength ||
+        std::strcmp(name + length - kSuffixLength, kSuffix) != 0)
+        return false;
+    const char* random = name + length - kSuffixLength - kRandomLength;
+    return random[-1] == '.' && std::all_of(random, random + kRandomLength, [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
+// Removes a copy left by a save that died. One younger than a few seconds is kept: its save
+// may not have locked it yet.
+void removeDeadCopy(int folder, const char* name)
+{
+    constexpr time_t kYoungest = 5;
+    const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat info;
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        ::time(nullptr) - info.st_mtim.tv_sec >= kYoungest && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlinkat(folder, name, 0);
+    ::close(fd);
+}
+
 struct FolderEntries
 {
     QList<QByteArray> files;
@@ -51,6 +87,10 @@ bool readFolder(const QByteArray& folder, FolderEntries& entries)
     while (const dirent* entry = ::readdir(dir.get())) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
+        if (isSaveCopyName(entry->d_name)) {
+            removeDeadCopy(::dirfd(dir.get()), entry->d_name);
+            continue;
+        }
         const QByteArray path = joined(folder, entry->d_name);
         const unsigned char type = entryType(path, entry->d_type);
         if (type == DT_DIR)

@@ -46,6 +46,15 @@ private:
     bool m_firstRow = true;
 };
 
+// Bytes made safe for a terminal: tab, newline, carriage return and backslash as \t \n \r
+// \\, other control characters as \xHH, C1 controls and bidi overrides as \uHHHH. Valid
+// UTF-8 and bytes that are not UTF-8 pass through, so a file name stays recognisable.
+QByteArray terminalSafe(const QByteArray& bytes);
+
+// The cells a terminal gives `text`: two for East Asian wide characters and emoji, none for
+// combining marks and joiners.
+int displayCells(const QString& text);
+
 // A field or path for tsv: backslash, tab, newline and carriage return as \\ \t \n \r.
 QByteArray tsvEscaped(const QByteArray& value);
 
@@ -57,19 +66,17 @@ QByteArray csvEscaped(const QByteArray& value);
 // services/nativepath.h).
 QByteArray jsonQuoted(const QString& text);
 
-// Reads csv records one at a time; quoted cells may hold commas, quotes and line breaks.
-class CsvReader
+// One csv record and the line it starts on, from 1.
+struct CsvRecord
 {
-public:
-    explicit CsvReader(std::FILE* in) : m_in(in) {}
-    // The next record's cells; false at the end of the input.
-    bool next(QList<QByteArray>& cells);
-    // False when the last record ended inside a quoted cell.
-    bool wellFormed() const { return m_wellFormed; }
-
-private:
-    std::FILE* m_in;
-    bool m_wellFormed = true;
+    qint64 line = 0;
+    QList<QByteArray> cells;
 };
+
+// Parses a whole csv (RFC 4180: quoted cells may hold commas, quotes and line breaks; a
+// byte order mark at the start is dropped). False with "line L, column C: what" at the
+// first malformation: a quote left open, a quote inside an unquoted cell, text after a
+// closing quote.
+bool parseCsv(const QByteArray& text, QList<CsvRecord>& records, QByteArray& error);
 
 } // namespace tagora::cli

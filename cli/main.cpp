@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/signals.h"
 #include "services/errors.h"
 #include "services/versioninfo.h"
 #include "tags/taglibrary.h"
@@ -39,6 +40,7 @@ int printVersion()
 
 int main(int argc, char** argv)
 {
+    tagora::cli::watchSignals();
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QByteArray(argv[i]));

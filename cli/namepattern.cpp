@@ -5,13 +5,34 @@
 #include <QRegularExpression>
 
 namespace tagora::cli {
-// Track and Year read as "0" when unset.
+// Track and Year read as "0" when unset; a name or a template shows them as nothing.
 QString shownText(const audiotag& tag, QString audiotag::*member)
 {
     const bool number = member == &audiotag::Track || member == &audiotag::Year;
     const QString value = tag.*member;
     return number && value == QLatin1String("0") ? QString() : value;
 }
+
+namespace {
+
+constexpr int kWidestPadding = 255;
+
+// A value put into a file name cannot lead out of the folder ("/"), and NUL would end the
+// name early.
+QString safeNamePart(QString text)
+{
+    return text.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+}
+
+// A name never starts with a dot: it would hide the file, or be "." or "..".
+QString withoutLeadingDots(QString name)
+{
+    for (qsizetype i = 0; i < name.size() && name[i] == u'.'; ++i)
+        name[i] = u'_';
+    return name;
+}
+
+} // namespace
 
 QString audiotag::*memberNamed(const QString& name)
 {
@@ -55,12 +76,25 @@ bool NamePattern::parse(const QString& pattern, QString& reason)
             reason = QStringLiteral("unknown placeholder %") + inside + u'%';
             return false;
         }
+        if (piece.padding > kWidestPadding) {
+            reason =
+                QStringLiteral("%") + inside + QStringLiteral("% pads to more than 255 digits");
+            return false;
+        }
         m_pieces.append(piece);
         literal.clear();
         i = close;
     }
     m_tail = literal;
     return true;
+}
+
+bool NamePattern::namesFolder() const
+{
+    QString literal = m_tail;
+    for (const Piece& piece : m_pieces)
+        literal += piece.literal;
+    return literal.contains(u'/');
 }
 
 bool NamePattern::fill(const QString& baseName, audiotag& tag) const
@@ -107,12 +141,13 @@ QString NamePattern::compose(const audiotag& tag, bool forName) const
     for (const Piece& piece : m_pieces) {
         QString value = shownText(tag, piece.member);
         if (forName)
-            value.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
+            value = safeNamePart(value);
         if (!value.isEmpty())
             value = value.rightJustified(piece.padding, u'0');
         result += piece.literal + value;
     }
-    return result + m_tail;
+    result += m_tail;
+    return forName ? withoutLeadingDots(result) : result;
 }
 
 QList<QString audiotag::*> NamePattern::fields() const

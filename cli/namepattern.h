@@ -22,15 +22,20 @@ QString shownText(const audiotag& tag, QString audiotag::*member);
 class NamePattern
 {
 public:
-    // False with a reason when a placeholder names no field or is left open.
+    // False with a reason when a placeholder names no field, is left open or pads to more
+    // than 255 digits.
     bool parse(const QString& pattern, QString& reason);
+
+    // True when the literal text holds "/": as a name it would lead out of the file's folder.
+    bool namesFolder() const;
 
     // Fills the placeholders' fields from a file's base name (no folder, no extension). The
     // literal text must match exactly; a placeholder takes the shortest text that lets the
     // rest match, except the last, which takes what is left. False when it does not match.
     bool fill(const QString& baseName, audiotag& tag) const;
 
-    // The base name the pattern makes from a tag: "/" and NUL in a value become "_".
+    // The base name the pattern makes from a tag: "/" and NUL in a value, and dots at the
+    // start of the name, become "_".
     QString name(const audiotag& tag) const;
 
     // The text the pattern makes from a tag's values as they are, for a field's value.

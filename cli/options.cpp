@@ -91,18 +91,37 @@ const std::array<CommandInfo, 14> kCommands = {{
      "the meantime, unless --force is given.\n"},
 }};
 
-constexpr char kCommonHelp[] = "\nOptions:\n"
-                               "  -r, --recursive  descend into sub-folders\n"
-                               "  -n, --dry-run    print what would change (old → new) and write "
-                               "nothing\n"
-                               "  -q, --quiet      no progress line\n"
-                               "  --where EXPR     only files whose fields match EXPR; given\n"
-                               "                   again, all must match. FIELD=TEXT FIELD!=TEXT\n"
-                               "                   FIELD~REGEX FIELD: (empty) FIELD<N FIELD<=N\n"
-                               "                   FIELD>N FIELD>=N FIELD=N..M (length too)\n"
-                               "  -h, --help       this help\n"
-                               "Fields: title artist album track year genre comment copyright bpm "
-                               "key\n";
+// The help line of each option letter a command may take, in the order they are listed.
+constexpr std::pair<char, const char*> kOptionHelp[] = {
+    {'r', "  -r, --recursive  descend into sub-folders\n"},
+    {'n', "  -n, --dry-run    print what would change (old → new) and write nothing\n"},
+    {'q', "  -q, --quiet      no progress line\n"},
+    {'t', "  -t, --template   each VALUE is a template of the file's own fields\n"},
+    {'s', "      --strict     with -t: refuse a file whose template field is empty\n"},
+    {'c', "      --title, --sentence, --upper, --lower  the case to give\n"},
+    {'L', "      --fields F1,F2  only these fields (all ten by default)\n"},
+    {'f', "      --force      also files changed since (undo) or meanwhile (edit)\n"},
+    {'a', "      --all        undo every operation not undone yet\n"},
+    {'F', "      --format F   table (the default), tsv, csv or json\n"},
+    {'w', "      --where EXPR only files whose fields match EXPR; given again, all\n"
+          "                   must match. FIELD=TEXT FIELD!=TEXT FIELD~REGEX FIELD:\n"
+          "                   (empty) FIELD<N FIELD<=N FIELD>N FIELD>=N FIELD=N..M\n"
+          "                   (length too)\n"},
+};
+
+// The options part of a command's help: only what the command takes.
+QByteArray optionsHelp(const CommandInfo& command)
+{
+    QByteArray help = "\nOptions:\n";
+    for (const auto& [letter, line] : kOptionHelp) {
+        if (std::strchr(command.options, letter))
+            help += line;
+    }
+    help += "  -h, --help       this help\n";
+    if (std::strcmp(command.name, "history") != 0 && std::strcmp(command.name, "undo") != 0)
+        help += "Fields: title artist album track year genre comment copyright bpm key\n";
+    return help;
+}
 
 const CommandInfo* commandNamed(const QByteArray& name)
 {
@@ -298,7 +317,7 @@ QByteArray programHelp()
 QByteArray commandHelp(const QByteArray& command)
 {
     const CommandInfo* info = commandNamed(command);
-    return info ? QByteArray(info->help) + kCommonHelp : programHelp();
+    return info ? QByteArray(info->help) + optionsHelp(*info) : programHelp();
 }
 
 } // namespace tagora::cli

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -210,8 +211,10 @@ bool giveAttributes(int original, int copy, const struct stat& st)
 // Writes the verified copy over the original, keeping its inode (its other hard links, owner
 // and attributes). Room for any growth is claimed first, so a full disk or a size limit is
 // met while the original is still whole.
-bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& opened)
+bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& opened,
+                      bool& touched)
 {
+    touched = false;
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -224,6 +227,7 @@ bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& o
     if (ok && ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         rlim_t(newSize) > limit.rlim_cur)
         ok = false;
+    touched = ok;
     if (ok && newSize > oldSize) {
         if (!copyRange(copy, oldSize, fd, oldSize, newSize - oldSize) || ::fsync(fd) != 0) {
             if (::ftruncate(fd, oldSize) != 0) {
@@ -239,6 +243,169 @@ bool overwriteInPlace(const std::string& target, int copy, const FileIdentity& o
     ::close(fd);
     return ok;
 }
+
+// --- Backups of files written in place ------------------------------------------------------
+
+const char kBackupSuffix[] = ".tagora-backup";
+const char kPartialSuffix[] = ".tagora-backup-partial";
+
+// $XDG_STATE_HOME/tagora/backups (~/.local/state/tagora/backups); empty when there is no
+// such place.
+std::string backupFolderPath()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string folder;
+    if (state && state[0] == '/') {
+        folder = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/')
+            return {};
+        folder = std::string(home) + "/.local/state";
+    }
+    return folder + "/tagora/backups";
+}
+
+// The backup folder, made when missing.
+std::string backupFolder()
+{
+    const std::string folder = backupFolderPath();
+    if (folder.empty())
+        return {};
+    for (size_t slash = folder.find('/', 1); slash != std::string::npos;
+         slash = folder.find('/', slash + 1))
+        ::mkdir(folder.substr(0, slash).c_str(), 0700);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    return folder;
+}
+
+bool hasSuffix(const char* name, const char* suffix)
+{
+    const size_t length = std::strlen(name);
+    const size_t suffixLength = std::strlen(suffix);
+    return length > suffixLength && std::strcmp(name + length - suffixLength, suffix) == 0;
+}
+
+// A backup file: a header line "<device> <inode> <size> <path length>\n", the path's bytes,
+// then the file's bytes as they were before the write in place.
+struct BackupHeader
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::string target;
+    off_t dataStart = 0;
+};
+
+bool readHeader(int fd, BackupHeader& header)
+{
+    char line[128] = {};
+    size_t got = 0;
+    if (!readAll(fd, line, sizeof line - 1, 0, got))
+        return false;
+    unsigned long long device = 0, inode = 0;
+    long long size = 0;
+    size_t pathLength = 0;
+    int used = 0;
+    if (std::sscanf(line, "%llu %llu %lld %zu\n%n", &device, &inode, &size, &pathLength, &used) !=
+            4 ||
+        used == 0 || pathLength == 0 || pathLength > 65536)
+        return false;
+    std::vector<char> path(pathLength);
+    if (!readAll(fd, path.data(), pathLength, used, got) || got != pathLength)
+        return false;
+    header = {dev_t(device), ino_t(inode), off_t(size), std::string(path.begin(), path.end()),
+              off_t(used) + off_t(pathLength)};
+    return true;
+}
+
+// Puts the bytes a backup holds back into its file, in place, so other hard links see them
+// too. True when the backup is no longer needed: the file has its bytes back, or is gone or
+// replaced by another; false, and the backup kept, when it could not be written whole.
+bool restoreFromBackup(int backup, const BackupHeader& header)
+{
+    const int fd =
+        ::open(header.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != header.device ||
+        st.st_ino != header.inode) {
+        ::close(fd);
+        return true;
+    }
+    const bool ok = copyRange(backup, header.dataStart, fd, 0, header.size) &&
+                    ::ftruncate(fd, header.size) == 0 && ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The original bytes of a file about to be written in place, kept under the state folder for
+// as long as the write lasts. It is locked while its save runs; one found unlocked belongs to
+// a save that died mid-write, and its file is put back (restoreTornFiles()).
+class InPlaceBackup
+{
+public:
+    InPlaceBackup() = default;
+    InPlaceBackup(const InPlaceBackup&) = delete;
+    InPlaceBackup& operator=(const InPlaceBackup&) = delete;
+    ~InPlaceBackup()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool create(int original, const std::string& target, const FileIdentity& opened)
+    {
+        const std::string folder = backupFolder();
+        if (folder.empty())
+            return false;
+        std::string pattern = folder + "/XXXXXX" + kPartialSuffix;
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        m_fd = ::mkostemps(name.data(), int(std::strlen(kPartialSuffix)), O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        ::flock(m_fd, LOCK_EX | LOCK_NB);
+        const std::string partial = name.data();
+        m_path = partial.substr(0, partial.size() - std::strlen(kPartialSuffix)) + kBackupSuffix;
+        char line[128];
+        const int used = std::snprintf(line, sizeof line, "%llu %llu %lld %zu\n",
+                                       static_cast<unsigned long long>(opened.device),
+                                       static_cast<unsigned long long>(opened.inode),
+                                       static_cast<long long>(opened.size), target.size());
+        const off_t start = off_t(used) + off_t(target.size());
+        // Only a whole, flushed backup takes its final name.
+        const bool ok = writeAll(m_fd, line, size_t(used), 0) &&
+                        writeAll(m_fd, target.data(), target.size(), used) &&
+                        copyRange(original, 0, m_fd, start, opened.size) && ::fsync(m_fd) == 0 &&
+                        ::rename(partial.c_str(), m_path.c_str()) == 0;
+        if (!ok) {
+            const int error = errno;
+            ::unlink(partial.c_str());
+            errno = error;
+            return false;
+        }
+        syncFolder(folder);
+        m_header = {opened.device, opened.inode, opened.size, target, start};
+        return true;
+    }
+
+    // After a write in place that failed halfway: the file gets its old bytes back.
+    void restore()
+    {
+        if (restoreFromBackup(m_fd, m_header))
+            discard();
+    }
+
+    void discard() { ::unlink(m_path.c_str()); }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    BackupHeader m_header;
+};
 
 } // namespace
 
@@ -517,6 +684,44 @@ void removeLeftoverCopies(const std::string& folder)
     ::closedir(dir);
 }
 
+void restoreTornFiles()
+{
+    const std::string folder = backupFolderPath();
+    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const bool whole = hasSuffix(entry->d_name, kBackupSuffix);
+        if (!whole && !hasSuffix(entry->d_name, kPartialSuffix))
+            continue;
+        const int fd =
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        // Locked: its save is still running. A partial backup's file was never touched.
+        BackupHeader header;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            (!whole || !readHeader(fd, header) || restoreFromBackup(fd, header)))
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+namespace {
+
+// Either program loads the library before it reads or writes any file, so a file a killed
+// save left torn is whole again before anything looks at it.
+__attribute__((constructor)) void restoreTornFilesAtLoad()
+{
+    const int error = errno;
+    restoreTornFiles();
+    errno = error;
+}
+
+} // namespace
+
 // --- The save -----------------------------------------------------------------------------
 
 SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps)
@@ -594,8 +799,21 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
         inPlace = true;
     }
     if (inPlace) {
-        if (!overwriteInPlace(target, copy.fd(), opened))
+        // No byte of the file is written before its old bytes are safe elsewhere.
+        InPlaceBackup backup;
+        if (!backup.create(original, target, opened))
             return SaveResult::Failed;
+        bool touched = false;
+        if (!overwriteInPlace(target, copy.fd(), opened, touched)) {
+            const int error = errno;
+            if (touched)
+                backup.restore();
+            else
+                backup.discard();
+            errno = error;
+            return SaveResult::Failed;
+        }
+        backup.discard();
         identityOf(original, opened);
         return SaveResult::Saved;
     }

@@ -121,9 +121,17 @@ struct SaveSteps
     std::function<bool(int copyFd)> verify;
 };
 
+// Puts back every file a save killed while writing it in place left torn, from the backup
+// that save kept under $XDG_STATE_HOME/tagora/backups, and removes backups no save holds any
+// more. Runs when the library is loaded.
+void restoreTornFiles();
+
 // Saves the file behind stream, which was opened as `opened` (updated on success). See the
 // comment at the top for the steps; a file with several hard links, or whose owner a copy
-// cannot be given, receives the verified bytes in place instead of being replaced.
+// cannot be given, receives the verified bytes in place instead of being replaced, after its
+// old bytes were kept in a backup under the state folder (put back when the write fails, or
+// by restoreTornFiles() when the save dies during it). Without room for that backup the
+// file is not written.
 SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps);
 
 } // namespace tagwrapper

@@ -1,7 +1,9 @@
 // Saves of a large tag into 20 MB files, killed with SIGKILL at moments spread over the whole
 // save: whatever moment the kill hits, the file is either exactly the old one or the new one
-// with the same audio bytes. Long: run alone with `ctest -L long`.
+// with the same audio bytes; a hard-linked file, written in place, is so once the torn ones
+// are restored from their backups. Long: run alone with `ctest -L long`.
 #include "bigfiles.h"
+#include "safesave.h"
 #include "tagwrapper.h"
 
 #include "support/audiopayload.h"
@@ -85,6 +87,55 @@ private Q_SLOTS:
     void initTestCase() { taglib_set_strings_unicode(1); }
 
     void killDuringSave_data() { addTypeRows(); }
+
+    // A file with a second name is written in place after a backup of its bytes; a kill
+    // during that write leaves it torn until the next start of either program restores it.
+    void killDuringSaveInPlace_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("mp3") << QStringLiteral("mp3");
+        QTest::newRow("flac") << QStringLiteral("flac");
+    }
+    void killDuringSaveInPlace()
+    {
+        QFETCH(QString, type);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        qputenv("XDG_STATE_HOME", native(dir.filePath(QStringLiteral("state"))));
+        const QString path = dir.filePath(QStringLiteral("big.") + type);
+        const QString link = dir.filePath(QStringLiteral("second name.") + type);
+        const QByteArray original = enlarged(type, contents(sampleFile(type)), kFileSize);
+        QVERIFY(writeFile(path, original));
+        QVERIFY(::link(native(path).constData(), native(link).constData()) == 0);
+        const std::optional<QByteArray> payload = audioPayload(type, original);
+        const Fields wanted = largeTag(type);
+        const qint64 span = timedSave(path, wanted);
+        QVERIFY(span > 0);
+        QCOMPARE(readAll(link), wanted);
+
+        const QDir backups(dir.filePath(QStringLiteral("state/tagora/backups")));
+        int torn = 0;
+        for (int i = 0; i < kKills; ++i) {
+            QVERIFY(writeFile(path, original)); // in place: both names keep one inode
+            const pid_t pid = startSave(native(path), wanted);
+            sleepNanoseconds(span * 5 / 4 * (i + 1) / (kKills + 1));
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            torn += int(!backups.entryList(QDir::Files).isEmpty());
+            tagwrapper::restoreTornFiles();
+            QVERIFY(backups.entryList(QDir::Files).isEmpty());
+            const QByteArray now = contents(path);
+            if (now != original) {
+                QCOMPARE(readAll(path), wanted);
+                QCOMPARE(audioPayload(type, now), payload);
+            }
+            QCOMPARE(contents(link), now);
+        }
+        qInfo("%s in place: %d of %d kills left a backup to restore", qPrintable(type), torn,
+              kKills);
+        qunsetenv("XDG_STATE_HOME");
+    }
 
     void killDuringSave()
     {

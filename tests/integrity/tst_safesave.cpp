@@ -208,6 +208,13 @@ private Q_SLOTS:
         QVERIFY(m_dir->isValid());
         // Cases that drop to an unprivileged user must reach their folders.
         QVERIFY(::chmod(native(m_dir->path()).constData(), 0755) == 0);
+        // Backups of files written in place go to a state folder every case's user may write.
+        const QByteArray state = native(m_dir->filePath(QStringLiteral("state")));
+        for (const QByteArray& folder :
+             QList<QByteArray>{state, state + "/tagora", state + "/tagora/backups"})
+            QVERIFY(::mkdir(folder.constData(), 0777) == 0 &&
+                    ::chmod(folder.constData(), 0777) == 0);
+        qputenv("XDG_STATE_HOME", state);
     }
 
     // QDir cannot remove what it cannot list: names that are not UTF-8 go by their bytes.
