@@ -1,6 +1,7 @@
 // ID3 and MPEG: ID3v2 frames hold the fields; ID3v1 and APE tags of the same file are kept in
 // step with them, and the save writes the tag types the caller asks for.
 #include "familyguards.h"
+#include "id3v2frames.h"
 #include "tagfamily.h"
 
 #include <taglib/apetag.h>
@@ -364,14 +365,84 @@ void setComment(TagLib::ID3v2::Tag* tag, const TagLib::String& value)
     tag->addFrame(frame);
 }
 
-// The other tags of an MPEG file that TagLib reads a field from when ID3v2 lacks it.
-template <typename Apply> void forOtherTags(TagLib::MPEG::File& file, Apply apply)
+// The item of an APE tag that holds the field, as TagLib names it.
+const char* apeItemOf(Field field)
 {
-    if (TagLib::Tag* v1 = file.ID3v1Tag(false))
-        apply(v1);
-    if (TagLib::Tag* ape = file.APETag(false))
-        apply(ape);
+    switch (field) {
+    case Field::Title:
+        return "TITLE";
+    case Field::Artist:
+        return "ARTIST";
+    case Field::Album:
+        return "ALBUM";
+    case Field::Genre:
+        return "GENRE";
+    case Field::Comment:
+        return "COMMENT";
+    case Field::Track:
+        return "TRACK";
+    case Field::Year:
+        return "YEAR";
+    default:
+        return "";
+    }
 }
+
+// The other tags the file holds, which TagLib reads a field from when ID3v2 lacks it, so that
+// none of them keeps an old value. TagLib keeps an empty ID3v1 tag in memory for every MPEG
+// file, which is no tag of the file's; an APE tag without the item shows no old value and
+// gets no new item.
+template <typename Apply> void forOtherTags(TagLib::MPEG::File& file, Field field, Apply apply)
+{
+    if (file.hasID3v1Tag())
+        apply(file.ID3v1Tag(false));
+    if (file.hasAPETag() && file.APETag(false)->itemListMap().contains(apeItemOf(field)))
+        apply(file.APETag(false));
+}
+
+// The tag types the file holds besides ID3v2; a save keeps them, and adds none.
+int otherTagTypes(TagLib::MPEG::File& file)
+{
+    return (file.hasID3v1Tag() ? TagLib::MPEG::File::ID3v1 : 0) |
+           (file.hasAPETag() ? TagLib::MPEG::File::APE : 0);
+}
+
+// Every tag of the file in its own form: the ID3v2 tag keeps its version (TagLib writes no
+// 2.2, so that becomes 2.4) and the frames the edit did not touch, ID3v1 and APE stay where
+// they are. A file without ID3v2 gets a 2.4 tag.
+bool saveEveryTag(TagLib::MPEG::File& file)
+{
+    const int others = otherTagTypes(file);
+    constexpr auto keepOthers = TagLib::MPEG::File::StripNone;
+    constexpr auto noCopies = TagLib::MPEG::File::DoNotDuplicate;
+    TagLib::ID3v2::Tag* id3 = file.ID3v2Tag(true);
+    if (!file.hasID3v2Tag())
+        return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, TagLib::ID3v2::v4,
+                         noCopies);
+    const unsigned int storedSize = id3->header()->completeTagSize();
+    TagLib::ByteVector rendered;
+    if (renderKeepingStoredFrames(file, *id3, rendered)) {
+        // The tags at the end first: the new ID3v2 tag moves every offset TagLib keeps.
+        if (!file.save(others, keepOthers, TagLib::ID3v2::v4, noCopies))
+            return false;
+        file.insert(rendered, 0, storedSize);
+        return true;
+    }
+    const auto version = id3->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+    return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, version, noCopies);
+}
+
+// A 2.3 tag keeps its date in TDAT and TIME beside TYER; TagLib knows them only as frames it
+// cannot read, so a new year takes them out itself.
+void setYear(TagLib::ID3v2::Tag* tag, unsigned int year)
+{
+    tag->removeFrames("TDAT");
+    tag->removeFrames("TIME");
+    tag->setYear(year);
+}
+
+// The save option the program passes: every tag the file has, each in its own form.
+constexpr int kEveryTag = TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2;
 
 class Id3Family : public TagFamily
 {
@@ -398,7 +469,7 @@ public:
         else
             setTextFrame(mpeg.ID3v2Tag(true), frameIdOf(field), value);
         if (isSharedField(field))
-            forOtherTags(mpeg, [&](TagLib::Tag* tag) { setGenericText(tag, field, value); });
+            forOtherTags(mpeg, field, [&](TagLib::Tag* tag) { setGenericText(tag, field, value); });
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -408,8 +479,9 @@ public:
         if (field == Field::Track)
             setTextFrame(tag, "TRCK", withTrackNumber(firstValue(tag, "TRCK"), value));
         else
-            tag->setYear(value);
-        forOtherTags(mpeg, [&](TagLib::Tag* other) { setGenericNumber(other, field, value); });
+            setYear(tag, value);
+        forOtherTags(mpeg, field,
+                     [&](TagLib::Tag* other) { setGenericNumber(other, field, value); });
     }
 
     // MPEG tags are stripped by the save itself.
@@ -420,15 +492,20 @@ public:
         auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
         if (request.strip)
             return mpeg.strip(TagLib::MPEG::File::AllTags);
-        if (request.mpegTags == 0)
-            return mpeg.save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
-                             TagLib::ID3v2::v4);
+        if (request.mpegTags == 0 || request.mpegTags == kEveryTag)
+            return saveEveryTag(mpeg);
         // An APE tag about to be dropped still lends ID3v2 the fields it lacks.
         if (!(request.mpegTags & TagLib::MPEG::File::APE) &&
             (request.mpegTags & TagLib::MPEG::File::ID3v2) && mpeg.APETag(false))
             TagLib::Tag::duplicate(mpeg.APETag(false), mpeg.ID3v2Tag(true), false);
         return mpeg.save(request.mpegTags, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
                          TagLib::MPEG::File::Duplicate);
+    }
+
+    TagLib::File* reopened(TagLib::IOStream& stream) const override
+    {
+        return new TagLib::MPEG::File(&stream, TagLib::ID3v2::FrameFactory::instance(), true,
+                                      TagLib::AudioProperties::Average);
     }
 
     // Each tag type written is compared on its own; TagLib keeps tags it stripped from the
@@ -440,7 +517,7 @@ public:
         auto& after = static_cast<TagLib::MPEG::File&>(disk);
         if (request.strip)
             return !after.hasID3v1Tag() && !after.hasID3v2Tag() && !after.hasAPETag();
-        const bool all = request.mpegTags == 0;
+        const bool all = request.mpegTags == 0 || request.mpegTags == kEveryTag;
         if ((all || (request.mpegTags & TagLib::MPEG::File::ID3v2)) &&
             !(id3v2Values(before.ID3v2Tag(false)) == id3v2Values(after.ID3v2Tag(false))))
             return false;

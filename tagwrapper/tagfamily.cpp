@@ -20,6 +20,11 @@ bool TagFamily::write(TagLib::File& file, const SaveRequest&) const
     return file.save();
 }
 
+TagLib::File* TagFamily::reopened(TagLib::IOStream&) const
+{
+    return nullptr;
+}
+
 bool TagFamily::readsBack(TagLib::File& memory, TagLib::File& disk, const SaveRequest&) const
 {
     return fieldValues(*this, memory) == fieldValues(*this, disk);

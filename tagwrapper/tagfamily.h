@@ -9,6 +9,7 @@
 
 namespace TagLib {
 class File;
+class IOStream;
 class Tag;
 } // namespace TagLib
 
@@ -65,6 +66,10 @@ public:
     virtual void strip(TagLib::File& file) const = 0;
     // TagLib's part of a save, into the file's stream.
     virtual bool write(TagLib::File& file, const SaveRequest& request) const;
+    // The saved file parsed anew from `stream`, for a family whose save writes parts TagLib
+    // does not know of (the offsets TagLib keeps would be wrong for the next save); null when
+    // TagLib's own view of the file stays right.
+    virtual TagLib::File* reopened(TagLib::IOStream& stream) const;
     // True when `disk`, the saved file read anew, holds what `memory` was saved with.
     virtual bool readsBack(TagLib::File& memory, TagLib::File& disk,
                            const SaveRequest& request) const;

@@ -302,6 +302,8 @@ bool save(FileHandle* h, int options)
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
     switch (tagwrapper::saveSafely(*h->stream, h->identity, steps)) {
     case tagwrapper::SaveResult::Saved:
+        if (TagLib::File* reparsed = h->family->reopened(*h->stream))
+            h->ref = TagLib::FileRef(reparsed);
         h->removePending = false;
         h->changed = false;
         return true;

@@ -91,9 +91,13 @@ taglib_file_audioproperties(const TagLib_File* file);
  * into it in place. Copies left by a save that died are removed by a later save in their
  * folder. After a 0 that came from a failed write, the handle saves nothing any more; open
  * the file again to retry.
- * For MPEG files, options is a mask of the tag types the file keeps: 1 = ID3v1, 2 = ID3v2
- * (saved as ID3v2.4, new frames in UTF-8), 4 = APE; 3 saves ID3v1 and ID3v2 and strips an
- * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead.
+ * For MPEG files, options 3 (and 0) keep every tag the file has, each in its own form: the
+ * ID3v2 tag keeps its version (2.2, which TagLib cannot write, becomes 2.4) and every frame
+ * not edited byte for byte, an ID3v1 or APE tag stays and takes the edited fields it holds;
+ * no tag type is added, but a file without ID3v2 gets a 2.4 tag (new frames in UTF-8). Any
+ * other value is a mask of the tag types the file keeps, the rest stripped: 1 = ID3v1,
+ * 2 = ID3v2 (saved as ID3v2.4), 4 = APE. Other types ignore it. After taglib_tag_remove()
+ * the save strips instead.
  * When nothing was set to a value other than the file's, the save writes nothing, leaves the
  * modification time alone and returns non-zero. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
