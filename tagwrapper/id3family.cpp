@@ -502,6 +502,15 @@ public:
                          TagLib::MPEG::File::Duplicate);
     }
 
+    // Frames after one TagLib stops at are read here, and kept as stored by the save.
+    bool readInFull(TagLib::File& file, const Reader&) const override
+    {
+        auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
+        if (mpeg.hasID3v2Tag())
+            readFramesAfterStop(file, *mpeg.ID3v2Tag());
+        return true;
+    }
+
     TagLib::File* reopened(TagLib::IOStream& stream) const override
     {
         return new TagLib::MPEG::File(&stream, TagLib::ID3v2::FrameFactory::instance(), true,

@@ -90,7 +90,7 @@ void walkFrames(const TagLib::ByteVector& tag, int version, std::vector<StoredFr
         const unsigned int size = version == 4 && synchsafe(tag, at + 4)
                                       ? synchsafeValue(tag, at + 4)
                                       : bigEndian(tag, at + 4);
-        if (!isFrameId(id) || size == 0 || size > tag.size() - at - kHeaderSize)
+        if (!isFrameId(id) || size > tag.size() - at - kHeaderSize)
             break;
         frames.push_back({id, tag.mid(at, kHeaderSize + size)});
         at += kHeaderSize + size;
@@ -190,31 +190,79 @@ TagLib::ByteVector assembled(const TagLib::ByteVector& body, int version, unsign
     return tag;
 }
 
-} // namespace
-
-bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
-                               TagLib::ByteVector& tag)
+// The tag stored at the start of the file, when it has a layout whose frames can be copied as
+// they are: version 2.3 or 2.4, not unsynchronised as a whole, no extended header or footer.
+bool storedTag(TagLib::File& file, const TagLib::ID3v2::Tag& parsed, TagLib::ByteVector& stored)
 {
     file.seek(0);
     const TagLib::ByteVector header = file.readBlock(kHeaderSize);
     if (header.size() != kHeaderSize || !header.startsWith("ID3") || !synchsafe(header, 6))
         return false;
     const int version = header[3];
-    const unsigned int storedSize = synchsafeValue(header, 6);
-    const bool plainLayout = (header[5] & 0xd0) == 0; // no unsynchronisation, extension, footer
+    const unsigned int size = synchsafeValue(header, 6);
+    const bool plainLayout = (header[5] & 0xd0) == 0;
     if ((version != 3 && version != 4) || !plainLayout ||
-        edited.header()->completeTagSize() != kHeaderSize + storedSize)
+        parsed.header()->completeTagSize() != kHeaderSize + size)
         return false;
     file.seek(0);
-    const TagLib::ByteVector stored = file.readBlock(kHeaderSize + storedSize);
-    if (stored.size() != kHeaderSize + storedSize)
-        return false;
+    stored = file.readBlock(kHeaderSize + size);
+    return stored.size() == kHeaderSize + size;
+}
 
+// The stored frames after the last one TagLib read, read one by one as TagLib reads a frame.
+void addFramesAfterStop(std::vector<StoredFrame>& frames, TagLib::ID3v2::Tag& tag)
+{
+    std::size_t first = frames.size();
+    while (first > 0 && !frames[first - 1].parsed)
+        --first;
+    if (first == 0 && !tag.frameList().isEmpty())
+        return; // the pairing failed; better nothing than a frame twice
+    auto* factory = TagLib::ID3v2::FrameFactory::instance();
+    for (std::size_t i = first; i < frames.size(); ++i) {
+        std::unique_ptr<TagLib::ID3v2::Frame> frame(
+            factory->createFrame(frames[i].bytes, tag.header()));
+        if (!frame || frame->size() == 0)
+            continue;
+        frames[i].parsed = frame.get();
+        tag.addFrame(frame.release());
+    }
+}
+
+// The frames of the stored tag, each paired with the frame of `tag` it was parsed into, frames
+// TagLib stopped before added to `tag`.
+void readStoredFrames(const TagLib::ByteVector& stored, TagLib::ID3v2::Tag& tag,
+                      std::vector<StoredFrame>& frames, TagLib::ByteVector& tail)
+{
+    const int version = stored[3];
+    walkFrames(stored, version, frames, tail);
+    pairWithParsed(frames, tag, version);
+    addFramesAfterStop(frames, tag);
+}
+
+} // namespace
+
+void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag)
+{
+    TagLib::ByteVector stored;
+    if (!storedTag(file, tag, stored))
+        return;
     std::vector<StoredFrame> frames;
     TagLib::ByteVector tail;
-    walkFrames(stored, version, frames, tail);
-    const TagLib::ID3v2::Tag parsed(&file, 0, TagLib::ID3v2::FrameFactory::instance());
-    pairWithParsed(frames, parsed, version);
+    readStoredFrames(stored, tag, frames, tail);
+}
+
+bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
+                               TagLib::ByteVector& tag)
+{
+    TagLib::ByteVector stored;
+    if (!storedTag(file, edited, stored))
+        return false;
+    const int version = stored[3];
+    const unsigned int storedSize = stored.size() - kHeaderSize;
+    std::vector<StoredFrame> frames;
+    TagLib::ByteVector tail;
+    TagLib::ID3v2::Tag parsed(&file, 0, TagLib::ID3v2::FrameFactory::instance());
+    readStoredFrames(stored, parsed, frames, tail);
 
     std::vector<TagLib::ID3v2::Frame*> madeOrChanged;
     for (TagLib::ID3v2::Frame* frame : edited.frameList()) {

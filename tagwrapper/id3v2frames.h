@@ -22,6 +22,11 @@ namespace tagwrapper {
 // the stored tag's version (a date as TYER, TDAT and TIME in 2.3). False when the stored tag
 // has a layout copying cannot keep (unsynchronised as a whole, an extended header, a footer,
 // another version than 2.3 or 2.4); TagLib then renders the whole tag.
+// TagLib stops reading a tag at the first frame it cannot read (one of size 0, say), although
+// other programs read on. Adds the frames after it that read on their own to `tag`, which was
+// parsed from the start of `file`.
+void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag);
+
 bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
                                TagLib::ByteVector& tag);
 

@@ -20,6 +20,11 @@ bool TagFamily::write(TagLib::File& file, const SaveRequest&) const
     return file.save();
 }
 
+bool TagFamily::readInFull(TagLib::File&, const Reader&) const
+{
+    return true;
+}
+
 TagLib::File* TagFamily::reopened(TagLib::IOStream&) const
 {
     return nullptr;

@@ -15,6 +15,8 @@ class Tag;
 
 namespace tagwrapper {
 
+class Reader;
+
 // The fields the C interface reads and writes.
 enum class Field
 {
@@ -66,6 +68,11 @@ public:
     virtual void strip(TagLib::File& file) const = 0;
     // TagLib's part of a save, into the file's stream.
     virtual bool write(TagLib::File& file, const SaveRequest& request) const;
+    // Called once when the file is opened, `stored` reading its bytes. False when TagLib read
+    // the file's tags only in part, so that a save would drop what it could not read; such a
+    // file is never saved (a removal of its tags still is). A family that can read the rest
+    // itself adds it to TagLib's view here.
+    virtual bool readInFull(TagLib::File& file, const Reader& stored) const;
     // The saved file parsed anew from `stream`, for a family whose save writes parts TagLib
     // does not know of (the offsets TagLib keeps would be wrong for the next save); null when
     // TagLib's own view of the file stays right.

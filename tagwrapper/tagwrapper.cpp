@@ -1,5 +1,6 @@
 #include "tagwrapper.h"
 
+#include "guardreader.h"
 #include "inputguards.h"
 #include "safesave.h"
 #include "tagfamily.h"
@@ -56,6 +57,8 @@ struct FileHandle
     // Tag removal is applied by the save that follows, because for MPEG files TagLib strips
     // straight on disk.
     bool removePending = false;
+    // TagLib read the file's tags only in part: a save would write them without the rest.
+    bool readInPart = false;
     // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
     // that copy, not the file, so this handle saves nothing any more.
     bool stale = false;
@@ -142,7 +145,9 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
     const tagwrapper::TagFamily& family = tagwrapper::familyOf(*file);
     if (!family.holdsAudio(*file))
         return nullptr;
+    const bool readInFull = family.readInFull(*file, tagwrapper::Reader(stream->descriptor()));
     auto* h = new FileHandle{std::move(stream), ref, &family, identity};
+    h->readInPart = !readInFull;
     return reinterpret_cast<TagLib_File*>(h);
 }
 
@@ -293,6 +298,8 @@ bool save(FileHandle* h, int options)
         return false;
     if (!h->changed && !h->removePending)
         return true;
+    if (h->readInPart && !h->removePending)
+        return false;
     tagwrapper::SaveRequest request;
     request.strip = h->removePending;
     request.mpegTags =
@@ -302,8 +309,10 @@ bool save(FileHandle* h, int options)
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
     switch (tagwrapper::saveSafely(*h->stream, h->identity, steps)) {
     case tagwrapper::SaveResult::Saved:
-        if (TagLib::File* reparsed = h->family->reopened(*h->stream))
+        if (TagLib::File* reparsed = h->family->reopened(*h->stream)) {
             h->ref = TagLib::FileRef(reparsed);
+            h->family->readInFull(*reparsed, tagwrapper::Reader(h->stream->descriptor()));
+        }
         h->removePending = false;
         h->changed = false;
         return true;

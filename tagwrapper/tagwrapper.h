@@ -99,7 +99,10 @@ taglib_file_audioproperties(const TagLib_File* file);
  * 2 = ID3v2 (saved as ID3v2.4), 4 = APE. Other types ignore it. After taglib_tag_remove()
  * the save strips instead.
  * When nothing was set to a value other than the file's, the save writes nothing, leaves the
- * modification time alone and returns non-zero. */
+ * modification time alone and returns non-zero. A file whose tag was read only in part (a
+ * Vorbis comment TagLib stops reading early, say) is never saved and gives 0; ID3v2 frames
+ * TagLib cannot read are kept as stored instead, and those after them read on their own.
+ * Tag removal still works on such a file. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
 /* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);

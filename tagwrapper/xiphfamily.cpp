@@ -202,6 +202,88 @@ bool oggPasses(const Reader& r)
 
 namespace {
 
+// Most bytes read past a comment block that claims less than its fields take.
+constexpr std::uint64_t kMaxCommentOverrun = 16u << 20;
+
+// Fields of a stored Vorbis comment that carry a value, as far as the bytes go: what other
+// programs read from it. False when the declared fields run past `data`.
+bool valuedFields(const Bytes& data, std::uint32_t& valued)
+{
+    valued = 0;
+    if (data.size() < 4 || littleEndian32(data.data()) > data.size() - 4)
+        return false;
+    std::uint64_t pos = 4 + std::uint64_t(littleEndian32(data.data()));
+    if (data.size() - pos < 4)
+        return false;
+    const std::uint32_t declared = littleEndian32(data.data() + pos);
+    pos += 4;
+    for (std::uint32_t i = 0; i < declared; ++i) {
+        if (data.size() - pos < 4)
+            return false;
+        const std::uint64_t length = littleEndian32(data.data() + pos);
+        pos += 4;
+        if (length > data.size() - pos)
+            return false;
+        const unsigned char* entry = data.data() + pos;
+        const unsigned char* separator = std::find(entry, entry + length, '=');
+        if (separator != entry && separator + 1 < entry + length)
+            ++valued;
+        pos += length;
+    }
+    return true;
+}
+
+// The valued fields of a FLAC file's first Vorbis comment block; other programs read on when a
+// block claims fewer bytes than its fields take, so those bytes count too.
+std::uint32_t storedFlacFields(const Reader& r)
+{
+    const std::int64_t marker = r.find("fLaC", leadingId3v2Size(r), r.size());
+    if (marker < 0)
+        return 0;
+    std::uint64_t pos = static_cast<std::uint64_t>(marker) + 4;
+    for (int index = 0; index < kMaxFlacBlocks; ++index) {
+        unsigned char header[4];
+        if (!r.read(pos, header, sizeof header))
+            return 0;
+        const std::uint64_t length =
+            std::uint64_t(header[1]) << 16 | std::uint64_t(header[2]) << 8 | header[3];
+        pos += 4;
+        if ((header[0] & 0x7f) == 4) {
+            Bytes block;
+            std::uint32_t valued = 0;
+            const std::uint64_t rest = r.size() - std::min(pos, r.size());
+            if (r.read(pos, static_cast<std::size_t>(std::min(length, rest)), block) &&
+                !valuedFields(block, valued) &&
+                r.read(pos, static_cast<std::size_t>(std::min(rest, kMaxCommentOverrun)), block))
+                valuedFields(block, valued);
+            return valued;
+        }
+        if (header[0] & 0x80)
+            return 0;
+        pos += length;
+    }
+    return 0;
+}
+
+// The valued fields of an Ogg stream's comment packet.
+std::uint32_t storedOggFields(const Reader& r)
+{
+    std::vector<Bytes> packets;
+    if (!oggHeaderPackets(r, packets) || packets.size() < 2)
+        return 0;
+    const Bytes& p = packets[1];
+    std::size_t skip = 0;
+    if (startsWith(p, "\x03vorbis", 7))
+        skip = 7;
+    else if (startsWith(p, "OpusTags", 8))
+        skip = 8;
+    else if (!p.empty() && (p[0] & 0x7f) == 4)
+        skip = 4;
+    std::uint32_t valued = 0;
+    valuedFields(Bytes(p.begin() + static_cast<long>(std::min(skip, p.size())), p.end()), valued);
+    return valued;
+}
+
 // --- Fields -------------------------------------------------------------------------------------
 
 // The Vorbis comment of an Ogg or FLAC file, made when `create` is set and a FLAC file has none.
@@ -267,6 +349,17 @@ public:
         TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
         if (xiph)
             replaceField(xiph, fieldNameOf(xiph, field), value);
+    }
+
+    // TagLib stops reading a comment at the first field that runs past its block or packet,
+    // and drops fields it cannot take (an invalid name, a picture it cannot decode); a save
+    // would write the comment without them.
+    bool readInFull(TagLib::File& file, const Reader& stored) const override
+    {
+        const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
+        const std::uint32_t read = xiph ? xiph->fieldCount() : 0;
+        const bool flac = dynamic_cast<TagLib::FLAC::File*>(&file) != nullptr;
+        return read >= (flac ? storedFlacFields(stored) : storedOggFields(stored));
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
