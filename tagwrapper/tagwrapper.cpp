@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,7 @@
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/speexfile.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
@@ -272,12 +274,31 @@ void setProperty(FileHandle* h, const String& name, const char* text)
 // write that went wrong unnoticed, or a value TagLib cannot store (it writes an ASF title or
 // comment longer than 32767 characters with a wrapped length, an MP4 track number above
 // 65535 cut to 16 bits), shows up here and the save is not completed.
+// Every item TagLib reads, its values in any order (several values spread over an ASF file's
+// header objects come back in another order), and what it reads but cannot map.
+std::vector<std::string> itemsOf(TagLib::File& file)
+{
+    std::vector<std::string> items;
+    const TagLib::PropertyMap properties = file.properties();
+    for (const auto& property : properties) {
+        for (const String& value : property.second)
+            items.push_back(property.first.to8Bit(true) + '=' + value.to8Bit(true));
+    }
+    for (const String& unsupported : properties.unsupportedData())
+        items.push_back(unsupported.to8Bit(true));
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
 bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::SaveRequest& request)
 {
     TagLib::File* memory = h->ref.file();
     if (!disk->isValid() || typeid(*disk) != typeid(*memory))
         return false;
-    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request);
+    // TagLib drops some items it read when it writes them (an MP4 free-form item of a kind it
+    // does not render): the save must not lose them unseen.
+    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request) &&
+           itemsOf(*memory) == itemsOf(*disk);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
@@ -288,7 +309,11 @@ bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& r
     // Under the original's name, so that TagLib picks the type it picked for the original.
     tagwrapper::DescriptorStream stream(fd, h->stream->name());
     TagLib::FileRef reread(&stream, true, TagLib::AudioProperties::Average);
-    return reread.file() && sameContent(h, reread.file(), request);
+    if (!reread.file())
+        return false;
+    // Read as the handle's file was: a family that reads on where TagLib stops does so here too.
+    h->family->readInFull(*reread.file(), tagwrapper::Reader(fd));
+    return sameContent(h, reread.file(), request);
 }
 
 bool save(FileHandle* h, int options)
