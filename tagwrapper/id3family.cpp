@@ -333,13 +333,14 @@ TagLib::String::Type newTextEncoding()
     return g_newFrameEncoding;
 }
 
-void setTextFrame(TagLib::ID3v2::Tag* tag, const char* id, const TagLib::String& value)
+// Several values go into one frame as several strings, which a 2.3 tag holds as well.
+void setTextFrame(TagLib::ID3v2::Tag* tag, const char* id, const TagLib::StringList& values)
 {
     tag->removeFrames(id);
-    if (value.isEmpty())
+    if (values.isEmpty())
         return;
     auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, newTextEncoding());
-    frame->setText(value);
+    frame->setText(values);
     tag->addFrame(frame);
 }
 
@@ -398,6 +399,19 @@ template <typename Apply> void forOtherTags(TagLib::MPEG::File& file, Field fiel
         apply(file.ID3v1Tag(false));
     if (file.hasAPETag() && file.APETag(false)->itemListMap().contains(apeItemOf(field)))
         apply(file.APETag(false));
+}
+
+// ID3v1 holds one text per field; an APE tag several values of one item.
+void setOtherTagText(TagLib::Tag* tag, Field field, const TagLib::String& value)
+{
+    auto* ape = dynamic_cast<TagLib::APE::Tag*>(tag);
+    if (!ape) {
+        setGenericText(tag, field, value);
+        return;
+    }
+    ape->removeItem(apeItemOf(field));
+    for (const TagLib::String& part : valuesToStore(field, value))
+        ape->addValue(apeItemOf(field), part, false);
 }
 
 // The tag types the file holds besides ID3v2; a save keeps them, and adds none.
@@ -467,9 +481,10 @@ public:
         if (field == Field::Comment)
             setComment(mpeg.ID3v2Tag(true), value);
         else
-            setTextFrame(mpeg.ID3v2Tag(true), frameIdOf(field), value);
+            setTextFrame(mpeg.ID3v2Tag(true), frameIdOf(field), valuesToStore(field, value));
         if (isSharedField(field))
-            forOtherTags(mpeg, field, [&](TagLib::Tag* tag) { setGenericText(tag, field, value); });
+            forOtherTags(mpeg, field,
+                         [&](TagLib::Tag* tag) { setOtherTagText(tag, field, value); });
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -477,7 +492,8 @@ public:
         auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
         TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
         if (field == Field::Track)
-            setTextFrame(tag, "TRCK", withTrackNumber(firstValue(tag, "TRCK"), value));
+            setTextFrame(tag, "TRCK",
+                         valuesToStore(field, withTrackNumber(firstValue(tag, "TRCK"), value)));
         else
             setYear(tag, value);
         forOtherTags(mpeg, field,

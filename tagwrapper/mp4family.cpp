@@ -157,11 +157,11 @@ TagLib::String itemText(const TagLib::MP4::Tag* mp4, const char* name)
     return joinedValues(mp4->item(name).toStringList());
 }
 
-void setTextItem(TagLib::MP4::Tag* mp4, const char* name, const TagLib::String& value)
+void setTextItem(TagLib::MP4::Tag* mp4, const char* name, const TagLib::StringList& values)
 {
     mp4->removeItem(name);
-    if (!value.isEmpty())
-        mp4->setItem(name, TagLib::StringList(value));
+    if (!values.isEmpty())
+        mp4->setItem(name, values);
 }
 
 // tmpo is a signed 16-bit number in TagLib; only a plain decimal that reads back the same fits.
@@ -196,7 +196,7 @@ public:
     {
         TagLib::MP4::Tag* mp4 = mp4TagOf(file);
         if (field != Field::Bpm) {
-            setTextItem(mp4, itemOf(field), value);
+            setTextItem(mp4, itemOf(field), valuesToStore(field, value));
             return;
         }
         mp4->removeItem("tmpo");
@@ -205,7 +205,7 @@ public:
         if (fitsTempo(value, number))
             mp4->setItem("tmpo", TagLib::MP4::Item(number));
         else
-            setTextItem(mp4, kBpmTextItem, value);
+            setTextItem(mp4, kBpmTextItem, valuesToStore(field, value));
     }
 
     unsigned int number(TagLib::File& file, Field field) const override

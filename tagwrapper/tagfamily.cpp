@@ -100,6 +100,30 @@ TagLib::String joinedValues(const TagLib::StringList& values)
     return values.toString(kValueSeparator);
 }
 
+TagLib::StringList valuesToStore(Field field, const TagLib::String& text)
+{
+    if (text.isEmpty())
+        return TagLib::StringList();
+    if (field != Field::Artist && field != Field::Genre)
+        return TagLib::StringList(text);
+    TagLib::StringList values;
+    const TagLib::String separator(kValueSeparator);
+    int from = 0;
+    for (int at = text.find(separator); from >= 0; at = text.find(separator, from)) {
+        const unsigned int length = at < 0 ? text.size() - static_cast<unsigned int>(from)
+                                           : static_cast<unsigned int>(at - from);
+        values.append(text.substr(static_cast<unsigned int>(from), length));
+        from = at < 0 ? -1 : at + static_cast<int>(separator.size());
+    }
+    // An empty part (a separator at either end, or two in a row) could not be read back as
+    // typed: such a text stays one value.
+    for (const TagLib::String& value : values) {
+        if (value.isEmpty())
+            return TagLib::StringList(text);
+    }
+    return values;
+}
+
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number)
 {
     if (number == 0)

@@ -109,6 +109,10 @@ inline const char* const kValueSeparator = "; ";
 
 TagLib::String joinedValues(const TagLib::StringList& values);
 
+// The values a changed text is stored as: Artist and Genre are split at kValueSeparator into
+// several values (empty parts left out), every other field is one value as typed.
+TagLib::StringList valuesToStore(Field field, const TagLib::String& text);
+
 // The field's name in TagLib's property interface, which Vorbis comments use as well.
 const char* propertyNameOf(Field field);
 

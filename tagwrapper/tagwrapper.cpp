@@ -27,8 +27,8 @@
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
-#include <taglib/tpropertymap.h>
 #include <taglib/speexfile.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>

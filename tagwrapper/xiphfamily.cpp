@@ -319,11 +319,11 @@ TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::
 }
 
 void replaceField(TagLib::Ogg::XiphComment* xiph, const TagLib::String& name,
-                  const TagLib::String& value)
+                  const TagLib::StringList& values)
 {
     xiph->removeFields(name);
-    if (!value.isEmpty())
-        xiph->addField(name, value, true);
+    for (const TagLib::String& value : values)
+        xiph->addField(name, value, false);
 }
 
 class XiphFamily : public TagFamily
@@ -348,7 +348,7 @@ public:
     {
         TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
         if (xiph)
-            replaceField(xiph, fieldNameOf(xiph, field), value);
+            replaceField(xiph, fieldNameOf(xiph, field), valuesToStore(field, value));
     }
 
     // TagLib stops reading a comment at the first field that runs past its block or packet,
@@ -373,8 +373,10 @@ public:
         }
         // TRACKTOTAL, where the file keeps the total apart, is another field and stays.
         const TagLib::StringList stored = valuesOf(xiph, "TRACKNUMBER");
-        replaceField(xiph, "TRACKNUMBER",
-                     withTrackNumber(stored.isEmpty() ? TagLib::String() : stored.front(), value));
+        replaceField(
+            xiph, "TRACKNUMBER",
+            valuesToStore(field, withTrackNumber(
+                                     stored.isEmpty() ? TagLib::String() : stored.front(), value)));
     }
 
     void strip(TagLib::File& file) const override

@@ -255,9 +255,9 @@ private Q_SLOTS:
         QCOMPARE(tag.Title, QStringLiteral("Old Title"));
         QCOMPARE(tag.Artist,
                  type == QLatin1String("wma") ? QStringLiteral("Ann") : QStringLiteral("Ann; Bob"));
-        // TagLib reads mutagen's two WM/Genre values in the other order.
-        QCOMPARE(tag.Genre, type == QLatin1String("wma") ? QStringLiteral("Pop; Rock")
-                                                         : QStringLiteral("Rock; Pop"));
+        // mutagen spreads the two WM/Genre values over two header objects; they show in the
+        // order written all the same.
+        QCOMPARE(tag.Genre, QStringLiteral("Rock; Pop"));
         QCOMPARE(tag.Track, QStringLiteral("3"));
         QCOMPARE(tag.Year, QStringLiteral("2019"));
         QCOMPARE(tag.Comment, QStringLiteral("A comment"));
