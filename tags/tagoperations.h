@@ -38,4 +38,11 @@ bool RemoveTag(const QString& path);
 // or is below 1 gives 0, which leaves the field unset.
 unsigned int tagNumberFromText(const QString& text);
 
+// The full forms that are values rather than numbers: a Track "n/total" (decimal, each at
+// least 1) and a Year "YYYY-MM-DD" or "YYYY-MM" (a month 01-12, a day 01-31), after optional
+// leading spaces. The text as stored (without those spaces), or empty for any other text,
+// which follows the number rule.
+QString fullTrackText(const QString& text);
+QString fullDateText(const QString& text);
+
 } // namespace tagora

@@ -500,6 +500,25 @@ public:
                      [&](TagLib::Tag* other) { setGenericNumber(other, field, value); });
     }
 
+    // The full form goes into TRCK or TDRC (a 2.3 tag is written with TYER and TDAT from it),
+    // into an APE tag's item where it has one, and as a number into ID3v1.
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
+        TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
+        if (field == Field::Year) {
+            tag->removeFrames("TDAT");
+            tag->removeFrames("TIME");
+        }
+        setTextFrame(tag, frameIdOf(field), valuesToStore(field, value));
+        forOtherTags(mpeg, field, [&](TagLib::Tag* other) {
+            if (dynamic_cast<TagLib::APE::Tag*>(other))
+                setOtherTagText(other, field, value);
+            else
+                setGenericNumber(other, field, leadingNumber(value));
+        });
+    }
+
     // MPEG tags are stripped by the save itself.
     void strip(TagLib::File&) const override {}
 

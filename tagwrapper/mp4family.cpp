@@ -216,6 +216,27 @@ public:
         return mp4->year();
     }
 
+    // A track is the trkn pair of number and total.
+    TagLib::String fullText(TagLib::File& file, Field field) const override
+    {
+        const TagLib::MP4::Tag* mp4 = mp4TagOf(file);
+        if (field != Field::Track || !mp4->contains("trkn"))
+            return TagLib::String(TagFamily::fullText(file, field));
+        const auto pair = mp4->item("trkn").toIntPair();
+        const TagLib::String number = TagLib::String::number(pair.first);
+        return pair.second > 0 ? number + "/" + TagLib::String::number(pair.second) : number;
+    }
+
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        if (field != Field::Track) {
+            setText(file, field, value);
+            return;
+        }
+        mp4TagOf(file)->setItem("trkn", TagLib::MP4::Item(static_cast<int>(leadingNumber(value)),
+                                                          static_cast<int>(trackTotal(value))));
+    }
+
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
     {
         TagLib::MP4::Tag* mp4 = mp4TagOf(file);

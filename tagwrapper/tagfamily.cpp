@@ -15,6 +15,20 @@ unsigned int TagFamily::number(TagLib::File& file, Field field) const
     return field == Field::Track ? tag->track() : tag->year();
 }
 
+TagLib::String TagFamily::fullText(TagLib::File& file, Field field) const
+{
+    const TagLib::String stored = text(file, field);
+    if (!stored.isEmpty())
+        return stored;
+    const unsigned int value = number(file, field);
+    return value == 0 ? TagLib::String() : TagLib::String::number(static_cast<int>(value));
+}
+
+void TagFamily::setFullText(TagLib::File& file, Field field, const TagLib::String& value) const
+{
+    setText(file, field, value);
+}
+
 bool TagFamily::write(TagLib::File& file, const SaveRequest&) const
 {
     return file.save();
@@ -122,6 +136,20 @@ TagLib::StringList valuesToStore(Field field, const TagLib::String& text)
             return TagLib::StringList(text);
     }
     return values;
+}
+
+unsigned int leadingNumber(const TagLib::String& text)
+{
+    unsigned int value = 0;
+    for (unsigned int i = 0; i < text.size() && i < 9 && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + static_cast<unsigned int>(text[i] - '0');
+    return value;
+}
+
+unsigned int trackTotal(const TagLib::String& text)
+{
+    const int slash = text.find("/");
+    return slash < 0 ? 0 : leadingNumber(text.substr(static_cast<unsigned int>(slash) + 1));
 }
 
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number)

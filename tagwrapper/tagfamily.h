@@ -64,6 +64,13 @@ public:
     // track total the item holds.
     virtual void setNumber(TagLib::File& file, Field field, unsigned int value) const = 0;
 
+    // Track or year in full as stored: "3/12" (with the track total), "2019-05-17"; the number
+    // as text where the item holds only that; empty when unset.
+    virtual TagLib::String fullText(TagLib::File& file, Field field) const;
+    // Stores a track with its total ("3/12") or a full date ("2019-05-17", "2019-05") in the
+    // format's track or date item. Called only with a text other than fullText() gives.
+    virtual void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const;
+
     // Empties every tag of the file in memory; the save that follows writes the result.
     virtual void strip(TagLib::File& file) const = 0;
     // TagLib's part of a save, into the file's stream.
@@ -120,6 +127,11 @@ const char* propertyNameOf(Field field);
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name);
 // Stores `value` as the property's only value, or removes the property when it is empty.
 void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagLib::String& value);
+
+// The number a track or date text begins with ("3/12" gives 3, "2019-05-17" 2019); 0 without.
+unsigned int leadingNumber(const TagLib::String& text);
+// The number after the slash of a track text ("3/12" gives 12); 0 without.
+unsigned int trackTotal(const TagLib::String& text);
 
 // The stored track text with its number replaced and anything after it ("/12") kept; empty
 // for 0.

@@ -193,12 +193,23 @@ enum class WhenUnset
     Null
 };
 
+bool isNumberField(Field field)
+{
+    return field == Field::Track || field == Field::Year;
+}
+
+// Track and year addressed by name are texts in full ("3/12", "2019-05-17").
+String storedText(const FileHandle* h, TagLib::File& f, Field field)
+{
+    return isNumberField(field) ? h->family->fullText(f, field) : h->family->text(f, field);
+}
+
 char* getText(const FileHandle* h, Field field, WhenUnset unset)
 {
     TagLib::File* f = validFileOf(h);
     if (!f)
         return nullptr;
-    const String value = h->family->text(*f, field);
+    const String value = storedText(h, *f, field);
     return value.isEmpty() && unset == WhenUnset::Null ? nullptr : toC(value);
 }
 
@@ -210,9 +221,12 @@ void setText(FileHandle* h, Field field, const char* text)
     if (!f)
         return;
     const String value = fromC(text);
-    if (value == h->family->text(*f, field))
+    if (value == storedText(h, *f, field))
         return;
-    h->family->setText(*f, field, value);
+    if (isNumberField(field))
+        h->family->setFullText(*f, field, value);
+    else
+        h->family->setText(*f, field, value);
     h->changed = true;
 }
 
@@ -242,6 +256,10 @@ bool fieldNamed(const String& upperName, Field& field)
         field = Field::Bpm;
     else if (upperName == "INITIALKEY" || upperName == "KEY")
         field = Field::Key;
+    else if (upperName == "TRACKNUMBER")
+        field = Field::Track;
+    else if (upperName == "DATE")
+        field = Field::Year;
     else
         return false;
     return true;

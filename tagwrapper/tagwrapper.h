@@ -111,8 +111,10 @@ TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
  * Several values of one item (two artists, say) read as one text joined by "; ", in every
  * format. A setter given the text (or number) the item reads as now leaves the item exactly
  * as stored: its bytes, encoding, several values, a full date ("2019-05-17" reads as 2019) and
- * a track total ("3/12" reads as 3). A changed text is stored as one value, as given; a new
- * track number keeps the total ("3/12" set to 4 gives "4/12"). */
+ * a track total ("3/12" reads as 3). A changed Artist or Genre is split at "; " and stored as
+ * several values in the format's own way (a text with an empty part stays one value); every
+ * other changed text is one value, as given. A new track number keeps the total ("3/12" set
+ * to 4 gives "4/12"). */
 TAGWRAPPER_EXPORT char* taglib_tag_title(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_artist(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_album(const TagLib_Tag* tag);
@@ -136,6 +138,11 @@ TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
  *   ----:com.apple.iTunes:BPM instead), ----:com.apple.iTunes:initialkey.
  *   ASF: Copyright (content description), WM/BeatsPerMinute, WM/InitialKey.
  *   APE: Copyright, BPM, INITIALKEY.
+ * "TRACKNUMBER" and "DATE" are the track and date in full, as stored ("3/12", "2019-05-17"):
+ * set one to store a track total or a full date in the format's own items (ID3v2 TRCK and
+ * TDRC, or TYER and TDAT in a 2.3 tag; Vorbis TRACKNUMBER, with TRACKTOTAL where the file keeps
+ * the total there, and DATE; MP4 trkn and its date atom; ASF WM/TrackNumber and WM/Year; APE Track and
+ * Year).
  * Other names go through TagLib's property map. NULL when the item is absent. */
 TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
 TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name,

@@ -362,6 +362,32 @@ public:
         return read >= (flac ? storedFlacFields(stored) : storedOggFields(stored));
     }
 
+    // A file that keeps the track total in TRACKTOTAL shows it after the number, and keeps it
+    // there.
+    TagLib::String fullText(TagLib::File& file, Field field) const override
+    {
+        const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
+        const TagLib::StringList number = valuesOf(xiph, "TRACKNUMBER");
+        const TagLib::StringList total = valuesOf(xiph, "TRACKTOTAL");
+        if (field != Field::Track || number.size() != 1 || total.size() != 1 ||
+            number.front().find("/") >= 0)
+            return TagFamily::fullText(file, field);
+        return number.front() + "/" + total.front();
+    }
+
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
+        const int slash = value.find("/");
+        if (!xiph || field != Field::Track || !hasField(xiph, "TRACKTOTAL") || slash < 0) {
+            setText(file, field, value);
+            return;
+        }
+        replaceField(xiph, "TRACKNUMBER", valuesToStore(field, value.substr(0, unsigned(slash))));
+        replaceField(xiph, "TRACKTOTAL",
+                     valuesToStore(field, value.substr(static_cast<unsigned int>(slash) + 1)));
+    }
+
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
     {
         TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
