@@ -13,6 +13,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/unknownframe.h>
 
 #include <zlib.h>
 
@@ -421,6 +422,63 @@ int otherTagTypes(TagLib::MPEG::File& file)
            (file.hasAPETag() ? TagLib::MPEG::File::APE : 0);
 }
 
+// The text of a 2.2 frame TagLib keeps only as bytes (TDA, TIM); empty without one.
+TagLib::String storedText(const TagLib::ID3v2::Tag& tag, const char* id)
+{
+    const TagLib::ID3v2::FrameList* frames = framesOf(&tag, id);
+    const auto* frame =
+        frames ? dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frames->front()) : nullptr;
+    const TagLib::ByteVector data = frame ? frame->data() : TagLib::ByteVector();
+    if (data.size() < 2 || static_cast<unsigned char>(data[0]) > 3)
+        return TagLib::String();
+    return TagLib::String(data.mid(1), static_cast<TagLib::String::Type>(data[0]));
+}
+
+// The day and month (TDA, "DDMM") and time (TIM, "HHMM") of a 2.2 tag join its year in TDRC.
+void joinDate(TagLib::ID3v2::Tag& tag)
+{
+    const TagLib::ID3v2::FrameList* years = framesOf(&tag, "TDRC");
+    auto* year =
+        years ? dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(years->front()) : nullptr;
+    const TagLib::String day = storedText(tag, "TDA");
+    const TagLib::String time = storedText(tag, "TIM");
+    if (!year || year->toString().size() != 4 || day.size() != 4)
+        return;
+    TagLib::String date = year->toString() + "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
+    if (time.size() == 4)
+        date += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
+    year->setText(date);
+    tag.removeFrames("TDA");
+    if (time.size() == 4)
+        tag.removeFrames("TIM");
+}
+
+// TagLib writes no 2.2, and leaves out the 2.2 frames it has no 2.4 name for: the date joins
+// TDRC, and the others take the names 2.3 gave them.
+void carryOver22Frames(TagLib::ID3v2::Tag& tag)
+{
+    joinDate(tag);
+    static const char* const renamed[][2] = {{"RVA", "RVAD"}, {"EQU", "EQUA"}, {"TSI", "TSIZ"}};
+    for (const auto& names : renamed) {
+        const TagLib::ID3v2::FrameList* frames = framesOf(&tag, names[0]);
+        if (!frames)
+            continue;
+        const TagLib::ID3v2::FrameList old = *frames;
+        for (TagLib::ID3v2::Frame* frame : old) {
+            const auto* unknown = dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frame);
+            if (!unknown)
+                continue;
+            const TagLib::ByteVector body = unknown->data();
+            TagLib::ByteVector bytes(names[1]);
+            for (int shift = 21; shift >= 0; shift -= 7)
+                bytes.append(static_cast<char>((body.size() >> shift) & 0x7f));
+            bytes.append(TagLib::ByteVector(2, '\0'));
+            tag.addFrame(new TagLib::ID3v2::UnknownFrame(bytes + body));
+            tag.removeFrame(frame);
+        }
+    }
+}
+
 // Every tag of the file in its own form: the ID3v2 tag keeps its version (TagLib writes no
 // 2.2, so that becomes 2.4) and the frames the edit did not touch, ID3v1 and APE stay where
 // they are. A file without ID3v2 gets a 2.4 tag.
@@ -442,6 +500,8 @@ bool saveEveryTag(TagLib::MPEG::File& file)
         file.insert(rendered, 0, storedSize);
         return true;
     }
+    if (id3->header()->majorVersion() == 2)
+        carryOver22Frames(*id3);
     const auto version = id3->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
     return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, version, noCopies);
 }

