@@ -263,8 +263,9 @@ const TagLib::ID3v2::FrameList* framesOf(const TagLib::ID3v2::Tag* tag, const ch
     return it == map.end() || it->second.isEmpty() ? nullptr : &it->second;
 }
 
-// The comment shown is the one without a description, as TagLib's own comment() chooses it;
-// described ones (iTunNORM, MusicMatch notes...) are other programs' data.
+// The comment is the one without a description; described ones (iTunNORM, iTunSMPB,
+// MusicMatch notes...) are other programs' data, never shown as the comment (TagLib's own
+// comment() falls back to them) and never touched.
 TagLib::ID3v2::CommentsFrame* shownComment(const TagLib::ID3v2::Tag* tag)
 {
     const TagLib::ID3v2::FrameList* frames = framesOf(tag, "COMM");
@@ -275,7 +276,7 @@ TagLib::ID3v2::CommentsFrame* shownComment(const TagLib::ID3v2::Tag* tag)
         if (comment && comment->description().isEmpty())
             return comment;
     }
-    return dynamic_cast<TagLib::ID3v2::CommentsFrame*>(frames->front());
+    return nullptr;
 }
 
 // A genre stored as an ID3v1 genre number ("17", or "(17)" in older tags) is shown by name.
@@ -532,7 +533,14 @@ public:
         const TagLib::String own = id3v2Text(mpeg.ID3v2Tag(false), field);
         if (!own.isEmpty() || !isSharedField(field))
             return own;
-        return genericText(file.tag(), field);
+        // What ID3v2 lacks, the file's other tags may hold (not TagLib's merged view, which
+        // would show a described comment).
+        TagLib::String other;
+        forOtherTags(mpeg, field, [&](TagLib::Tag* tag) {
+            if (other.isEmpty())
+                other = genericText(tag, field);
+        });
+        return other;
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override

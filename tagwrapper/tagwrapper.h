@@ -114,7 +114,11 @@ TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
  * a track total ("3/12" reads as 3). A changed Artist or Genre is split at "; " and stored as
  * several values in the format's own way (a text with an empty part stays one value); every
  * other changed text is one value, as given. A new track number keeps the total ("3/12" set
- * to 4 gives "4/12"). */
+ * to 4 gives "4/12").
+ * The comment is one item: in MPEG files the ID3v2 COMM frame without a description (those
+ * with one, such as iTunes' iTunNORM, are neither shown nor touched), in Vorbis comments the
+ * COMMENT field (a DESCRIPTION field is another item; it goes with a changed comment only when
+ * it held the same text). */
 TAGWRAPPER_EXPORT char* taglib_tag_title(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_artist(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_album(const TagLib_Tag* tag);

@@ -5,6 +5,8 @@
 #include "tagfamily.h"
 
 #include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
@@ -301,14 +303,6 @@ bool hasField(const TagLib::Ogg::XiphComment* xiph, const char* name)
     return it != fields.end() && !it->second.isEmpty();
 }
 
-TagLib::String fieldNameOf(const TagLib::Ogg::XiphComment* xiph, Field field)
-{
-    // The comment lives where the file keeps it, as TagLib reads it.
-    if (field == Field::Comment && xiph && hasField(xiph, "DESCRIPTION"))
-        return "DESCRIPTION";
-    return propertyNameOf(field);
-}
-
 TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::String& name)
 {
     if (!xiph)
@@ -338,17 +332,29 @@ public:
     TagLib::String text(TagLib::File& file, Field field) const override
     {
         const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
-        const TagLib::String own = joinedValues(valuesOf(xiph, fieldNameOf(xiph, field)));
-        // A FLAC file may carry ID3 tags too; TagLib shows their fields when the Vorbis
-        // comment lacks them.
-        return own.isEmpty() ? genericText(file.tag(), field) : own;
+        const TagLib::String own = joinedValues(valuesOf(xiph, propertyNameOf(field)));
+        auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file);
+        if (!own.isEmpty() || !flac)
+            return own;
+        // A FLAC file may carry ID3 tags too; their fields show where the Vorbis comment lacks
+        // them.
+        const TagLib::String id3v2 = genericText(flac->ID3v2Tag(false), field);
+        return id3v2.isEmpty() ? genericText(flac->ID3v1Tag(false), field) : id3v2;
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
         TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
-        if (xiph)
-            replaceField(xiph, fieldNameOf(xiph, field), valuesToStore(field, value));
+        if (!xiph)
+            return;
+        // The comment is COMMENT alone, the field written here. TagLib's own comment() prefers
+        // DESCRIPTION, a field of its own to other programs: shown as the comment, a cleared
+        // comment would come back with DESCRIPTION's text. DESCRIPTION holding the old
+        // comment's text is a copy of it (some programs write both) and goes with it.
+        if (field == Field::Comment &&
+            valuesOf(xiph, "DESCRIPTION") == valuesOf(xiph, propertyNameOf(field)))
+            xiph->removeFields("DESCRIPTION");
+        replaceField(xiph, propertyNameOf(field), valuesToStore(field, value));
     }
 
     // TagLib stops reading a comment at the first field that runs past its block or packet,

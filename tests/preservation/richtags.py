@@ -187,6 +187,7 @@ def tag_xiph(tags, track_style):
     tags["DATE"] = "2019-05-17"
     tags["GENRE"] = ["Rock", "Pop"]
     tags["COMMENT"] = "A comment"
+    tags["DESCRIPTION"] = "A description"
     tags["COPYRIGHT"] = "(C) 2019 Label"
     tags["BPM"] = "120"
     tags["INITIALKEY"] = "Am"

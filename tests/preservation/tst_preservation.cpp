@@ -539,6 +539,57 @@ private Q_SLOTS:
         }
     }
 
+    void savedIsShown_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("clear");
+        for (const char* type : kAudioTypes) {
+            QTest::addRow("%s cleared", type) << QString::fromLatin1(type) << true;
+            QTest::addRow("%s changed", type) << QString::fromLatin1(type) << false;
+        }
+    }
+    // What a save stored is what reads back, cleared fields included, although the files hold
+    // other programs' look-alikes: iTunes' described comment iTunNORM in MP3, DESCRIPTION
+    // beside COMMENT in Vorbis comments. Those stay as they are.
+    void savedIsShown()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, clear);
+        const QString path = richCopy(type);
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        const QStringList lookAlikes = {QStringLiteral("COMM:iTunNORM:"),
+                                        QStringLiteral("description=")};
+        const auto kept = [&](const QStringList& items) {
+            QStringList lines;
+            for (const QString& item : items) {
+                if (std::any_of(lookAlikes.begin(), lookAlikes.end(),
+                                [&](const QString& p) { return item.startsWith(p); }))
+                    lines << item;
+            }
+            return lines;
+        };
+        const QStringList othersBefore = kept(mutagenItems(path));
+        audiotag saved;
+        if (!clear) {
+            saved =
+                audiotag{QStringLiteral("T2"),     QStringLiteral("Cy"),   QStringLiteral("Al2"),
+                         QStringLiteral("5"),      QStringLiteral("2020"), QStringLiteral("Jazz"),
+                         QStringLiteral("Note 2"), QStringLiteral("C2"),   0,
+                         QStringLiteral("99"),     QStringLiteral("Dm")};
+        }
+        QCOMPARE(WriteTag(path, saved), WriteTagResult::Saved);
+        audiotag back;
+        ReadTag(path, back);
+        back.Length = 0;
+        if (clear) {
+            saved.Track = QStringLiteral("0"); // an unset number reads as the text 0
+            saved.Year = QStringLiteral("0");
+        }
+        QCOMPARE(back.Comment, saved.Comment);
+        QVERIFY(back == saved);
+        QCOMPARE(kept(mutagenItems(path)), othersBefore);
+    }
+
     void unchangedSave_data() { addTypeRows(); }
     // Saving what was read changes no byte and leaves the modification time alone.
     void unchangedSave()
