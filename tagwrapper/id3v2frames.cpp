@@ -241,8 +241,25 @@ void readStoredFrames(const TagLib::ByteVector& stored, TagLib::ID3v2::Tag& tag,
 
 } // namespace
 
+// True when TagLib read frames up to the padding or the end of the tag, as in almost every
+// file: the frames it read end where the next byte is 0 or the tag is full.
+bool readToTheEnd(TagLib::File& file, const TagLib::ID3v2::Tag& tag)
+{
+    unsigned int end = kHeaderSize;
+    for (const TagLib::ID3v2::Frame* frame : tag.frameList())
+        end += frame->size() + kHeaderSize;
+    const unsigned int tagEnd = kHeaderSize + tag.header()->tagSize();
+    if (end + kHeaderSize > tagEnd)
+        return true;
+    file.seek(end);
+    const TagLib::ByteVector next = file.readBlock(1);
+    return next.size() == 1 && next[0] == 0;
+}
+
 void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag)
 {
+    if (readToTheEnd(file, tag))
+        return;
     TagLib::ByteVector stored;
     if (!storedTag(file, tag, stored))
         return;

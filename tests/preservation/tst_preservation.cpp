@@ -495,6 +495,47 @@ private Q_SLOTS:
         QCOMPARE(back.Title, tag.Title);
     }
 
+    void readInPart_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("artist"); // as shown
+        QTest::addColumn<bool>("saved");
+        // TagLib stops at a frame of size 0 before all others; the frames read on their own.
+        QTest::newRow("ID3v2 frames after one TagLib stops at")
+            << QStringLiteral("mutagen-bad-POPM-frame.mp3") << QStringLiteral("she") << true;
+        // A comment block shorter than its fields: what TagLib missed cannot be kept.
+        QTest::newRow("Vorbis comment longer than its block")
+            << QStringLiteral("mutagen-52-too-short-block-size.flac") << QString() << false;
+    }
+    // A tag TagLib reads only in part is never replaced by a smaller one: what was read shows,
+    // and a title edit either keeps the rest as stored or is refused with nothing written.
+    void readInPart()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, artist);
+        QFETCH(bool, saved);
+        const QString source = QStringLiteral(TAGORA_CORPUS_DIR "/") + name;
+        if (!QFileInfo::exists(source))
+            QSKIP("the shared audio corpus is not there");
+        const QString path = m_dir.filePath(QStringLiteral("part.") + QFileInfo(name).suffix());
+        QFile::remove(path);
+        QVERIFY(QFile::copy(source, path));
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
+        const QByteArray bytes = contents(path);
+        const QStringList before = mutagenItems(path);
+        audiotag tag;
+        ReadTag(path, tag);
+        QCOMPARE(tag.Artist, artist);
+        tag.Title = QStringLiteral("New Title");
+        QCOMPARE(WriteTag(path, tag) == WriteTagResult::Saved, saved);
+        if (!saved) {
+            QVERIFY(contents(path) == bytes);
+            return;
+        }
+        const QStringList title = {QStringLiteral("TIT2=")};
+        QCOMPARE(without(mutagenItems(path), title), without(before, title));
+    }
+
     // Every file of the corpus, whatever its tag: a title edit keeps every item mutagen read
     // before, or is refused with nothing written.
     void corpusKeepsWhatOthersRead()
