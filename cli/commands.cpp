@@ -263,7 +263,9 @@ bool Runner::save(const QByteArray& path, const FileIdentity& before, const audi
     }
     const QString name = pathFromNative(path);
     if (strip ? !RemoveTag(name) : WriteTag(name, tag) != WriteTagResult::Saved) {
-        fail(path, "save failed");
+        fail(path, strip || TagReadInFull(name)
+                       ? QByteArray("save failed")
+                       : QByteArray("tag could not be read in full; not written"));
         return false;
     }
     return true;

@@ -231,6 +231,19 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag)
     return result;
 }
 
+bool TagReadInFull(const QString& path)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!allPresent(lib.taglib_file_newu, lib.taglib_file_read_in_full, lib.taglib_file_free))
+        return true;
+    TagLib_File* file = lib.taglib_file_newu(pathToNative(path).constData());
+    if (!file)
+        return true;
+    const bool inFull = lib.taglib_file_read_in_full(file) != 0;
+    lib.taglib_file_free(file);
+    return inFull;
+}
+
 bool RemoveTag(const QString& path)
 {
     const TagLibraryEntryPoints& lib = tagLibrary();

@@ -32,6 +32,10 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag);
 // false when the file could not be opened or the save failed.
 bool RemoveTag(const QString& path);
 
+// False when the library read the file's tag only in part, which is why it refuses to save
+// fields into it; true otherwise, also when the file does not open or the library cannot tell.
+bool TagReadInFull(const QString& path);
+
 // The number written for a Track or Year text: optional leading spaces, an optional sign,
 // then decimal digits or hexadecimal digits after "$", "x" or "0x" (x in either case), and
 // nothing after the digits. A text that breaks this, does not fit a signed 32-bit integer,

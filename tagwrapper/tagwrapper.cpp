@@ -494,6 +494,16 @@ int taglib_file_save_ex(TagLib_File* file, int options)
     }
 }
 
+int taglib_file_read_in_full(const TagLib_File* file)
+{
+    try {
+        const FileHandle* h = handleOf(file);
+        return h && !h->readInPart ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 int taglib_file_save(TagLib_File* file)
 {
     return taglib_file_save_ex(file, 0);

@@ -104,6 +104,9 @@ taglib_file_audioproperties(const TagLib_File* file);
  * TagLib cannot read are kept as stored instead, and those after them read on their own.
  * Tag removal still works on such a file. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
+/* 0 when the file's tags were read only in part (the case in which taglib_file_save_ex()
+ * refuses a save that sets fields), non-zero otherwise. 0 for NULL. */
+TAGWRAPPER_EXPORT int taglib_file_read_in_full(const TagLib_File* file);
 /* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
 
@@ -145,9 +148,8 @@ TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
  * "TRACKNUMBER" and "DATE" are the track and date in full, as stored ("3/12", "2019-05-17"):
  * set one to store a track total or a full date in the format's own items (ID3v2 TRCK and
  * TDRC, or TYER and TDAT in a 2.3 tag; Vorbis TRACKNUMBER, with TRACKTOTAL where the file keeps
- * the total there, and DATE; MP4 trkn and its date atom; ASF WM/TrackNumber and WM/Year; APE Track and
- * Year).
- * Other names go through TagLib's property map. NULL when the item is absent. */
+ * the total there, and DATE; MP4 trkn and its date atom; ASF WM/TrackNumber and WM/Year; APE Track
+ * and Year). Other names go through TagLib's property map. NULL when the item is absent. */
 TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
 TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name,
                                              const char* value);

@@ -526,6 +526,8 @@ private Q_SLOTS:
         audiotag tag;
         ReadTag(path, tag);
         QCOMPARE(tag.Artist, artist);
+        // What the command line asks to tell a refusal from a failed save.
+        QCOMPARE(TagReadInFull(path), saved);
         tag.Title = QStringLiteral("New Title");
         QCOMPARE(WriteTag(path, tag) == WriteTagResult::Saved, saved);
         if (!saved) {
