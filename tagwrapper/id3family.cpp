@@ -298,12 +298,16 @@ TagLib::String frameText(TagLib::ID3v2::Frame* frame, Field field)
     auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
     if (!textFrame)
         return frame->toString();
-    TagLib::StringList values = textFrame->fieldList();
-    if (field == Field::Genre) {
-        for (auto& value : values)
-            value = genreName(value);
+    if (field != Field::Genre)
+        return joinedValues(textFrame->fieldList());
+    // A 2.3 genre "(17)Rock" reads as the number and its name; the name shows once.
+    TagLib::StringList names;
+    for (const TagLib::String& value : textFrame->fieldList()) {
+        const TagLib::String name = genreName(value);
+        if (names.isEmpty() || names.back() != name)
+            names.append(name);
     }
-    return joinedValues(values);
+    return joinedValues(names);
 }
 
 // What the ID3v2 tag alone holds for a text field.
