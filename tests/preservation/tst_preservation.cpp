@@ -250,15 +250,23 @@ class PreservationTest : public QObject
 
     QTemporaryDir m_dir;
 
+    // A fresh copy of the sample tagged by mutagen; mutagen tags each type once per run.
     QString richCopy(const QString& type)
     {
+        const QString tagged = m_dir.filePath(QStringLiteral("tagged.") + type);
+        if (!QFileInfo::exists(tagged)) {
+            if (!QFile::copy(sampleFile(type), tagged))
+                return QString();
+            QFile::setPermissions(tagged, QFile::permissions(tagged) | QFile::WriteOwner);
+            const QString error = runRichTags(QStringLiteral("tag"), tagged);
+            if (!error.isEmpty()) {
+                QFile::remove(tagged);
+                return error;
+            }
+        }
         const QString path = m_dir.filePath(QStringLiteral("rich.") + type);
         QFile::remove(path);
-        if (!QFile::copy(sampleFile(type), path))
-            return QString();
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
-        const QString error = runRichTags(QStringLiteral("tag"), path);
-        return error.isEmpty() ? path : error;
+        return QFile::copy(tagged, path) ? path : QString();
     }
 
 private Q_SLOTS:
@@ -611,7 +619,10 @@ private Q_SLOTS:
             }
             return lines;
         };
-        const QStringList othersBefore = kept(mutagenItems(path));
+        // Only these types hold look-alikes; the others save asking mutagen nothing.
+        const bool lookAlike = type == QLatin1String("mp3") || type == QLatin1String("ogg") ||
+                               type == QLatin1String("flac");
+        const QStringList othersBefore = lookAlike ? kept(mutagenItems(path)) : QStringList();
         audiotag saved;
         if (!clear) {
             saved =
@@ -630,7 +641,10 @@ private Q_SLOTS:
         }
         QCOMPARE(back.Comment, saved.Comment);
         QVERIFY(back == saved);
-        QCOMPARE(kept(mutagenItems(path)), othersBefore);
+        if (lookAlike) {
+            QCOMPARE(othersBefore.size(), 1);
+            QCOMPARE(kept(mutagenItems(path)), othersBefore);
+        }
     }
 
     void unchangedSave_data() { addTypeRows(); }
