@@ -243,8 +243,10 @@ bool metadataFirst(const Reader& r)
     unsigned char header[30];
     if (!r.read(0, header, sizeof header) || std::memcmp(header, kAsfHeader, 16) != 0)
         return false;
+    // The objects lie inside the header object, whose size bounds the walk.
+    const std::uint64_t end = std::min<std::uint64_t>(littleEndian64(header + 16), r.size());
     std::uint64_t pos = sizeof header;
-    for (std::uint32_t i = 0; i < littleEndian32(header + 24); ++i) {
+    for (std::uint32_t i = 0; i < littleEndian32(header + 24) && pos < end; ++i) {
         unsigned char object[24];
         if (!r.read(pos, object, sizeof object))
             return false;
