@@ -533,7 +533,10 @@ bool Runner::save(const QByteArray& path, const FileIdentity& before, const audi
     const QString name = pathFromNative(path);
     errno = 0;
     if (strip ? !RemoveTag(name) : WriteTag(name, tag) != WriteTagResult::Saved) {
-        fail(path, saveFailure(errno));
+        const int error = errno;
+        fail(path, strip || TagReadInFull(name)
+                       ? saveFailure(error)
+                       : QByteArray("tag could not be read in full; not written"));
         return false;
     }
     return true;

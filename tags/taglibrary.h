@@ -47,7 +47,8 @@ namespace tagora {
     X(taglib_file_new_type)                                                                        \
     X(taglib_file_save)                                                                            \
     X(taglib_id3v2_set_default_text_encoding)                                                      \
-    X(taglib_set_string_management_enabled)
+    X(taglib_set_string_management_enabled)                                                        \
+    X(taglib_file_read_in_full)
 
 // Looked up for completeness but never called, and not declared by our wrapper; a library
 // may lack them.

@@ -13,6 +13,9 @@ namespace {
 constexpr int kUnicodeStrings = -1; // "true" as the library's callers have always passed it
 constexpr int kSaveOptions = 3;     // the wrapper reads it as ID3v1 + ID3v2 for MPEG
 constexpr char kCopyrightField[] = "COPYRIGHT";
+// Where the library takes a track with its total, and a full date.
+constexpr char kFullTrackField[] = "TRACKNUMBER";
+constexpr char kFullDateField[] = "DATE";
 
 template <typename... EntryPoint> bool allPresent(EntryPoint... entryPoints)
 {
@@ -38,7 +41,72 @@ int digitValue(QChar c, int base)
     return -1;
 }
 
+// Decimal digits only, read as a number; -1 when there are none, others, or too many.
+int decimalValue(QStringView digits)
+{
+    if (digits.isEmpty() || digits.size() > 9)
+        return -1;
+    int value = 0;
+    for (QChar c : digits) {
+        const int digit = digitValue(c, 10);
+        if (digit < 0)
+            return -1;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+QStringView withoutLeadingSpaces(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u' ')
+        ++i;
+    return QStringView(text).mid(i);
+}
+
+// The number stored with a full form: the track number before the slash, the year of a date.
+unsigned int trackNumberToStore(const QString& text, const QString& fullTrack)
+{
+    if (fullTrack.isEmpty())
+        return tagNumberFromText(text);
+    return static_cast<unsigned int>(
+        decimalValue(QStringView(fullTrack).left(fullTrack.indexOf(u'/'))));
+}
+
+unsigned int yearToStore(const QString& text, const QString& fullDate)
+{
+    return fullDate.isEmpty()
+               ? tagNumberFromText(text)
+               : static_cast<unsigned int>(decimalValue(QStringView(fullDate).left(4)));
+}
+
 } // namespace
+
+QString fullTrackText(const QString& text)
+{
+    const QStringView form = withoutLeadingSpaces(text);
+    const qsizetype slash = form.indexOf(u'/');
+    if (slash < 0 || decimalValue(form.left(slash)) < 1 || decimalValue(form.mid(slash + 1)) < 1)
+        return QString();
+    return form.toString();
+}
+
+QString fullDateText(const QString& text)
+{
+    const QStringView form = withoutLeadingSpaces(text);
+    if ((form.size() != 7 && form.size() != 10) || form[4] != u'-' ||
+        decimalValue(form.left(4)) < 1)
+        return QString();
+    const int month = decimalValue(form.mid(5, 2));
+    if (month < 1 || month > 12)
+        return QString();
+    if (form.size() == 10) {
+        const int day = decimalValue(form.mid(8, 2));
+        if (form[7] != u'-' || day < 1 || day > 31)
+            return QString();
+    }
+    return form.toString();
+}
 
 unsigned int tagNumberFromText(const QString& text)
 {
@@ -140,8 +208,16 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag)
         lib.taglib_tag_set_title(fileTag, tag.Title.toUtf8().constData());
         lib.taglib_tag_set_artist(fileTag, tag.Artist.toUtf8().constData());
         lib.taglib_tag_set_album(fileTag, tag.Album.toUtf8().constData());
-        lib.taglib_tag_set_track(fileTag, tagNumberFromText(tag.Track));
-        lib.taglib_tag_set_year(fileTag, tagNumberFromText(tag.Year));
+        // A full form takes one more call, made only for it: the number alone would drop the
+        // total or the month and day. A file that holds the form already sees no change.
+        const QString fullTrack = fullTrackText(tag.Track);
+        lib.taglib_tag_set_track(fileTag, trackNumberToStore(tag.Track, fullTrack));
+        if (!fullTrack.isEmpty())
+            lib.taglib_tag_set_byname(file, kFullTrackField, fullTrack.toUtf8().constData());
+        const QString fullDate = fullDateText(tag.Year);
+        lib.taglib_tag_set_year(fileTag, yearToStore(tag.Year, fullDate));
+        if (!fullDate.isEmpty())
+            lib.taglib_tag_set_byname(file, kFullDateField, fullDate.toUtf8().constData());
         lib.taglib_tag_set_genre(fileTag, tag.Genre.toUtf8().constData());
         lib.taglib_tag_set_comment(fileTag, tag.Comment.toUtf8().constData());
         lib.taglib_tag_set_byname(file, kCopyrightField, tag.Copyright.toUtf8().constData());
@@ -153,6 +229,19 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag)
                                       : WriteTagResult::SaveFailed;
     lib.taglib_file_free(file);
     return result;
+}
+
+bool TagReadInFull(const QString& path)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!allPresent(lib.taglib_file_newu, lib.taglib_file_read_in_full, lib.taglib_file_free))
+        return true;
+    TagLib_File* file = lib.taglib_file_newu(pathToNative(path).constData());
+    if (!file)
+        return true;
+    const bool inFull = lib.taglib_file_read_in_full(file) != 0;
+    lib.taglib_file_free(file);
+    return inFull;
 }
 
 bool RemoveTag(const QString& path)

@@ -32,10 +32,21 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag);
 // false when the file could not be opened or the save failed.
 bool RemoveTag(const QString& path);
 
+// False when the library read the file's tag only in part, which is why it refuses to save
+// fields into it; true otherwise, also when the file does not open or the library cannot tell.
+bool TagReadInFull(const QString& path);
+
 // The number written for a Track or Year text: optional leading spaces, an optional sign,
 // then decimal digits or hexadecimal digits after "$", "x" or "0x" (x in either case), and
 // nothing after the digits. A text that breaks this, does not fit a signed 32-bit integer,
 // or is below 1 gives 0, which leaves the field unset.
 unsigned int tagNumberFromText(const QString& text);
+
+// The full forms that are values rather than numbers: a Track "n/total" (decimal, each at
+// least 1) and a Year "YYYY-MM-DD" or "YYYY-MM" (a month 01-12, a day 01-31), after optional
+// leading spaces. The text as stored (without those spaces), or empty for any other text,
+// which follows the number rule.
+QString fullTrackText(const QString& text);
+QString fullDateText(const QString& text);
 
 } // namespace tagora

@@ -53,8 +53,8 @@ TagLib::StringList valuesOf(const TagLib::APE::Tag* ape, Field field)
 void setItem(TagLib::APE::Tag* ape, Field field, const TagLib::String& value)
 {
     ape->removeItem(itemOf(field));
-    if (!value.isEmpty())
-        ape->addValue(itemOf(field), value, true);
+    for (const TagLib::String& part : valuesToStore(field, value))
+        ape->addValue(itemOf(field), part, false);
 }
 
 class ApeFamily : public TagFamily

@@ -218,21 +218,104 @@ const char* attributeOf(Field field)
     }
 }
 
+// The name other programs give the attribute that holds more values of a content description
+// field (the content description holds one text each).
+const char* spillOf(Field field)
+{
+    switch (field) {
+    case Field::Title:
+        return "Title";
+    case Field::Artist:
+        return "Author";
+    case Field::Comment:
+        return "Description";
+    case Field::Copyright:
+        return "Copyright";
+    default:
+        return nullptr;
+    }
+}
+
+// True when the header extension object, which holds the metadata objects, comes before the
+// extended content description in the file's header.
+bool metadataFirst(const Reader& r)
+{
+    unsigned char header[30];
+    if (!r.read(0, header, sizeof header) || std::memcmp(header, kAsfHeader, 16) != 0)
+        return false;
+    // The objects lie inside the header object, whose size bounds the walk.
+    const std::uint64_t end = std::min<std::uint64_t>(littleEndian64(header + 16), r.size());
+    std::uint64_t pos = sizeof header;
+    for (std::uint32_t i = 0; i < littleEndian32(header + 24) && pos < end; ++i) {
+        unsigned char object[24];
+        if (!r.read(pos, object, sizeof object))
+            return false;
+        if (std::memcmp(object, kAsfExtendedContent, 16) == 0)
+            return false;
+        if (std::memcmp(object, kAsfHeaderExtension, 16) == 0)
+            return true;
+        const std::uint64_t size = littleEndian64(object + 16);
+        if (size < sizeof object)
+            return false;
+        pos += size;
+    }
+    return false;
+}
+
 TagLib::ASF::Tag* asfTagOf(TagLib::File& file)
 {
     return dynamic_cast<TagLib::ASF::Tag*>(file.tag());
 }
 
-TagLib::String attributeText(const TagLib::ASF::Tag* asf, const char* name)
+TagLib::StringList attributeValues(const TagLib::ASF::Tag* asf, const char* name)
 {
+    TagLib::StringList values;
     const auto& attributes = asf->attributeListMap();
     const auto it = attributes.find(name);
     if (it == attributes.end())
-        return TagLib::String();
-    TagLib::StringList values;
+        return values;
     for (const auto& attribute : it->second)
         values.append(attribute.toString());
-    return joinedValues(values);
+    return values;
+}
+
+TagLib::String descriptionText(const TagLib::ASF::Tag* asf, Field field)
+{
+    switch (field) {
+    case Field::Title:
+        return asf->title();
+    case Field::Artist:
+        return asf->artist();
+    case Field::Comment:
+        return asf->comment();
+    default:
+        return asf->copyright();
+    }
+}
+
+void setDescriptionText(TagLib::ASF::Tag* asf, Field field, const TagLib::String& value)
+{
+    switch (field) {
+    case Field::Title:
+        asf->setTitle(value);
+        break;
+    case Field::Artist:
+        asf->setArtist(value);
+        break;
+    case Field::Comment:
+        asf->setComment(value);
+        break;
+    default:
+        asf->setCopyright(value);
+        break;
+    }
+}
+
+void setAttributeValues(TagLib::ASF::Tag* asf, const char* name, const TagLib::StringList& values)
+{
+    asf->removeItem(name);
+    for (const TagLib::String& value : values)
+        asf->addAttribute(name, TagLib::ASF::Attribute(value));
 }
 
 class AsfFamily : public TagFamily
@@ -243,40 +326,53 @@ public:
     TagLib::String text(TagLib::File& file, Field field) const override
     {
         const TagLib::ASF::Tag* asf = asfTagOf(file);
-        switch (field) {
-        case Field::Title:
-            return asf->title();
-        case Field::Artist:
-            return asf->artist();
-        case Field::Comment:
-            return asf->comment();
-        case Field::Copyright:
-            return asf->copyright();
-        default:
-            return attributeText(asf, attributeOf(field));
-        }
+        const char* spill = spillOf(field);
+        if (!spill)
+            return joinedValues(attributeValues(asf, attributeOf(field)));
+        // Other programs put the values after the first into attributes of the same name.
+        TagLib::StringList values = attributeValues(asf, spill);
+        const TagLib::String first = descriptionText(asf, field);
+        if (!first.isEmpty())
+            values.prepend(first);
+        return joinedValues(values);
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
         TagLib::ASF::Tag* asf = asfTagOf(file);
-        switch (field) {
-        case Field::Title:
-            asf->setTitle(value);
-            break;
-        case Field::Artist:
-            asf->setArtist(value);
-            break;
-        case Field::Comment:
-            asf->setComment(value);
-            break;
-        case Field::Copyright:
-            asf->setCopyright(value);
-            break;
-        default:
-            setAttribute(asf, attributeOf(field), value);
-            break;
+        TagLib::StringList values = valuesToStore(field, value);
+        const char* spill = spillOf(field);
+        if (!spill) {
+            setAttributeValues(asf, attributeOf(field), values);
+            return;
         }
+        setDescriptionText(asf, field, values.isEmpty() ? TagLib::String() : values.front());
+        if (!values.isEmpty())
+            values.erase(values.begin());
+        setAttributeValues(asf, spill, values);
+    }
+
+    // TagLib reads an attribute's values in the order of the objects that hold them, and
+    // other programs (TagLib too) write the first value into the extended content description,
+    // the others into the metadata objects. Where those come first, the first value is read
+    // last; it is put back in front, so that the values show in the order they were written.
+    bool readInFull(TagLib::File& file, const Reader& stored) const override
+    {
+        TagLib::ASF::Tag* asf = asfTagOf(file);
+        if (!metadataFirst(stored))
+            return true;
+        TagLib::StringList spread;
+        for (const auto& attribute : asf->attributeListMap()) {
+            if (attribute.second.size() > 1)
+                spread.append(attribute.first);
+        }
+        for (const TagLib::String& name : spread) {
+            TagLib::ASF::AttributeList values = asf->attribute(name);
+            values.prepend(values.back());
+            values.erase(--values.end());
+            asf->setAttribute(name, values);
+        }
+        return true;
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override

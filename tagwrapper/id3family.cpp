@@ -1,6 +1,7 @@
 // ID3 and MPEG: ID3v2 frames hold the fields; ID3v1 and APE tags of the same file are kept in
 // step with them, and the save writes the tag types the caller asks for.
 #include "familyguards.h"
+#include "id3v2frames.h"
 #include "tagfamily.h"
 
 #include <taglib/apetag.h>
@@ -12,6 +13,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/unknownframe.h>
 
 #include <zlib.h>
 
@@ -261,8 +263,9 @@ const TagLib::ID3v2::FrameList* framesOf(const TagLib::ID3v2::Tag* tag, const ch
     return it == map.end() || it->second.isEmpty() ? nullptr : &it->second;
 }
 
-// The comment shown is the one without a description, as TagLib's own comment() chooses it;
-// described ones (iTunNORM, MusicMatch notes...) are other programs' data.
+// The comment is the one without a description; described ones (iTunNORM, iTunSMPB,
+// MusicMatch notes...) are other programs' data, never shown as the comment (TagLib's own
+// comment() falls back to them) and never touched.
 TagLib::ID3v2::CommentsFrame* shownComment(const TagLib::ID3v2::Tag* tag)
 {
     const TagLib::ID3v2::FrameList* frames = framesOf(tag, "COMM");
@@ -273,7 +276,7 @@ TagLib::ID3v2::CommentsFrame* shownComment(const TagLib::ID3v2::Tag* tag)
         if (comment && comment->description().isEmpty())
             return comment;
     }
-    return dynamic_cast<TagLib::ID3v2::CommentsFrame*>(frames->front());
+    return nullptr;
 }
 
 // A genre stored as an ID3v1 genre number ("17", or "(17)" in older tags) is shown by name.
@@ -295,12 +298,16 @@ TagLib::String frameText(TagLib::ID3v2::Frame* frame, Field field)
     auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame);
     if (!textFrame)
         return frame->toString();
-    TagLib::StringList values = textFrame->fieldList();
-    if (field == Field::Genre) {
-        for (auto& value : values)
-            value = genreName(value);
+    if (field != Field::Genre)
+        return joinedValues(textFrame->fieldList());
+    // A 2.3 genre "(17)Rock" reads as the number and its name; the name shows once.
+    TagLib::StringList names;
+    for (const TagLib::String& value : textFrame->fieldList()) {
+        const TagLib::String name = genreName(value);
+        if (names.isEmpty() || names.back() != name)
+            names.append(name);
     }
-    return joinedValues(values);
+    return joinedValues(names);
 }
 
 // What the ID3v2 tag alone holds for a text field.
@@ -332,13 +339,14 @@ TagLib::String::Type newTextEncoding()
     return g_newFrameEncoding;
 }
 
-void setTextFrame(TagLib::ID3v2::Tag* tag, const char* id, const TagLib::String& value)
+// Several values go into one frame as several strings, which a 2.3 tag holds as well.
+void setTextFrame(TagLib::ID3v2::Tag* tag, const char* id, const TagLib::StringList& values)
 {
     tag->removeFrames(id);
-    if (value.isEmpty())
+    if (values.isEmpty())
         return;
     auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, newTextEncoding());
-    frame->setText(value);
+    frame->setText(values);
     tag->addFrame(frame);
 }
 
@@ -364,14 +372,156 @@ void setComment(TagLib::ID3v2::Tag* tag, const TagLib::String& value)
     tag->addFrame(frame);
 }
 
-// The other tags of an MPEG file that TagLib reads a field from when ID3v2 lacks it.
-template <typename Apply> void forOtherTags(TagLib::MPEG::File& file, Apply apply)
+// The item of an APE tag that holds the field, as TagLib names it.
+const char* apeItemOf(Field field)
 {
-    if (TagLib::Tag* v1 = file.ID3v1Tag(false))
-        apply(v1);
-    if (TagLib::Tag* ape = file.APETag(false))
-        apply(ape);
+    switch (field) {
+    case Field::Title:
+        return "TITLE";
+    case Field::Artist:
+        return "ARTIST";
+    case Field::Album:
+        return "ALBUM";
+    case Field::Genre:
+        return "GENRE";
+    case Field::Comment:
+        return "COMMENT";
+    case Field::Track:
+        return "TRACK";
+    case Field::Year:
+        return "YEAR";
+    default:
+        return "";
+    }
 }
+
+// The other tags the file holds, which TagLib reads a field from when ID3v2 lacks it, so that
+// none of them keeps an old value. TagLib keeps an empty ID3v1 tag in memory for every MPEG
+// file, which is no tag of the file's; an APE tag without the item shows no old value and
+// gets no new item.
+template <typename Apply> void forOtherTags(TagLib::MPEG::File& file, Field field, Apply apply)
+{
+    if (file.hasID3v1Tag())
+        apply(file.ID3v1Tag(false));
+    if (file.hasAPETag() && file.APETag(false)->itemListMap().contains(apeItemOf(field)))
+        apply(file.APETag(false));
+}
+
+// ID3v1 holds one text per field; an APE tag several values of one item.
+void setOtherTagText(TagLib::Tag* tag, Field field, const TagLib::String& value)
+{
+    auto* ape = dynamic_cast<TagLib::APE::Tag*>(tag);
+    if (!ape) {
+        setGenericText(tag, field, value);
+        return;
+    }
+    ape->removeItem(apeItemOf(field));
+    for (const TagLib::String& part : valuesToStore(field, value))
+        ape->addValue(apeItemOf(field), part, false);
+}
+
+// The tag types the file holds besides ID3v2; a save keeps them, and adds none.
+int otherTagTypes(TagLib::MPEG::File& file)
+{
+    return (file.hasID3v1Tag() ? TagLib::MPEG::File::ID3v1 : 0) |
+           (file.hasAPETag() ? TagLib::MPEG::File::APE : 0);
+}
+
+// The text of a 2.2 frame TagLib keeps only as bytes (TDA, TIM); empty without one.
+TagLib::String storedText(const TagLib::ID3v2::Tag& tag, const char* id)
+{
+    const TagLib::ID3v2::FrameList* frames = framesOf(&tag, id);
+    const auto* frame =
+        frames ? dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frames->front()) : nullptr;
+    const TagLib::ByteVector data = frame ? frame->data() : TagLib::ByteVector();
+    if (data.size() < 2 || static_cast<unsigned char>(data[0]) > 3)
+        return TagLib::String();
+    return TagLib::String(data.mid(1), static_cast<TagLib::String::Type>(data[0]));
+}
+
+// The day and month (TDA, "DDMM") and time (TIM, "HHMM") of a 2.2 tag join its year in TDRC.
+void joinDate(TagLib::ID3v2::Tag& tag)
+{
+    const TagLib::ID3v2::FrameList* years = framesOf(&tag, "TDRC");
+    auto* year =
+        years ? dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(years->front()) : nullptr;
+    const TagLib::String day = storedText(tag, "TDA");
+    const TagLib::String time = storedText(tag, "TIM");
+    if (!year || year->toString().size() != 4 || day.size() != 4)
+        return;
+    TagLib::String date = year->toString() + "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
+    if (time.size() == 4)
+        date += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
+    year->setText(date);
+    tag.removeFrames("TDA");
+    if (time.size() == 4)
+        tag.removeFrames("TIM");
+}
+
+// TagLib writes no 2.2, and leaves out the 2.2 frames it has no 2.4 name for: the date joins
+// TDRC, and the others take the names 2.3 gave them.
+void carryOver22Frames(TagLib::ID3v2::Tag& tag)
+{
+    joinDate(tag);
+    static const char* const renamed[][2] = {{"RVA", "RVAD"}, {"EQU", "EQUA"}, {"TSI", "TSIZ"}};
+    for (const auto& names : renamed) {
+        const TagLib::ID3v2::FrameList* frames = framesOf(&tag, names[0]);
+        if (!frames)
+            continue;
+        const TagLib::ID3v2::FrameList old = *frames;
+        for (TagLib::ID3v2::Frame* frame : old) {
+            const auto* unknown = dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frame);
+            if (!unknown)
+                continue;
+            const TagLib::ByteVector body = unknown->data();
+            TagLib::ByteVector bytes(names[1]);
+            for (int shift = 21; shift >= 0; shift -= 7)
+                bytes.append(static_cast<char>((body.size() >> shift) & 0x7f));
+            bytes.append(TagLib::ByteVector(2, '\0'));
+            tag.addFrame(new TagLib::ID3v2::UnknownFrame(bytes + body));
+            tag.removeFrame(frame);
+        }
+    }
+}
+
+// Every tag of the file in its own form: the ID3v2 tag keeps its version (TagLib writes no
+// 2.2, so that becomes 2.4) and the frames the edit did not touch, ID3v1 and APE stay where
+// they are. A file without ID3v2 gets a 2.4 tag.
+bool saveEveryTag(TagLib::MPEG::File& file)
+{
+    const int others = otherTagTypes(file);
+    constexpr auto keepOthers = TagLib::MPEG::File::StripNone;
+    constexpr auto noCopies = TagLib::MPEG::File::DoNotDuplicate;
+    TagLib::ID3v2::Tag* id3 = file.ID3v2Tag(true);
+    if (!file.hasID3v2Tag())
+        return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, TagLib::ID3v2::v4,
+                         noCopies);
+    const unsigned int storedSize = id3->header()->completeTagSize();
+    TagLib::ByteVector rendered;
+    if (renderKeepingStoredFrames(file, *id3, rendered)) {
+        // The tags at the end first: the new ID3v2 tag moves every offset TagLib keeps.
+        if (!file.save(others, keepOthers, TagLib::ID3v2::v4, noCopies))
+            return false;
+        file.insert(rendered, 0, storedSize);
+        return true;
+    }
+    if (id3->header()->majorVersion() == 2)
+        carryOver22Frames(*id3);
+    const auto version = id3->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+    return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, version, noCopies);
+}
+
+// A 2.3 tag keeps its date in TDAT and TIME beside TYER; TagLib knows them only as frames it
+// cannot read, so a new year takes them out itself.
+void setYear(TagLib::ID3v2::Tag* tag, unsigned int year)
+{
+    tag->removeFrames("TDAT");
+    tag->removeFrames("TIME");
+    tag->setYear(year);
+}
+
+// The save option the program passes: every tag the file has, each in its own form.
+constexpr int kEveryTag = TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2;
 
 class Id3Family : public TagFamily
 {
@@ -387,7 +537,14 @@ public:
         const TagLib::String own = id3v2Text(mpeg.ID3v2Tag(false), field);
         if (!own.isEmpty() || !isSharedField(field))
             return own;
-        return genericText(file.tag(), field);
+        // What ID3v2 lacks, the file's other tags may hold (not TagLib's merged view, which
+        // would show a described comment).
+        TagLib::String other;
+        forOtherTags(mpeg, field, [&](TagLib::Tag* tag) {
+            if (other.isEmpty())
+                other = genericText(tag, field);
+        });
+        return other;
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
@@ -396,9 +553,10 @@ public:
         if (field == Field::Comment)
             setComment(mpeg.ID3v2Tag(true), value);
         else
-            setTextFrame(mpeg.ID3v2Tag(true), frameIdOf(field), value);
+            setTextFrame(mpeg.ID3v2Tag(true), frameIdOf(field), valuesToStore(field, value));
         if (isSharedField(field))
-            forOtherTags(mpeg, [&](TagLib::Tag* tag) { setGenericText(tag, field, value); });
+            forOtherTags(mpeg, field,
+                         [&](TagLib::Tag* tag) { setOtherTagText(tag, field, value); });
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -406,10 +564,31 @@ public:
         auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
         TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
         if (field == Field::Track)
-            setTextFrame(tag, "TRCK", withTrackNumber(firstValue(tag, "TRCK"), value));
+            setTextFrame(tag, "TRCK",
+                         valuesToStore(field, withTrackNumber(firstValue(tag, "TRCK"), value)));
         else
-            tag->setYear(value);
-        forOtherTags(mpeg, [&](TagLib::Tag* other) { setGenericNumber(other, field, value); });
+            setYear(tag, value);
+        forOtherTags(mpeg, field,
+                     [&](TagLib::Tag* other) { setGenericNumber(other, field, value); });
+    }
+
+    // The full form goes into TRCK or TDRC (a 2.3 tag is written with TYER and TDAT from it),
+    // into an APE tag's item where it has one, and as a number into ID3v1.
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
+        TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
+        if (field == Field::Year) {
+            tag->removeFrames("TDAT");
+            tag->removeFrames("TIME");
+        }
+        setTextFrame(tag, frameIdOf(field), valuesToStore(field, value));
+        forOtherTags(mpeg, field, [&](TagLib::Tag* other) {
+            if (dynamic_cast<TagLib::APE::Tag*>(other))
+                setOtherTagText(other, field, value);
+            else
+                setGenericNumber(other, field, leadingNumber(value));
+        });
     }
 
     // MPEG tags are stripped by the save itself.
@@ -420,15 +599,29 @@ public:
         auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
         if (request.strip)
             return mpeg.strip(TagLib::MPEG::File::AllTags);
-        if (request.mpegTags == 0)
-            return mpeg.save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
-                             TagLib::ID3v2::v4);
+        if (request.mpegTags == 0 || request.mpegTags == kEveryTag)
+            return saveEveryTag(mpeg);
         // An APE tag about to be dropped still lends ID3v2 the fields it lacks.
         if (!(request.mpegTags & TagLib::MPEG::File::APE) &&
             (request.mpegTags & TagLib::MPEG::File::ID3v2) && mpeg.APETag(false))
             TagLib::Tag::duplicate(mpeg.APETag(false), mpeg.ID3v2Tag(true), false);
         return mpeg.save(request.mpegTags, TagLib::MPEG::File::StripOthers, TagLib::ID3v2::v4,
                          TagLib::MPEG::File::Duplicate);
+    }
+
+    // Frames after one TagLib stops at are read here, and kept as stored by the save.
+    bool readInFull(TagLib::File& file, const Reader&) const override
+    {
+        auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
+        if (mpeg.hasID3v2Tag())
+            readFramesAfterStop(file, *mpeg.ID3v2Tag());
+        return true;
+    }
+
+    TagLib::File* reopened(TagLib::IOStream& stream) const override
+    {
+        return new TagLib::MPEG::File(&stream, TagLib::ID3v2::FrameFactory::instance(), true,
+                                      TagLib::AudioProperties::Average);
     }
 
     // Each tag type written is compared on its own; TagLib keeps tags it stripped from the
@@ -440,7 +633,7 @@ public:
         auto& after = static_cast<TagLib::MPEG::File&>(disk);
         if (request.strip)
             return !after.hasID3v1Tag() && !after.hasID3v2Tag() && !after.hasAPETag();
-        const bool all = request.mpegTags == 0;
+        const bool all = request.mpegTags == 0 || request.mpegTags == kEveryTag;
         if ((all || (request.mpegTags & TagLib::MPEG::File::ID3v2)) &&
             !(id3v2Values(before.ID3v2Tag(false)) == id3v2Values(after.ID3v2Tag(false))))
             return false;

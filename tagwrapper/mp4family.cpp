@@ -157,11 +157,11 @@ TagLib::String itemText(const TagLib::MP4::Tag* mp4, const char* name)
     return joinedValues(mp4->item(name).toStringList());
 }
 
-void setTextItem(TagLib::MP4::Tag* mp4, const char* name, const TagLib::String& value)
+void setTextItem(TagLib::MP4::Tag* mp4, const char* name, const TagLib::StringList& values)
 {
     mp4->removeItem(name);
-    if (!value.isEmpty())
-        mp4->setItem(name, TagLib::StringList(value));
+    if (!values.isEmpty())
+        mp4->setItem(name, values);
 }
 
 // tmpo is a signed 16-bit number in TagLib; only a plain decimal that reads back the same fits.
@@ -196,7 +196,7 @@ public:
     {
         TagLib::MP4::Tag* mp4 = mp4TagOf(file);
         if (field != Field::Bpm) {
-            setTextItem(mp4, itemOf(field), value);
+            setTextItem(mp4, itemOf(field), valuesToStore(field, value));
             return;
         }
         mp4->removeItem("tmpo");
@@ -205,7 +205,7 @@ public:
         if (fitsTempo(value, number))
             mp4->setItem("tmpo", TagLib::MP4::Item(number));
         else
-            setTextItem(mp4, kBpmTextItem, value);
+            setTextItem(mp4, kBpmTextItem, valuesToStore(field, value));
     }
 
     unsigned int number(TagLib::File& file, Field field) const override
@@ -214,6 +214,27 @@ public:
         if (field == Field::Track)
             return mp4->contains("trkn") ? unsigned(mp4->item("trkn").toIntPair().first) : 0;
         return mp4->year();
+    }
+
+    // A track is the trkn pair of number and total.
+    TagLib::String fullText(TagLib::File& file, Field field) const override
+    {
+        const TagLib::MP4::Tag* mp4 = mp4TagOf(file);
+        if (field != Field::Track || !mp4->contains("trkn"))
+            return TagLib::String(TagFamily::fullText(file, field));
+        const auto pair = mp4->item("trkn").toIntPair();
+        const TagLib::String number = TagLib::String::number(pair.first);
+        return pair.second > 0 ? number + "/" + TagLib::String::number(pair.second) : number;
+    }
+
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        if (field != Field::Track) {
+            setText(file, field, value);
+            return;
+        }
+        mp4TagOf(file)->setItem("trkn", TagLib::MP4::Item(static_cast<int>(leadingNumber(value)),
+                                                          static_cast<int>(trackTotal(value))));
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override

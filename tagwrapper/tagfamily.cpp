@@ -15,9 +15,33 @@ unsigned int TagFamily::number(TagLib::File& file, Field field) const
     return field == Field::Track ? tag->track() : tag->year();
 }
 
+TagLib::String TagFamily::fullText(TagLib::File& file, Field field) const
+{
+    const TagLib::String stored = text(file, field);
+    if (!stored.isEmpty())
+        return stored;
+    const unsigned int value = number(file, field);
+    return value == 0 ? TagLib::String() : TagLib::String::number(static_cast<int>(value));
+}
+
+void TagFamily::setFullText(TagLib::File& file, Field field, const TagLib::String& value) const
+{
+    setText(file, field, value);
+}
+
 bool TagFamily::write(TagLib::File& file, const SaveRequest&) const
 {
     return file.save();
+}
+
+bool TagFamily::readInFull(TagLib::File&, const Reader&) const
+{
+    return true;
+}
+
+TagLib::File* TagFamily::reopened(TagLib::IOStream&) const
+{
+    return nullptr;
 }
 
 bool TagFamily::readsBack(TagLib::File& memory, TagLib::File& disk, const SaveRequest&) const
@@ -88,6 +112,44 @@ void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagL
 TagLib::String joinedValues(const TagLib::StringList& values)
 {
     return values.toString(kValueSeparator);
+}
+
+TagLib::StringList valuesToStore(Field field, const TagLib::String& text)
+{
+    if (text.isEmpty())
+        return TagLib::StringList();
+    if (field != Field::Artist && field != Field::Genre)
+        return TagLib::StringList(text);
+    TagLib::StringList values;
+    const TagLib::String separator(kValueSeparator);
+    int from = 0;
+    for (int at = text.find(separator); from >= 0; at = text.find(separator, from)) {
+        const unsigned int length = at < 0 ? text.size() - static_cast<unsigned int>(from)
+                                           : static_cast<unsigned int>(at - from);
+        values.append(text.substr(static_cast<unsigned int>(from), length));
+        from = at < 0 ? -1 : at + static_cast<int>(separator.size());
+    }
+    // An empty part (a separator at either end, or two in a row) could not be read back as
+    // typed: such a text stays one value.
+    for (const TagLib::String& value : values) {
+        if (value.isEmpty())
+            return TagLib::StringList(text);
+    }
+    return values;
+}
+
+unsigned int leadingNumber(const TagLib::String& text)
+{
+    unsigned int value = 0;
+    for (unsigned int i = 0; i < text.size() && i < 9 && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + static_cast<unsigned int>(text[i] - '0');
+    return value;
+}
+
+unsigned int trackTotal(const TagLib::String& text)
+{
+    const int slash = text.find("/");
+    return slash < 0 ? 0 : leadingNumber(text.substr(static_cast<unsigned int>(slash) + 1));
 }
 
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number)

@@ -9,10 +9,13 @@
 
 namespace TagLib {
 class File;
+class IOStream;
 class Tag;
 } // namespace TagLib
 
 namespace tagwrapper {
+
+class Reader;
 
 // The fields the C interface reads and writes.
 enum class Field
@@ -61,10 +64,26 @@ public:
     // track total the item holds.
     virtual void setNumber(TagLib::File& file, Field field, unsigned int value) const = 0;
 
+    // Track or year in full as stored: "3/12" (with the track total), "2019-05-17"; the number
+    // as text where the item holds only that; empty when unset.
+    virtual TagLib::String fullText(TagLib::File& file, Field field) const;
+    // Stores a track with its total ("3/12") or a full date ("2019-05-17", "2019-05") in the
+    // format's track or date item. Called only with a text other than fullText() gives.
+    virtual void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const;
+
     // Empties every tag of the file in memory; the save that follows writes the result.
     virtual void strip(TagLib::File& file) const = 0;
     // TagLib's part of a save, into the file's stream.
     virtual bool write(TagLib::File& file, const SaveRequest& request) const;
+    // Called once when the file is opened, `stored` reading its bytes. False when TagLib read
+    // the file's tags only in part, so that a save would drop what it could not read; such a
+    // file is never saved (a removal of its tags still is). A family that can read the rest
+    // itself adds it to TagLib's view here.
+    virtual bool readInFull(TagLib::File& file, const Reader& stored) const;
+    // The saved file parsed anew from `stream`, for a family whose save writes parts TagLib
+    // does not know of (the offsets TagLib keeps would be wrong for the next save); null when
+    // TagLib's own view of the file stays right.
+    virtual TagLib::File* reopened(TagLib::IOStream& stream) const;
     // True when `disk`, the saved file read anew, holds what `memory` was saved with.
     virtual bool readsBack(TagLib::File& memory, TagLib::File& disk,
                            const SaveRequest& request) const;
@@ -97,6 +116,10 @@ inline const char* const kValueSeparator = "; ";
 
 TagLib::String joinedValues(const TagLib::StringList& values);
 
+// The values a changed text is stored as: Artist and Genre are split at kValueSeparator into
+// several values (empty parts left out), every other field is one value as typed.
+TagLib::StringList valuesToStore(Field field, const TagLib::String& text);
+
 // The field's name in TagLib's property interface, which Vorbis comments use as well.
 const char* propertyNameOf(Field field);
 
@@ -104,6 +127,11 @@ const char* propertyNameOf(Field field);
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name);
 // Stores `value` as the property's only value, or removes the property when it is empty.
 void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagLib::String& value);
+
+// The number a track or date text begins with ("3/12" gives 3, "2019-05-17" 2019); 0 without.
+unsigned int leadingNumber(const TagLib::String& text);
+// The number after the slash of a track text ("3/12" gives 12); 0 without.
+unsigned int trackTotal(const TagLib::String& text);
 
 // The stored track text with its number replaced and anything after it ("/12") kept; empty
 // for 0.

@@ -1,5 +1,6 @@
 #include "tagwrapper.h"
 
+#include "guardreader.h"
 #include "inputguards.h"
 #include "safesave.h"
 #include "tagfamily.h"
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -26,6 +28,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/speexfile.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>
@@ -56,6 +59,8 @@ struct FileHandle
     // Tag removal is applied by the save that follows, because for MPEG files TagLib strips
     // straight on disk.
     bool removePending = false;
+    // TagLib read the file's tags only in part: a save would write them without the rest.
+    bool readInPart = false;
     // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
     // that copy, not the file, so this handle saves nothing any more.
     bool stale = false;
@@ -142,7 +147,9 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
     const tagwrapper::TagFamily& family = tagwrapper::familyOf(*file);
     if (!family.holdsAudio(*file))
         return nullptr;
+    const bool readInFull = family.readInFull(*file, tagwrapper::Reader(stream->descriptor()));
     auto* h = new FileHandle{std::move(stream), ref, &family, identity};
+    h->readInPart = !readInFull;
     return reinterpret_cast<TagLib_File*>(h);
 }
 
@@ -186,12 +193,23 @@ enum class WhenUnset
     Null
 };
 
+bool isNumberField(Field field)
+{
+    return field == Field::Track || field == Field::Year;
+}
+
+// Track and year addressed by name are texts in full ("3/12", "2019-05-17").
+String storedText(const FileHandle* h, TagLib::File& f, Field field)
+{
+    return isNumberField(field) ? h->family->fullText(f, field) : h->family->text(f, field);
+}
+
 char* getText(const FileHandle* h, Field field, WhenUnset unset)
 {
     TagLib::File* f = validFileOf(h);
     if (!f)
         return nullptr;
-    const String value = h->family->text(*f, field);
+    const String value = storedText(h, *f, field);
     return value.isEmpty() && unset == WhenUnset::Null ? nullptr : toC(value);
 }
 
@@ -203,9 +221,12 @@ void setText(FileHandle* h, Field field, const char* text)
     if (!f)
         return;
     const String value = fromC(text);
-    if (value == h->family->text(*f, field))
+    if (value == storedText(h, *f, field))
         return;
-    h->family->setText(*f, field, value);
+    if (isNumberField(field))
+        h->family->setFullText(*f, field, value);
+    else
+        h->family->setText(*f, field, value);
     h->changed = true;
 }
 
@@ -235,6 +256,10 @@ bool fieldNamed(const String& upperName, Field& field)
         field = Field::Bpm;
     else if (upperName == "INITIALKEY" || upperName == "KEY")
         field = Field::Key;
+    else if (upperName == "TRACKNUMBER")
+        field = Field::Track;
+    else if (upperName == "DATE")
+        field = Field::Year;
     else
         return false;
     return true;
@@ -267,12 +292,31 @@ void setProperty(FileHandle* h, const String& name, const char* text)
 // write that went wrong unnoticed, or a value TagLib cannot store (it writes an ASF title or
 // comment longer than 32767 characters with a wrapped length, an MP4 track number above
 // 65535 cut to 16 bits), shows up here and the save is not completed.
+// Every item TagLib reads, its values in any order (several values spread over an ASF file's
+// header objects come back in another order), and what it reads but cannot map.
+std::vector<std::string> itemsOf(TagLib::File& file)
+{
+    std::vector<std::string> items;
+    const TagLib::PropertyMap properties = file.properties();
+    for (const auto& property : properties) {
+        for (const String& value : property.second)
+            items.push_back(property.first.to8Bit(true) + '=' + value.to8Bit(true));
+    }
+    for (const String& unsupported : properties.unsupportedData())
+        items.push_back(unsupported.to8Bit(true));
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
 bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::SaveRequest& request)
 {
     TagLib::File* memory = h->ref.file();
     if (!disk->isValid() || typeid(*disk) != typeid(*memory))
         return false;
-    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request);
+    // TagLib drops some items it read when it writes them (an MP4 free-form item of a kind it
+    // does not render): the save must not lose them unseen.
+    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request) &&
+           itemsOf(*memory) == itemsOf(*disk);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
@@ -283,7 +327,11 @@ bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& r
     // Under the original's name, so that TagLib picks the type it picked for the original.
     tagwrapper::DescriptorStream stream(fd, h->stream->name());
     TagLib::FileRef reread(&stream, true, TagLib::AudioProperties::Average);
-    return reread.file() && sameContent(h, reread.file(), request);
+    if (!reread.file())
+        return false;
+    // Read as the handle's file was: a family that reads on where TagLib stops does so here too.
+    h->family->readInFull(*reread.file(), tagwrapper::Reader(fd));
+    return sameContent(h, reread.file(), request);
 }
 
 bool save(FileHandle* h, int options)
@@ -293,6 +341,8 @@ bool save(FileHandle* h, int options)
         return false;
     if (!h->changed && !h->removePending)
         return true;
+    if (h->readInPart && !h->removePending)
+        return false;
     tagwrapper::SaveRequest request;
     request.strip = h->removePending;
     request.mpegTags =
@@ -302,6 +352,10 @@ bool save(FileHandle* h, int options)
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
     switch (tagwrapper::saveSafely(*h->stream, h->identity, steps)) {
     case tagwrapper::SaveResult::Saved:
+        if (TagLib::File* reparsed = h->family->reopened(*h->stream)) {
+            h->ref = TagLib::FileRef(reparsed);
+            h->family->readInFull(*reparsed, tagwrapper::Reader(h->stream->descriptor()));
+        }
         h->removePending = false;
         h->changed = false;
         return true;
@@ -435,6 +489,16 @@ int taglib_file_save_ex(TagLib_File* file, int options)
     try {
         FileHandle* h = handleOf(file);
         return h && save(h, options) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_file_read_in_full(const TagLib_File* file)
+{
+    try {
+        const FileHandle* h = handleOf(file);
+        return h && !h->readInPart ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -91,12 +91,22 @@ taglib_file_audioproperties(const TagLib_File* file);
  * into it in place. Copies left by a save that died are removed by a later save in their
  * folder. After a 0 that came from a failed write, the handle saves nothing any more; open
  * the file again to retry.
- * For MPEG files, options is a mask of the tag types the file keeps: 1 = ID3v1, 2 = ID3v2
- * (saved as ID3v2.4, new frames in UTF-8), 4 = APE; 3 saves ID3v1 and ID3v2 and strips an
- * APE tag. Other types ignore it. After taglib_tag_remove() the save strips instead.
+ * For MPEG files, options 3 (and 0) keep every tag the file has, each in its own form: the
+ * ID3v2 tag keeps its version (2.2, which TagLib cannot write, becomes 2.4) and every frame
+ * not edited byte for byte, an ID3v1 or APE tag stays and takes the edited fields it holds;
+ * no tag type is added, but a file without ID3v2 gets a 2.4 tag (new frames in UTF-8). Any
+ * other value is a mask of the tag types the file keeps, the rest stripped: 1 = ID3v1,
+ * 2 = ID3v2 (saved as ID3v2.4), 4 = APE. Other types ignore it. After taglib_tag_remove()
+ * the save strips instead.
  * When nothing was set to a value other than the file's, the save writes nothing, leaves the
- * modification time alone and returns non-zero. */
+ * modification time alone and returns non-zero. A file whose tag was read only in part (a
+ * Vorbis comment TagLib stops reading early, say) is never saved and gives 0; ID3v2 frames
+ * TagLib cannot read are kept as stored instead, and those after them read on their own.
+ * Tag removal still works on such a file. */
 TAGWRAPPER_EXPORT int taglib_file_save_ex(TagLib_File* file, int options);
+/* 0 when the file's tags were read only in part (the case in which taglib_file_save_ex()
+ * refuses a save that sets fields), non-zero otherwise. 0 for NULL. */
+TAGWRAPPER_EXPORT int taglib_file_read_in_full(const TagLib_File* file);
 /* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
 
@@ -104,8 +114,14 @@ TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
  * Several values of one item (two artists, say) read as one text joined by "; ", in every
  * format. A setter given the text (or number) the item reads as now leaves the item exactly
  * as stored: its bytes, encoding, several values, a full date ("2019-05-17" reads as 2019) and
- * a track total ("3/12" reads as 3). A changed text is stored as one value, as given; a new
- * track number keeps the total ("3/12" set to 4 gives "4/12"). */
+ * a track total ("3/12" reads as 3). A changed Artist or Genre is split at "; " and stored as
+ * several values in the format's own way (a text with an empty part stays one value); every
+ * other changed text is one value, as given. A new track number keeps the total ("3/12" set
+ * to 4 gives "4/12").
+ * The comment is one item: in MPEG files the ID3v2 COMM frame without a description (those
+ * with one, such as iTunes' iTunNORM, are neither shown nor touched), in Vorbis comments the
+ * COMMENT field (a DESCRIPTION field is another item; it goes with a changed comment only when
+ * it held the same text). */
 TAGWRAPPER_EXPORT char* taglib_tag_title(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_artist(const TagLib_Tag* tag);
 TAGWRAPPER_EXPORT char* taglib_tag_album(const TagLib_Tag* tag);
@@ -129,7 +145,11 @@ TAGWRAPPER_EXPORT void taglib_tag_set_track(TagLib_Tag* tag, unsigned int track)
  *   ----:com.apple.iTunes:BPM instead), ----:com.apple.iTunes:initialkey.
  *   ASF: Copyright (content description), WM/BeatsPerMinute, WM/InitialKey.
  *   APE: Copyright, BPM, INITIALKEY.
- * Other names go through TagLib's property map. NULL when the item is absent. */
+ * "TRACKNUMBER" and "DATE" are the track and date in full, as stored ("3/12", "2019-05-17"):
+ * set one to store a track total or a full date in the format's own items (ID3v2 TRCK and
+ * TDRC, or TYER and TDAT in a 2.3 tag; Vorbis TRACKNUMBER, with TRACKTOTAL where the file keeps
+ * the total there, and DATE; MP4 trkn and its date atom; ASF WM/TrackNumber and WM/Year; APE Track
+ * and Year). Other names go through TagLib's property map. NULL when the item is absent. */
 TAGWRAPPER_EXPORT char* taglib_tag_get_byname(TagLib_File* file, const char* name);
 TAGWRAPPER_EXPORT void taglib_tag_set_byname(TagLib_File* file, const char* name,
                                              const char* value);

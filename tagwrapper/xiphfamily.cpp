@@ -5,6 +5,8 @@
 #include "tagfamily.h"
 
 #include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
@@ -202,6 +204,88 @@ bool oggPasses(const Reader& r)
 
 namespace {
 
+// Most bytes read past a comment block that claims less than its fields take.
+constexpr std::uint64_t kMaxCommentOverrun = 16u << 20;
+
+// Fields of a stored Vorbis comment that carry a value, as far as the bytes go: what other
+// programs read from it. False when the declared fields run past `data`.
+bool valuedFields(const Bytes& data, std::uint32_t& valued)
+{
+    valued = 0;
+    if (data.size() < 4 || littleEndian32(data.data()) > data.size() - 4)
+        return false;
+    std::uint64_t pos = 4 + std::uint64_t(littleEndian32(data.data()));
+    if (data.size() - pos < 4)
+        return false;
+    const std::uint32_t declared = littleEndian32(data.data() + pos);
+    pos += 4;
+    for (std::uint32_t i = 0; i < declared; ++i) {
+        if (data.size() - pos < 4)
+            return false;
+        const std::uint64_t length = littleEndian32(data.data() + pos);
+        pos += 4;
+        if (length > data.size() - pos)
+            return false;
+        const unsigned char* entry = data.data() + pos;
+        const unsigned char* separator = std::find(entry, entry + length, '=');
+        if (separator != entry && separator + 1 < entry + length)
+            ++valued;
+        pos += length;
+    }
+    return true;
+}
+
+// The valued fields of a FLAC file's first Vorbis comment block; other programs read on when a
+// block claims fewer bytes than its fields take, so those bytes count too.
+std::uint32_t storedFlacFields(const Reader& r)
+{
+    const std::int64_t marker = r.find("fLaC", leadingId3v2Size(r), r.size());
+    if (marker < 0)
+        return 0;
+    std::uint64_t pos = static_cast<std::uint64_t>(marker) + 4;
+    for (int index = 0; index < kMaxFlacBlocks; ++index) {
+        unsigned char header[4];
+        if (!r.read(pos, header, sizeof header))
+            return 0;
+        const std::uint64_t length =
+            std::uint64_t(header[1]) << 16 | std::uint64_t(header[2]) << 8 | header[3];
+        pos += 4;
+        if ((header[0] & 0x7f) == 4) {
+            Bytes block;
+            std::uint32_t valued = 0;
+            const std::uint64_t rest = r.size() - std::min(pos, r.size());
+            if (r.read(pos, static_cast<std::size_t>(std::min(length, rest)), block) &&
+                !valuedFields(block, valued) &&
+                r.read(pos, static_cast<std::size_t>(std::min(rest, kMaxCommentOverrun)), block))
+                valuedFields(block, valued);
+            return valued;
+        }
+        if (header[0] & 0x80)
+            return 0;
+        pos += length;
+    }
+    return 0;
+}
+
+// The valued fields of an Ogg stream's comment packet.
+std::uint32_t storedOggFields(const Reader& r)
+{
+    std::vector<Bytes> packets;
+    if (!oggHeaderPackets(r, packets) || packets.size() < 2)
+        return 0;
+    const Bytes& p = packets[1];
+    std::size_t skip = 0;
+    if (startsWith(p, "\x03vorbis", 7))
+        skip = 7;
+    else if (startsWith(p, "OpusTags", 8))
+        skip = 8;
+    else if (!p.empty() && (p[0] & 0x7f) == 4)
+        skip = 4;
+    std::uint32_t valued = 0;
+    valuedFields(Bytes(p.begin() + static_cast<long>(std::min(skip, p.size())), p.end()), valued);
+    return valued;
+}
+
 // --- Fields -------------------------------------------------------------------------------------
 
 // The Vorbis comment of an Ogg or FLAC file, made when `create` is set and a FLAC file has none.
@@ -219,14 +303,6 @@ bool hasField(const TagLib::Ogg::XiphComment* xiph, const char* name)
     return it != fields.end() && !it->second.isEmpty();
 }
 
-TagLib::String fieldNameOf(const TagLib::Ogg::XiphComment* xiph, Field field)
-{
-    // The comment lives where the file keeps it, as TagLib reads it.
-    if (field == Field::Comment && xiph && hasField(xiph, "DESCRIPTION"))
-        return "DESCRIPTION";
-    return propertyNameOf(field);
-}
-
 TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::String& name)
 {
     if (!xiph)
@@ -237,11 +313,11 @@ TagLib::StringList valuesOf(const TagLib::Ogg::XiphComment* xiph, const TagLib::
 }
 
 void replaceField(TagLib::Ogg::XiphComment* xiph, const TagLib::String& name,
-                  const TagLib::String& value)
+                  const TagLib::StringList& values)
 {
     xiph->removeFields(name);
-    if (!value.isEmpty())
-        xiph->addField(name, value, true);
+    for (const TagLib::String& value : values)
+        xiph->addField(name, value, false);
 }
 
 class XiphFamily : public TagFamily
@@ -256,17 +332,66 @@ public:
     TagLib::String text(TagLib::File& file, Field field) const override
     {
         const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
-        const TagLib::String own = joinedValues(valuesOf(xiph, fieldNameOf(xiph, field)));
-        // A FLAC file may carry ID3 tags too; TagLib shows their fields when the Vorbis
-        // comment lacks them.
-        return own.isEmpty() ? genericText(file.tag(), field) : own;
+        const TagLib::String own = joinedValues(valuesOf(xiph, propertyNameOf(field)));
+        auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file);
+        if (!own.isEmpty() || !flac)
+            return own;
+        // A FLAC file may carry ID3 tags too; their fields show where the Vorbis comment lacks
+        // them.
+        const TagLib::String id3v2 = genericText(flac->ID3v2Tag(false), field);
+        return id3v2.isEmpty() ? genericText(flac->ID3v1Tag(false), field) : id3v2;
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
         TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
-        if (xiph)
-            replaceField(xiph, fieldNameOf(xiph, field), value);
+        if (!xiph)
+            return;
+        // The comment is COMMENT alone, the field written here. TagLib's own comment() prefers
+        // DESCRIPTION, a field of its own to other programs: shown as the comment, a cleared
+        // comment would come back with DESCRIPTION's text. DESCRIPTION holding the old
+        // comment's text is a copy of it (some programs write both) and goes with it.
+        if (field == Field::Comment &&
+            valuesOf(xiph, "DESCRIPTION") == valuesOf(xiph, propertyNameOf(field)))
+            xiph->removeFields("DESCRIPTION");
+        replaceField(xiph, propertyNameOf(field), valuesToStore(field, value));
+    }
+
+    // TagLib stops reading a comment at the first field that runs past its block or packet,
+    // and drops fields it cannot take (an invalid name, a picture it cannot decode); a save
+    // would write the comment without them.
+    bool readInFull(TagLib::File& file, const Reader& stored) const override
+    {
+        const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
+        const std::uint32_t read = xiph ? xiph->fieldCount() : 0;
+        const bool flac = dynamic_cast<TagLib::FLAC::File*>(&file) != nullptr;
+        return read >= (flac ? storedFlacFields(stored) : storedOggFields(stored));
+    }
+
+    // A file that keeps the track total in TRACKTOTAL shows it after the number, and keeps it
+    // there.
+    TagLib::String fullText(TagLib::File& file, Field field) const override
+    {
+        const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
+        const TagLib::StringList number = valuesOf(xiph, "TRACKNUMBER");
+        const TagLib::StringList total = valuesOf(xiph, "TRACKTOTAL");
+        if (field != Field::Track || number.size() != 1 || total.size() != 1 ||
+            number.front().find("/") >= 0)
+            return TagFamily::fullText(file, field);
+        return number.front() + "/" + total.front();
+    }
+
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        TagLib::Ogg::XiphComment* xiph = xiphOf(file, true);
+        const int slash = value.find("/");
+        if (!xiph || field != Field::Track || !hasField(xiph, "TRACKTOTAL") || slash < 0) {
+            setText(file, field, value);
+            return;
+        }
+        replaceField(xiph, "TRACKNUMBER", valuesToStore(field, value.substr(0, unsigned(slash))));
+        replaceField(xiph, "TRACKTOTAL",
+                     valuesToStore(field, value.substr(static_cast<unsigned int>(slash) + 1)));
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -280,8 +405,10 @@ public:
         }
         // TRACKTOTAL, where the file keeps the total apart, is another field and stays.
         const TagLib::StringList stored = valuesOf(xiph, "TRACKNUMBER");
-        replaceField(xiph, "TRACKNUMBER",
-                     withTrackNumber(stored.isEmpty() ? TagLib::String() : stored.front(), value));
+        replaceField(
+            xiph, "TRACKNUMBER",
+            valuesToStore(field, withTrackNumber(
+                                     stored.isEmpty() ? TagLib::String() : stored.front(), value)));
     }
 
     void strip(TagLib::File& file) const override

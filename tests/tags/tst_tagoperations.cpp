@@ -237,6 +237,24 @@ private Q_SLOTS:
                             "taglib_file_save_ex(file, 3)", "taglib_file_free(file)"}));
     }
 
+    // A full form takes one more call, right after its number; the rest stays as it was.
+    void writeFullForms()
+    {
+        audiotag tag;
+        tag.Track = QStringLiteral(" 3/12");
+        tag.Year = QStringLiteral("2019-05-17");
+        QCOMPARE(WriteTag(kPath, tag), WriteTagResult::Saved);
+        const QByteArrayList log = m_double.log();
+        const qsizetype track = log.indexOf("taglib_tag_set_track(tag, 3)");
+        QVERIFY(track > 0);
+        QCOMPARE(log.mid(track, 5),
+                 QByteArrayList({"taglib_tag_set_track(tag, 3)",
+                                 "taglib_tag_set_byname(file, \"TRACKNUMBER\", \"3/12\")",
+                                 "taglib_tag_set_year(tag, 2019)",
+                                 "taglib_tag_set_byname(file, \"DATE\", \"2019-05-17\")",
+                                 "taglib_tag_set_genre(tag, \"\")"}));
+    }
+
     void writeResult_data()
     {
         QTest::addColumn<bool>("hasTag");
@@ -418,6 +436,58 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(uint, number);
         QCOMPARE(tagNumberFromText(text), number);
+    }
+
+    void fullForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("track");
+        QTest::addColumn<QString>("date");
+        const struct
+        {
+            const char* text;
+            const char* track;
+            const char* date;
+        } rows[] = {
+            {"3/12", "3/12", ""},
+            {"  3/12", "3/12", ""},
+            {"03/012", "03/012", ""},
+            {"3/12 ", "", ""},
+            {"3/", "", ""},
+            {"/12", "", ""},
+            {"0/12", "", ""},
+            {"3/0", "", ""},
+            {"-3/12", "", ""},
+            {"3/1/2", "", ""},
+            {"$3/12", "", ""},
+            {"3", "", ""},
+            {"2019-05-17", "", "2019-05-17"},
+            {" 2019-05", "", "2019-05"},
+            {"2019-12-31", "", "2019-12-31"},
+            {"2019-13-01", "", ""},
+            {"2019-00", "", ""},
+            {"2019-05-32", "", ""},
+            {"2019-05-00", "", ""},
+            {"2019-5-17", "", ""},
+            {"0000-05-17", "", ""},
+            {"2019-05-17T10:00", "", ""},
+            {"2019", "", ""},
+            {"", "", ""},
+        };
+        for (const auto& row : rows) {
+            QTest::newRow(row.text)
+                << QString::fromLatin1(row.text) << QString::fromLatin1(row.track)
+                << QString::fromLatin1(row.date);
+        }
+    }
+    // Only these exact forms are values; every other text keeps the number rule.
+    void fullForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, track);
+        QFETCH(QString, date);
+        QCOMPARE(fullTrackText(text), track);
+        QCOMPARE(fullDateText(text), date);
     }
 };
 

@@ -237,14 +237,14 @@ private Q_SLOTS:
         const QByteArray name = native(path);
         if (type == QLatin1String("mp3")) {
             TagLib::MPEG::File file(name.constData());
-            QVERIFY(file.hasID3v1Tag());
+            // A save adds no tag type the file did not have.
+            QVERIFY(!file.hasID3v1Tag());
             QVERIFY(file.hasID3v2Tag());
             QCOMPARE(file.ID3v2Tag()->header()->majorVersion(), 4u);
             const auto& frames = file.ID3v2Tag()->frameListMap();
             QCOMPARE(frames["TCOP"].front()->toString(), TagLib::String("2001 Someone"));
             QCOMPARE(frames["TBPM"].front()->toString(), TagLib::String("128"));
             QCOMPARE(frames["TKEY"].front()->toString(), TagLib::String("Am"));
-            QCOMPARE(file.ID3v1Tag()->title(), TagLib::String("A Title"));
         } else if (type == QLatin1String("ogg") || type == QLatin1String("flac")) {
             std::unique_ptr<TagLib::File> file;
             TagLib::Ogg::XiphComment* xiph = nullptr;
