@@ -420,9 +420,10 @@ public:
         auto& mpeg = static_cast<TagLib::MPEG::File&>(file);
         if (request.strip)
             return mpeg.strip(TagLib::MPEG::File::AllTags);
+        // TagLib's default would copy ID3v2 into a new ID3v1 tag: the file keeps its types.
         if (request.mpegTags == 0)
             return mpeg.save(TagLib::MPEG::File::AllTags, TagLib::MPEG::File::StripNone,
-                             TagLib::ID3v2::v4);
+                             TagLib::ID3v2::v4, TagLib::MPEG::File::DoNotDuplicate);
         // An APE tag about to be dropped still lends ID3v2 the fields it lacks.
         if (!(request.mpegTags & TagLib::MPEG::File::APE) &&
             (request.mpegTags & TagLib::MPEG::File::ID3v2) && mpeg.APETag(false))

@@ -20,8 +20,7 @@ const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kPictures = QStringLiteral(TAGORA_PICTURES_DIR "/pictures.py");
 // Items a save may add beside the change: the ID3v1 tag of an MPEG save, as mutagen shows it,
 // and the empty rating TagLib gives an ASF file.
-const QStringList kSaveAdds = {QStringLiteral("COMM:ID3v1 Comment:"),
-                               QStringLiteral("Rating=ASFUnicodeAttribute('')")};
+const QStringList kSaveAdds = {QStringLiteral("Rating=ASFUnicodeAttribute('')")};
 
 QByteArray runPictures(const QString& command, const QStringList& paths)
 {
