@@ -5,6 +5,7 @@
 #include "cli/listformat.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
+#include "cli/picturecommand.h"
 #include "cli/progress.h"
 #include "services/nativepath.h"
 #include "tags/tagfields.h"
@@ -152,6 +153,7 @@ private:
     int history();
     int undo();
     void undoRecord(const JournalRecord& record);
+    void undoPictures(const JournalRecord& record);
 
     const Options& m_options;
     Journal m_journal;
@@ -647,6 +649,10 @@ void Runner::undoRecord(const JournalRecord& entry)
                              "; left alone (--force undoes it anyway)");
         return;
     }
+    if (entry.command == "picture") {
+        undoPictures(entry);
+        return;
+    }
     if (!entry.previousName.isEmpty()) {
         if (m_options.dryRun) {
             ++m_changed;
@@ -668,8 +674,24 @@ void Runner::undoRecord(const JournalRecord& entry)
         entry.key());
 }
 
+void Runner::undoPictures(const JournalRecord& entry)
+{
+    QByteArray reason;
+    if (!undoPictureRecord(entry, m_options.dryRun, reason)) {
+        fail(entry.path, reason + "; not undone");
+    } else if (m_options.dryRun) {
+        ++m_changed;
+        print(entry.path + ": pictures put back\n");
+    } else {
+        record(entry.path, {}, {}, entry.key());
+    }
+}
+
 int Runner::run()
 {
+    if (m_options.command == "picture")
+        return runPictureCommand(m_options.help ? QList<QByteArray>{"--help"}
+                                                : m_options.arguments);
     if (m_options.help) {
         writeBytes(stdout, commandHelp(m_options.command));
         return kExitSuccess;

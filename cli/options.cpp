@@ -10,11 +10,11 @@ namespace {
 struct CommandInfo
 {
     const char* name;
-    const char* options; // the option letters it takes: r n q f a F(ormat)
+    const char* options; // the option letters it takes: r n q f a F(ormat); * reads its own
     const char* help;
 };
 
-const std::array<CommandInfo, 10> kCommands = {{
+const std::array<CommandInfo, 11> kCommands = {{
     {"ls", "rqF",
      "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
      "One row per audio file: the path, the ten fields and the length in seconds.\n"
@@ -66,6 +66,7 @@ const std::array<CommandInfo, 10> kCommands = {{
      "undone yet, newest first. A file changed since the operation is refused and\n"
      "left alone unless --force is given. Undoing a strip brings back the ten\n"
      "fields; undoing a rename gives the old name back.\n"},
+    {"picture", "*", "Usage: tagora-cli picture ls|get|set|rm ... (cover art; see its --help)\n"},
 }};
 
 constexpr char kCommonHelp[] = "\nOptions:\n"
@@ -173,7 +174,9 @@ bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& 
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QByteArray& arg = argv[i];
         const char letter = optionsEnded ? 0 : optionLetter(arg);
-        if (!optionsEnded && arg == "--") {
+        if (command && *command->options == '*') {
+            options.arguments.append(arg);
+        } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (letter == 'F' && command && std::strchr(command->options, 'F')) {
             if (!takeFormat(argv, i, options, error))

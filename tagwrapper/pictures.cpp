@@ -53,6 +53,13 @@ bool ordered(const Picture& a, const Picture& b)
     return a.data < b.data;
 }
 
+// The file's store when it can hold the picture; null otherwise.
+const PictureStore* storeHolding(TagLib::File& file, const Picture& picture)
+{
+    const PictureStore* store = pictureStoreOf(file);
+    return store && isAcceptable(picture) && store->holds(picture) ? store : nullptr;
+}
+
 } // namespace
 
 bool samePictures(std::vector<Picture> a, std::vector<Picture> b)
@@ -94,8 +101,8 @@ std::vector<Picture> picturesOf(TagLib::File& file)
 
 bool setPicture(TagLib::File& file, const Picture& picture)
 {
-    const PictureStore* store = pictureStoreOf(file);
-    if (!store || !isAcceptable(picture) || !store->holds(picture))
+    const PictureStore* store = storeHolding(file, picture);
+    if (!store)
         return false;
     const std::vector<Picture> pictures = store->pictures(file);
     for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -104,6 +111,15 @@ bool setPicture(TagLib::File& file, const Picture& picture)
             return true;
         }
     }
+    store->add(file, picture);
+    return true;
+}
+
+bool addPicture(TagLib::File& file, const Picture& picture)
+{
+    const PictureStore* store = storeHolding(file, picture);
+    if (!store)
+        return false;
     store->add(file, picture);
     return true;
 }

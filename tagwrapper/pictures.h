@@ -64,6 +64,9 @@ bool samePictures(std::vector<Picture> a, std::vector<Picture> b);
 // others when there is none. False, storing nothing, when the file cannot hold it.
 bool setPicture(TagLib::File& file, const Picture& picture);
 
+// Stores `picture` after the others. False, storing nothing, when the file cannot hold it.
+bool addPicture(TagLib::File& file, const Picture& picture);
+
 // Removes the picture at `index`; false when there is none.
 bool removePicture(TagLib::File& file, std::size_t index);
 

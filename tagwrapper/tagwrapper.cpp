@@ -303,6 +303,39 @@ void notePictureChange(FileHandle* h)
     h->picturesChanged = true;
 }
 
+// A picture as the C interface passes it in.
+struct CoverArguments
+{
+    int type;
+    const char* mime;
+    const char* description;
+    const char* data;
+    unsigned int size;
+};
+
+enum class CoverPlace
+{
+    Replacing, // the first of the same type and description
+    After
+};
+
+int storeCover(TagLib_File* file, const CoverArguments& cover, CoverPlace place)
+{
+    TagLib::File* f = validFile(file);
+    if (!f || !cover.mime || !cover.description || !cover.data ||
+        cover.size > tagwrapper::kMaxPictureBytes)
+        return 0;
+    const tagwrapper::Picture picture{cover.type, fromC(cover.mime), fromC(cover.description),
+                                      TagLib::ByteVector(cover.data, cover.size)};
+    if (place == CoverPlace::Replacing && holdsAlready(*f, picture))
+        return 1;
+    const bool stored = place == CoverPlace::Replacing ? tagwrapper::setPicture(*f, picture)
+                                                       : tagwrapper::addPicture(*f, picture);
+    if (stored)
+        notePictureChange(handleOf(file));
+    return stored ? 1 : 0;
+}
+
 bool removePictures(TagLib::File& file, int index)
 {
     if (index >= 0)
@@ -724,17 +757,17 @@ int taglib_tag_set_cover(TagLib_File* file, int type, const char* mime, const ch
                          const char* data, unsigned int size)
 {
     try {
-        TagLib::File* f = validFile(file);
-        if (!f || !mime || !description || !data || size > tagwrapper::kMaxPictureBytes)
-            return 0;
-        const tagwrapper::Picture picture{type, fromC(mime), fromC(description),
-                                          TagLib::ByteVector(data, size)};
-        if (holdsAlready(*f, picture))
-            return 1;
-        if (!tagwrapper::setPicture(*f, picture))
-            return 0;
-        notePictureChange(handleOf(file));
-        return 1;
+        return storeCover(file, {type, mime, description, data, size}, CoverPlace::Replacing);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_tag_add_cover(TagLib_File* file, int type, const char* mime, const char* description,
+                         const char* data, unsigned int size)
+{
+    try {
+        return storeCover(file, {type, mime, description, data, size}, CoverPlace::After);
     } catch (...) {
         return 0;
     }

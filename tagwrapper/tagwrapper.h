@@ -178,6 +178,11 @@ TAGWRAPPER_EXPORT char* taglib_tag_get_cover_data(TagLib_File* file, int index, 
 TAGWRAPPER_EXPORT int taglib_tag_set_cover(TagLib_File* file, int type, const char* mime,
                                            const char* description, const char* data,
                                            unsigned int size);
+/* Like taglib_tag_set_cover(), but the picture goes after the others and replaces none (APE
+ * excepted: its item of the same type is replaced, as there is one per type). */
+TAGWRAPPER_EXPORT int taglib_tag_add_cover(TagLib_File* file, int type, const char* mime,
+                                           const char* description, const char* data,
+                                           unsigned int size);
 /* Removes picture `index`, or every picture when `index` is -1. Returns non-zero when there
  * was one to remove. */
 TAGWRAPPER_EXPORT int taglib_tag_remove_cover(TagLib_File* file, int index);
