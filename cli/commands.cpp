@@ -145,6 +145,7 @@ private:
     int strip();
     void stripFile(const QByteArray& path);
     int copy();
+    void copyPicturesOf(const QByteArray& source);
     int fill();
     int rename();
     void renameFile(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken);
@@ -445,7 +446,32 @@ int Runner::copy()
             tag.*field.member = copied.*field.member;
         return true;
     });
+    if (m_options.pictures)
+        copyPicturesOf(source);
     return status();
+}
+
+// A second pass, after the fields: a picture record of its own for each target, in the same
+// operation, so one undo puts back both.
+void Runner::copyPicturesOf(const QByteArray& source)
+{
+    const PictureFile sourceFile(source);
+    if (!sourceFile.isOpen()) {
+        fail(source, "its pictures cannot be read");
+        return;
+    }
+    const QList<StoredPicture> pictures = sourceFile.pictures();
+    forEachFile(m_options.arguments.mid(1), [&](const QByteArray& target) {
+        JournalRecord change;
+        QByteArray shown;
+        QByteArray reason;
+        if (!copyPictures(pictures, target, m_options.dryRun, change, shown, reason))
+            fail(target, reason);
+        else if (m_options.dryRun)
+            print(shown);
+        else if (!change.fields.isEmpty() && !m_journal.append(change))
+            fail(target, "changed, but the journal could not be written: " + errorText(errno));
+    });
 }
 
 int Runner::fill()

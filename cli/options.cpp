@@ -32,10 +32,11 @@ const std::array<CommandInfo, 11> kCommands = {{
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
      "the ten fields, so 'undo' brings those back; other items the tag held\n"
      "(pictures, lyrics, ...) are not kept and do not come back.\n"},
-    {"copy", "rnq",
-     "Usage: tagora-cli copy [-r] [-n] SOURCE TARGET...\n"
+    {"copy", "rnqp",
+     "Usage: tagora-cli copy [-r] [-n] [--pictures] SOURCE TARGET...\n"
      "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
-     "Save do in the window.\n"},
+     "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
+     "(in place of its own).\n"},
     {"fill", "rnq",
      "Usage: tagora-cli fill [-r] [-n] PATTERN PATH...\n"
      "Fills fields from each file name (without folder and extension), e.g.\n"
@@ -90,7 +91,7 @@ const CommandInfo* commandNamed(const QByteArray& name)
 // The letter of a long or short option, or 0 when there is none such.
 char optionLetter(const QByteArray& arg)
 {
-    static const std::array<std::pair<const char*, char>, 12> kNames = {{
+    static const std::array<std::pair<const char*, char>, 13> kNames = {{
         {"-r", 'r'},
         {"--recursive", 'r'},
         {"-n", 'n'},
@@ -99,6 +100,7 @@ char optionLetter(const QByteArray& arg)
         {"--quiet", 'q'},
         {"--force", 'f'},
         {"--all", 'a'},
+        {"--pictures", 'p'},
         {"--format", 'F'},
         {"-h", 'h'},
         {"--help", 'h'},
@@ -122,9 +124,9 @@ bool applyOption(char letter, const CommandInfo* command, Options& options, QByt
         error = "this option does not apply here";
         return false;
     }
-    bool* flags[] = {&options.recursive, &options.dryRun, &options.quiet, &options.force,
-                     &options.all};
-    *flags[std::strchr("rnqfa", letter) - "rnqfa"] = true;
+    bool* flags[] = {&options.recursive, &options.dryRun, &options.quiet,
+                     &options.force,     &options.all,    &options.pictures};
+    *flags[std::strchr("rnqfap", letter) - "rnqfap"] = true;
     return true;
 }
 

@@ -26,6 +26,7 @@ struct Options
     bool quiet = false;
     bool force = false;
     bool all = false;
+    bool pictures = false;
     ListFormat format = ListFormat::Table;
     QList<QByteArray> arguments;
 };

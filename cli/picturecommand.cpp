@@ -247,6 +247,59 @@ QList<StoredPicture> missingFrom(QList<StoredPicture> other, const QList<StoredP
     return missing;
 }
 
+QByteArray changeLines(const QByteArray& path, const QList<StoredPicture>& added,
+                       const QList<StoredPicture>& removed)
+{
+    QByteArray lines;
+    const auto line = [&](const char* what, const StoredPicture& p) {
+        lines += path + ": " + what + ' ' + pictureTypeName(p.type) + " picture (" + p.mimeType +
+                 ", " + QByteArray::number(p.data.size()) + " bytes)\n";
+    };
+    for (const StoredPicture& p : removed)
+        line("removed", p);
+    for (const StoredPicture& p : added)
+        line("added", p);
+    return lines;
+}
+
+// Keeps the bytes of the pictures about to go, then saves; false with a reason.
+bool saveKeepingRemoved(PictureFile& file, const QByteArray& path,
+                        const QList<StoredPicture>& removed, QByteArray& reason)
+{
+    if (::access(path.constData(), W_OK) != 0) {
+        reason = "read-only";
+        return false;
+    }
+    for (const StoredPicture& picture : removed) {
+        if (!pictureblobs::keep(picture.data)) {
+            reason = "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
+                     errorText(errno) + "; left alone";
+            return false;
+        }
+    }
+    if (!file.save())
+        reason = "save failed";
+    return reason.isEmpty();
+}
+
+JournalRecord pictureRecord(const QByteArray& path, const QList<StoredPicture>& added,
+                            const QList<StoredPicture>& removed)
+{
+    JournalRecord entry;
+    entry.command = "picture";
+    entry.path = absolutePath(path);
+    identityOf(path, entry.identity);
+    for (const StoredPicture& picture : added) {
+        entry.fields.append(kAddedField);
+        entry.values.append(journalValue(picture));
+    }
+    for (const StoredPicture& picture : removed) {
+        entry.fields.append(kRemovedField);
+        entry.values.append(journalValue(picture));
+    }
+    return entry;
+}
+
 QByteArray extensionFor(const QByteArray& mimeType)
 {
     static const std::pair<const char*, const char*> kExtensions[] = {
@@ -288,8 +341,6 @@ private:
                      const std::function<void(const QByteArray&)>& visit);
     bool open(PictureFile& file, const QByteArray& path);
     void commit(PictureFile& file, const QByteArray& path, const QList<StoredPicture>& before);
-    void record(const QByteArray& path, const QList<StoredPicture>& added,
-                const QList<StoredPicture>& removed);
 
     int list();
     void listFile(const QByteArray& path);
@@ -411,49 +462,16 @@ void PictureRunner::commit(PictureFile& file, const QByteArray& path,
     }
     if (m_options.dryRun) {
         ++m_changed;
-        for (const StoredPicture& p : removed)
-            print(path + ": removed " + pictureTypeName(p.type) + " picture (" + p.mimeType + ", " +
-                  QByteArray::number(p.data.size()) + " bytes)\n");
-        for (const StoredPicture& p : added)
-            print(path + ": added " + pictureTypeName(p.type) + " picture (" + p.mimeType + ", " +
-                  QByteArray::number(p.data.size()) + " bytes)\n");
+        print(changeLines(path, added, removed));
         return;
     }
-    if (::access(path.constData(), W_OK) != 0) {
-        fail(path, "read-only");
-        return;
-    }
-    for (const StoredPicture& picture : removed) {
-        if (!pictureblobs::keep(picture.data)) {
-            fail(path, "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
-                           errorText(errno) + "; left alone");
-            return;
-        }
-    }
-    if (!file.save()) {
-        fail(path, "save failed");
+    QByteArray reason;
+    if (!saveKeepingRemoved(file, path, removed, reason)) {
+        fail(path, reason);
         return;
     }
     ++m_changed;
-    record(path, added, removed);
-}
-
-void PictureRunner::record(const QByteArray& path, const QList<StoredPicture>& added,
-                           const QList<StoredPicture>& removed)
-{
-    JournalRecord entry;
-    entry.command = "picture";
-    entry.path = absolutePath(path);
-    identityOf(path, entry.identity);
-    for (const StoredPicture& picture : added) {
-        entry.fields.append(kAddedField);
-        entry.values.append(journalValue(picture));
-    }
-    for (const StoredPicture& picture : removed) {
-        entry.fields.append(kRemovedField);
-        entry.values.append(journalValue(picture));
-    }
-    if (!m_journal.append(entry))
+    if (!m_journal.append(pictureRecord(path, added, removed)))
         fail(path, "changed, but the journal could not be written: " + errorText(errno));
 }
 
@@ -738,6 +756,38 @@ QByteArray pictureHelp()
            "  -n, --dry-run    print what would change and write nothing\n"
            "  -q, --quiet      no progress line\n"
            "  -h, --help       this help\n";
+}
+
+bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, bool dryRun,
+                  JournalRecord& change, QByteArray& shown, QByteArray& reason)
+{
+    PictureFile file(target);
+    if (!file.isOpen()) {
+        reason = "not an audio file of a known type";
+        return false;
+    }
+    const QList<StoredPicture> before = file.pictures();
+    file.remove(-1);
+    for (const StoredPicture& picture : wanted) {
+        if (!file.add(picture)) {
+            reason = "its type cannot hold the source's " + pictureTypeName(picture.type) +
+                     " picture; pictures left alone";
+            return false;
+        }
+    }
+    const QList<StoredPicture> after = file.pictures();
+    const QList<StoredPicture> added = missingFrom(before, after);
+    const QList<StoredPicture> removed = missingFrom(after, before);
+    change = JournalRecord();
+    if (added.isEmpty() && removed.isEmpty())
+        return true;
+    if (dryRun) {
+        shown = changeLines(target, added, removed);
+    } else if (!saveKeepingRemoved(file, target, removed, reason)) {
+        return false;
+    }
+    change = pictureRecord(target, added, removed);
+    return true;
 }
 
 // Each picture the change removed goes back in place of the one that replaced it (same type

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/journal.h"
+#include "cli/picturefile.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,6 +13,13 @@ namespace tagora::cli {
 int runPictureCommand(const QList<QByteArray>& arguments);
 
 QByteArray pictureHelp();
+
+// Gives the file at `target` exactly the pictures `wanted` (those of a copy's source), the
+// bytes of each it loses kept for undo first. False with a reason. `change` becomes the journal
+// record to append (command "picture"), without fields when nothing changed; with `dryRun`
+// nothing is written and `shown` says what would change.
+bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, bool dryRun,
+                  JournalRecord& change, QByteArray& shown, QByteArray& reason);
 
 // Puts back the pictures a "picture" record of the journal replaced or removed, and takes
 // away those it added; with `dryRun` only checks that it could. False with a reason.

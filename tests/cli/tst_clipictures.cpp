@@ -288,6 +288,21 @@ private Q_SLOTS:
         QVERIFY(again.err.contains("exists"));
     }
 
+    // The targets get the source's pictures in place of their own; one undo takes back the
+    // fields and the pictures together.
+    void copyPicturesAndUndo()
+    {
+        const QString source = copyOfMade(QStringLiteral("mp3"));
+        const QString target = m_dir->filePath(QStringLiteral("target.flac"));
+        QVERIFY(QFile::copy(sampleFile(QStringLiteral("flac")), target));
+        const QStringList before = mutagenView(target);
+        QCOMPARE(cli({QStringLiteral("copy"), QStringLiteral("--pictures"), source, target}).code,
+                 0);
+        QCOMPARE(pictureLines(mutagenView(target)), pictureLines(mutagenView(source)));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(mutagenView(target), before);
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");
