@@ -340,7 +340,7 @@ int Runner::list()
         if (!load(path, identity, tag))
             return;
         m_progress->clear();
-        printer.row(path, tag);
+        printer.row(path, tag, PictureFile(path));
     });
     printer.end();
     return status();
@@ -581,7 +581,7 @@ int Runner::import()
     QList<QString audiotag::*> members;
     for (const QByteArray& column : std::as_const(header)) {
         members.append(memberNamed(QString::fromUtf8(column)));
-        if (!members.last() && column != "path" && column != "length")
+        if (!members.last() && column != "path" && column != "length" && column != "pictures")
             return usage("unknown column '" + column + "' in " + source);
     }
     const qsizetype pathColumn = header.indexOf("path");

@@ -17,7 +17,9 @@ struct CommandInfo
 const std::array<CommandInfo, 11> kCommands = {{
     {"ls", "rqF",
      "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
-     "One row per audio file: the path, the ten fields and the length in seconds.\n"
+     "One row per audio file: the path, the ten fields, the length in seconds and\n"
+     "the number of pictures (json: each picture's type, MIME type, size and\n"
+     "description).\n"
      "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
      "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
      "\\udcXX). The csv is what 'import' reads back.\n"},

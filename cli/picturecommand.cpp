@@ -493,32 +493,20 @@ void PictureRunner::listFile(const QByteArray& path)
     if (!open(file, path))
         return;
     const QList<StoredPicture> pictures = file.pictures();
-    QByteArray out;
     if (m_options.json) {
-        out = QByteArray(m_firstJsonFile ? "\n" : ",\n") +
-              "{\"path\": " + jsonQuoted(pathFromNative(path)) + ", \"pictures\": [";
+        print(QByteArray(m_firstJsonFile ? "\n" : ",\n") + "{\"path\": " +
+              jsonQuoted(pathFromNative(path)) + ", \"pictures\": " + picturesJson(pictures) + '}');
         m_firstJsonFile = false;
+        return;
     }
+    QByteArray lines;
     for (qsizetype i = 0; i < pictures.size(); ++i) {
         const StoredPicture& p = pictures[i];
-        ImageInfo info;
-        QByteArray reason;
-        const bool known = inspectImage(p.data, info, reason);
-        if (m_options.json) {
-            out += QByteArray(i ? ", " : "") + "{\"index\": " + QByteArray::number(i) +
-                   ", \"type\": \"" + pictureTypeName(p.type) +
-                   "\", \"mime\": " + jsonQuoted(QString::fromLatin1(p.mimeType)) +
-                   ", \"width\": " + (known ? QByteArray::number(info.width) : "null") +
-                   ", \"height\": " + (known ? QByteArray::number(info.height) : "null") +
-                   ", \"size\": " + QByteArray::number(p.data.size()) +
-                   ", \"description\": " + jsonQuoted(QString::fromUtf8(p.description)) + "}";
-        } else {
-            out += tsvEscaped(path) + '\t' + QByteArray::number(i) + '\t' +
-                   pictureTypeName(p.type) + '\t' + p.mimeType + '\t' + sizeText(p.data) + '\t' +
-                   QByteArray::number(p.data.size()) + '\t' + tsvEscaped(p.description) + '\n';
-        }
+        lines += tsvEscaped(path) + '\t' + QByteArray::number(i) + '\t' + pictureTypeName(p.type) +
+                 '\t' + p.mimeType + '\t' + sizeText(p.data) + '\t' +
+                 QByteArray::number(p.data.size()) + '\t' + tsvEscaped(p.description) + '\n';
     }
-    print(m_options.json ? out + "]}" : out);
+    print(lines);
 }
 
 int PictureRunner::get()
@@ -716,6 +704,25 @@ void removeByHash(PictureFile& file, const JournalledPicture& picture)
 }
 
 } // namespace
+
+QByteArray picturesJson(const QList<StoredPicture>& pictures)
+{
+    QByteArray out = "[";
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const StoredPicture& p = pictures[i];
+        ImageInfo info;
+        QByteArray reason;
+        const bool known = inspectImage(p.data, info, reason);
+        out += QByteArray(i ? ", " : "") + "{\"index\": " + QByteArray::number(i) +
+               ", \"type\": \"" + pictureTypeName(p.type) +
+               "\", \"mime\": " + jsonQuoted(QString::fromLatin1(p.mimeType)) +
+               ", \"width\": " + (known ? QByteArray::number(info.width) : "null") +
+               ", \"height\": " + (known ? QByteArray::number(info.height) : "null") +
+               ", \"size\": " + QByteArray::number(p.data.size()) +
+               ", \"description\": " + jsonQuoted(QString::fromUtf8(p.description)) + "}";
+    }
+    return out + ']';
+}
 
 int runPictureCommand(const QList<QByteArray>& arguments)
 {

@@ -14,6 +14,10 @@ int runPictureCommand(const QList<QByteArray>& arguments);
 
 QByteArray pictureHelp();
 
+// A json array of the pictures' metadata: index, type, MIME type, width and height (null
+// when the image is not a JPEG or PNG), size and description.
+QByteArray picturesJson(const QList<StoredPicture>& pictures);
+
 // Gives the file at `target` exactly the pictures `wanted` (those of a copy's source), the
 // bytes of each it loses kept for undo first. False with a reason. `change` becomes the journal
 // record to append (command "picture"), without fields when nothing changed; with `dryRun`

@@ -93,6 +93,11 @@ QList<StoredPicture> PictureFile::pictures() const
     return pictures;
 }
 
+int PictureFile::count() const
+{
+    return covers().count(m_file);
+}
+
 bool PictureFile::set(const StoredPicture& picture)
 {
     return covers().set(m_file, picture.type, picture.mimeType.constData(),

@@ -32,6 +32,7 @@ public:
     // False when the file could not be opened as audio.
     bool isOpen() const { return m_file != nullptr; }
     QList<StoredPicture> pictures() const;
+    int count() const;
     // False when the file's type cannot hold the picture as given.
     bool set(const StoredPicture& picture);
     // Like set(), but beside the others, replacing none.

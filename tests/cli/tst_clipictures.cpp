@@ -303,6 +303,34 @@ private Q_SLOTS:
         QCOMPARE(mutagenView(target), before);
     }
 
+    // ls counts the pictures in every format; json gives their metadata, and import takes the
+    // csv back without a complaint about the column.
+    void lsHasAPicturesColumn()
+    {
+        const QString path = copyOfMade(QStringLiteral("flac"));
+        QVERIFY(
+            cli({QStringLiteral("picture"), QStringLiteral("set"), QStringLiteral("--desc"),
+                 QStringLiteral("front"), image(QStringLiteral("c.png"), tinyPng(12, 34)), path})
+                .code == 0);
+        const Run tsv =
+            cli({QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("tsv"), path});
+        QCOMPARE(tsv.out.split('\n').value(1).split('\t').last(), QByteArray("2"));
+        const Run json =
+            cli({QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("json"), path});
+        const QJsonArray pictures =
+            QJsonDocument::fromJson(json.out).array().at(0).toObject()[u"pictures"].toArray();
+        QCOMPARE(pictures.size(), 2);
+        const QJsonObject front = pictures.at(0).toObject();
+        QCOMPARE(front[u"type"].toString(), QStringLiteral("front"));
+        QCOMPARE(front[u"width"].toInt(), 12);
+        QCOMPARE(front[u"height"].toInt(), 34);
+        QCOMPARE(front[u"description"].toString(), QStringLiteral("front"));
+        const Run csv =
+            cli({QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("csv"), path});
+        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("tags.csv")), csv.out));
+        QCOMPARE(cli({QStringLiteral("import"), QStringLiteral("tags.csv")}).code, 0);
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");
