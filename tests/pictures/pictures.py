@@ -4,6 +4,8 @@
     pictures.py make FILE...  tags each FILE as richtags.py does (a front cover among much else)
                               and adds a back cover (a PNG, description "back") in the format's
                               standard picture item
+    pictures.py wrapped FILE...  puts a METADATA_BLOCK_PICTURE into the Vorbis comment of each
+                              FILE (Ogg or FLAC) whose MIME type length wraps around in 32 bits
     pictures.py dump FILE...  for each FILE, "== FILE", its pictures as
                               "picture=type|mime|description|length|sha1" (MP4 has no type or
                               description: 3 and ""; APE stores no MIME type: "-"), then every
@@ -14,6 +16,7 @@ import contextlib
 import hashlib
 import io
 import os
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "preservation"))
@@ -141,9 +144,19 @@ def make(path):
     back(path)
 
 
+def wrapped(path):
+    block = (struct.pack(">II", 3, 0xFFFFFFF0) + b"image/png" + struct.pack(">I", 0) +
+             struct.pack(">IIIII", 1, 1, 24, 0, len(BACK)) + BACK)
+    f = flac.FLAC(path) if path.endswith(".flac") else oggvorbis.OggVorbis(path)
+    if f.tags is None:
+        f.add_tags()
+    f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(block).decode()]
+    f.save()
+
+
 def main():
     for path in sys.argv[2:]:
-        {"make": make, "dump": dump}[sys.argv[1]](path)
+        {"make": make, "dump": dump, "wrapped": wrapped}[sys.argv[1]](path)
 
 
 if __name__ == "__main__":

@@ -282,6 +282,23 @@ private Q_SLOTS:
         QCOMPARE(taglib_tag_get_cover_count(nullptr), 0);
     }
 
+    // TagLib adds a picture's lengths to their positions in 32 bits; a wrapping one would make
+    // it take garbage for the picture and write that back on any save. Such a file is refused.
+    void wrappingPictureLengthIsRefused_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("ogg") << QStringLiteral("ogg");
+        QTest::newRow("flac") << QStringLiteral("flac");
+    }
+    void wrappingPictureLengthIsRefused()
+    {
+        QFETCH(QString, type);
+        const QString path = m_dir.filePath(QStringLiteral("wrapped.") + type);
+        QVERIFY(QFile::copy(sampleFile(type), path));
+        QCOMPARE(runPictures(QStringLiteral("wrapped"), {path}), QByteArray());
+        QVERIFY(!OpenFile(path).file);
+    }
+
     // Setting a picture the file already holds is no change: the save leaves the file alone.
     void samePictureWritesNothing_data() { addTypeRows(); }
     void samePictureWritesNothing()
