@@ -27,6 +27,8 @@ namespace {
 // Larger images are refused unless --force: a cover is rarely above a few MiB, and every copy
 // weighs on each file it goes into.
 constexpr qint64 kMaxImageBytes = 16 << 20;
+// The most the tag library takes, --force or not.
+constexpr qint64 kMaxForcedBytes = 64 << 20;
 
 // The journal's field names for a picture a change added or took away; the value is
 // "type<tab>sha256<tab>MIME type<tab>description".
@@ -563,6 +565,10 @@ bool PictureRunner::readImage(const QByteArray& image, StoredPicture& picture)
         fail(image, "not a readable image file; nothing was written");
         return false;
     }
+    if (info.st_size > kMaxForcedBytes) {
+        fail(image, "is over 64 MiB, more than a picture can hold; nothing was written");
+        return false;
+    }
     if (info.st_size > kMaxImageBytes && !m_options.force) {
         fail(image,
              "is " + QByteArray::number(double(info.st_size) / (1 << 20), 'f', 1) +
@@ -600,8 +606,8 @@ int PictureRunner::set()
             return;
         const QList<StoredPicture> before = file.pictures();
         if (!file.set(picture)) {
-            fail(path, "its type cannot hold this picture (MP4 holds front covers without a "
-                       "description only); left alone");
+            fail(path, "its type cannot hold this picture as given (MP4: front covers without "
+                       "a description only; FLAC: 16 MiB at most); left alone");
             return;
         }
         commit(file, path, before);
