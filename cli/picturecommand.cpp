@@ -397,17 +397,8 @@ bool PictureRunner::startJournal()
 // Blobs that no journal line refers to any more go, while the journal's lock is still held.
 void PictureRunner::finish()
 {
-    if (m_journalOpen) {
-        QSet<QByteArray> referenced;
-        for (const JournalRecord& entry : m_journal.records()) {
-            for (qsizetype i = 0; i < entry.fields.size(); ++i) {
-                JournalledPicture parsed;
-                if (entry.fields[i] == kRemovedField && parseJournalValue(entry.values[i], parsed))
-                    referenced.insert(parsed.hash);
-            }
-        }
-        pictureblobs::removeAllBut(referenced);
-    }
+    if (m_journalOpen)
+        removeUnreferencedPictureBlobs(m_journal.records());
     if (m_options.dryRun || m_options.quiet || !::isatty(STDOUT_FILENO))
         return;
     QByteArray line = QByteArray::number(m_changed) + " changed, " +
@@ -710,6 +701,19 @@ void removeByHash(PictureFile& file, const JournalledPicture& picture)
 }
 
 } // namespace
+
+void removeUnreferencedPictureBlobs(const QList<JournalRecord>& records)
+{
+    QSet<QByteArray> referenced;
+    for (const JournalRecord& entry : records) {
+        for (qsizetype i = 0; i < entry.fields.size(); ++i) {
+            JournalledPicture parsed;
+            if (entry.fields[i] == kRemovedField && parseJournalValue(entry.values[i], parsed))
+                referenced.insert(parsed.hash);
+        }
+    }
+    pictureblobs::removeAllBut(referenced);
+}
 
 QByteArray picturesJson(const QList<StoredPicture>& pictures)
 {

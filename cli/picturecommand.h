@@ -25,6 +25,10 @@ QByteArray picturesJson(const QList<StoredPicture>& pictures);
 bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, bool dryRun,
                   JournalRecord& change, QByteArray& shown, QByteArray& reason);
 
+// Removes the picture blobs no record names any more; to be called with the journal's lock
+// held, after every command that writes pictures and whenever the journal drops lines.
+void removeUnreferencedPictureBlobs(const QList<JournalRecord>& records);
+
 // Puts back the pictures a "picture" record of the journal replaced or removed, and takes
 // away those it added; with `dryRun` only checks that it could. False with a reason.
 bool undoPictureRecord(const JournalRecord& record, bool dryRun, QByteArray& reason);
