@@ -1,5 +1,6 @@
 // MP4: the covr item, a list of images that carry their format and nothing else. Every one
-// reads as a front cover without a description, and only such a picture can be stored.
+// reads as a front cover without a description, and only such a picture can be stored. An
+// image of another format is stored without one, and reads as its signature gives it.
 #include "pictures.h"
 
 #include <taglib/mp4coverart.h>
@@ -26,14 +27,20 @@ const FormatName kFormats[] = {{CoverArt::JPEG, "image/jpeg"},
                                {CoverArt::GIF, "image/gif"},
                                {CoverArt::BMP, "image/bmp"}};
 
+// The MIME type an image stored without a format reads as.
+TagLib::String unnamedMimeType(const TagLib::ByteVector& image)
+{
+    const TagLib::String sniffed = mimeTypeOfImage(image);
+    return sniffed.isEmpty() ? TagLib::String("application/octet-stream") : sniffed;
+}
+
 TagLib::String mimeTypeOf(const CoverArt& cover)
 {
     for (const FormatName& name : kFormats) {
         if (name.format == cover.format())
             return name.mimeType;
     }
-    const TagLib::String sniffed = mimeTypeOfImage(cover.data());
-    return sniffed.isEmpty() ? TagLib::String("application/octet-stream") : sniffed;
+    return unnamedMimeType(cover.data());
 }
 
 bool formatOf(const TagLib::String& mimeType, CoverArt::Format& format)
@@ -89,7 +96,8 @@ public:
     {
         CoverArt::Format format;
         return picture.type == kFrontCover && picture.description.isEmpty() &&
-               formatOf(picture.mimeType, format);
+               (formatOf(picture.mimeType, format) ||
+                picture.mimeType == unnamedMimeType(picture.data));
     }
 
     void add(TagLib::File& file, const Picture& picture) const override

@@ -31,8 +31,7 @@ bool isPlainMimeType(const TagLib::String& mime)
 bool isAcceptable(const Picture& picture)
 {
     return picture.type >= 0 && picture.type <= kLastPictureType &&
-           isPlainMimeType(picture.mimeType) && !picture.data.isEmpty() &&
-           picture.data.size() <= kMaxPictureBytes;
+           isPlainMimeType(picture.mimeType) && picture.data.size() <= kMaxPictureBytes;
 }
 
 bool startsWith(const TagLib::ByteVector& data, const char* signature, std::size_t length,

@@ -146,7 +146,9 @@ TAGWRAPPER_EXPORT void taglib_tag_remove(TagLib_File* file);
 /* Embedded pictures (cover art), in each format's own picture item:
  *   MPEG: ID3v2 APIC frames.   FLAC: picture blocks.   Ogg: METADATA_BLOCK_PICTURE comments.
  *   MP4: covr images, which hold no type or description: each reads as a front cover (3) with
- *   an empty description, and only such a picture (JPEG, PNG, GIF or BMP) can be set.
+ *   an empty description, and only such a picture can be set. JPEG, PNG, GIF and BMP keep
+ *   their MIME type; an image stored without one reads as its signature gives it (else
+ *   application/octet-stream), and only that MIME type sets such an image.
  *   ASF: WM/Picture attributes.   APE, WavPack, Musepack: the APE tag's binary items
  *   "Cover Art (Front)" and the like, one per type; the MIME type is not stored and reads as
  *   the image's signature gives it (image/jpeg, image/png, ..., else application/octet-stream).
@@ -171,7 +173,7 @@ TAGWRAPPER_EXPORT int taglib_tag_get_cover(TagLib_File* file, int index, int* ty
 TAGWRAPPER_EXPORT char* taglib_tag_get_cover_data(TagLib_File* file, int index, unsigned int* size);
 /* Stores a copy of `size` bytes at `data` as a picture, in place of the first one of the same
  * type and description (the others stay as they are), or after the others. `mime` is printable
- * ASCII with a "/" ("image/jpeg"), `description` may be empty, `type` is 0..20, size 1 to
+ * ASCII with a "/" ("image/jpeg"), `description` may be empty, `type` is 0..20, size at most
  * 64 MiB. Returns non-zero when it was taken; 0, changing nothing, for arguments outside
  * those bounds or a picture the format cannot hold as given (see above; a FLAC picture block
  * holds at most 16 MiB). */

@@ -249,7 +249,8 @@ private Q_SLOTS:
         QTest::newRow("MIME type with a space") << 3 << QByteArray("image/ png") << 10;
         QTest::newRow("MIME type without a slash") << 3 << QByteArray("png") << 10;
         QTest::newRow("MIME type beyond ASCII") << 3 << QByteArray("image/p\xc3\xa9") << 10;
-        QTest::newRow("no bytes") << 3 << QByteArray("image/png") << 0;
+        QTest::newRow("MIME type over 64 characters")
+            << 3 << QByteArray("image/" + QByteArray(59, 'x')) << 10;
         // A FLAC metadata block cannot hold this many.
         QTest::newRow("over a FLAC block") << 3 << QByteArray("image/png") << (1 << 24);
     }
