@@ -334,13 +334,20 @@ int Runner::list()
         return usage("ls needs at least one file or folder");
     ListPrinter printer(m_options.format, stdout, terminalWidth());
     printer.begin();
+    // One open of each file gives the fields and the pictures.
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
-        FileIdentity identity;
-        audiotag tag;
-        if (!load(path, identity, tag))
+        if (::access(path.constData(), R_OK) != 0) {
+            fail(path, "unreadable: " + errorText(errno));
             return;
+        }
+        const PictureFile file(path);
+        audiotag tag;
+        if (!ReadTagOf(file.handle(), tag)) {
+            fail(path, "not an audio file of a known type");
+            return;
+        }
         m_progress->clear();
-        printer.row(path, tag, PictureFile(path));
+        printer.row(path, tag, file);
     });
     printer.end();
     return status();

@@ -31,6 +31,8 @@ public:
 
     // False when the file could not be opened as audio.
     bool isOpen() const { return m_file != nullptr; }
+    // The library's handle, for reading the fields without opening the file twice.
+    TagLib_File_s* handle() const { return m_file; }
     QList<StoredPicture> pictures() const;
     int count() const;
     // False when the file's type cannot hold the picture as given.
