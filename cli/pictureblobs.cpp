@@ -62,6 +62,15 @@ bool readWhole(const QByteArray& path, QByteArray& bytes)
     return got == 0;
 }
 
+void syncFolder()
+{
+    const int fd = ::open(folder().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 QByteArray folder()
@@ -92,8 +101,10 @@ bool keep(const QByteArray& bytes)
     const bool written = writeWhole(fd, bytes) && ::fdatasync(fd) == 0;
     const int error = errno;
     ::close(fd);
-    if (written && ::rename(temporary.constData(), path.constData()) == 0)
+    if (written && ::rename(temporary.constData(), path.constData()) == 0) {
+        syncFolder(); // the name too must be on disk before a journal line names it
         return true;
+    }
     ::unlink(temporary.constData());
     errno = error;
     return false;
