@@ -106,7 +106,8 @@ char* keptCopy(const char* bytes, std::size_t size)
     char* copy = static_cast<char*>(std::malloc(size + 1));
     if (!copy)
         return nullptr;
-    std::memcpy(copy, bytes, size);
+    if (size > 0) // an empty picture's bytes may be a null pointer
+        std::memcpy(copy, bytes, size);
     copy[size] = '\0';
     if (g_manageStrings) {
         try {
