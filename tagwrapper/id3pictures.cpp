@@ -1,20 +1,37 @@
-// MPEG: ID3v2 APIC frames. A frame keeps its text encoding unless its new description needs
-// more than Latin-1.
+// ID3v2 APIC frames, of MPEG files and of the other types that carry an ID3v2 tag (TrueAudio,
+// WAV, AIFF). A frame keeps its text encoding unless its new description needs more than
+// Latin-1.
 #include "pictures.h"
 
+#include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/wavfile.h>
 
 namespace tagwrapper {
 namespace {
 
 using TagLib::ID3v2::AttachedPictureFrame;
 
+// The file's ID3v2 tag, made when `create` is set and an MPEG or TrueAudio file has none (WAV
+// and AIFF files always have one in memory).
+TagLib::ID3v2::Tag* id3v2TagOf(TagLib::File& file, bool create)
+{
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file))
+        return mpeg->ID3v2Tag(create);
+    if (auto* trueAudio = dynamic_cast<TagLib::TrueAudio::File*>(&file))
+        return trueAudio->ID3v2Tag(create);
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(&file))
+        return wav->ID3v2Tag();
+    return static_cast<TagLib::RIFF::AIFF::File&>(file).tag();
+}
+
 std::vector<AttachedPictureFrame*> framesOf(TagLib::File& file)
 {
     std::vector<AttachedPictureFrame*> frames;
-    TagLib::ID3v2::Tag* tag = static_cast<TagLib::MPEG::File&>(file).ID3v2Tag(false);
+    TagLib::ID3v2::Tag* tag = id3v2TagOf(file, false);
     if (!tag)
         return frames;
     for (TagLib::ID3v2::Frame* frame : tag->frameList("APIC")) {
@@ -52,7 +69,7 @@ public:
     {
         auto* frame = new AttachedPictureFrame;
         fill(*frame, picture);
-        static_cast<TagLib::MPEG::File&>(file).ID3v2Tag(true)->addFrame(frame);
+        id3v2TagOf(file, true)->addFrame(frame);
     }
 
     void replace(TagLib::File& file, std::size_t index, const Picture& picture) const override
@@ -62,7 +79,7 @@ public:
 
     void remove(TagLib::File& file, std::size_t index) const override
     {
-        static_cast<TagLib::MPEG::File&>(file).ID3v2Tag(false)->removeFrame(framesOf(file)[index]);
+        id3v2TagOf(file, false)->removeFrame(framesOf(file)[index]);
     }
 };
 

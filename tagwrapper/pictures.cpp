@@ -1,11 +1,14 @@
 #include "pictures.h"
 
+#include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/wavfile.h>
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
@@ -76,7 +79,9 @@ bool operator==(const Picture& a, const Picture& b)
 
 const PictureStore* pictureStoreOf(TagLib::File& file)
 {
-    if (dynamic_cast<TagLib::MPEG::File*>(&file))
+    if (dynamic_cast<TagLib::MPEG::File*>(&file) || dynamic_cast<TagLib::TrueAudio::File*>(&file) ||
+        dynamic_cast<TagLib::RIFF::WAV::File*>(&file) ||
+        dynamic_cast<TagLib::RIFF::AIFF::File*>(&file))
         return &id3Pictures();
     if (dynamic_cast<TagLib::FLAC::File*>(&file))
         return &flacPictures();

@@ -144,7 +144,8 @@ TAGWRAPPER_EXPORT void taglib_tag_set_key(TagLib_File* file, const char* key);
 TAGWRAPPER_EXPORT void taglib_tag_remove(TagLib_File* file);
 
 /* Embedded pictures (cover art), in each format's own picture item:
- *   MPEG: ID3v2 APIC frames.   FLAC: picture blocks.   Ogg: METADATA_BLOCK_PICTURE comments.
+ *   MPEG (and TrueAudio, WAV, AIFF): ID3v2 APIC frames.   FLAC: picture blocks.
+ *   Ogg: METADATA_BLOCK_PICTURE comments.
  *   MP4: covr images, which hold no type or description: each reads as a front cover (3) with
  *   an empty description, and only such a picture can be set. JPEG, PNG, GIF and BMP keep
  *   their MIME type; an image stored without one reads as its signature gives it (else

@@ -6,6 +6,8 @@
                               standard picture item
     pictures.py wrapped FILE...  puts a METADATA_BLOCK_PICTURE into the Vorbis comment of each
                               FILE (Ogg or FLAC) whose MIME type length wraps around in 32 bits
+    pictures.py pcm FILE...   writes a short silent WAV or AIFF (by the extension) with an ID3v2
+                              tag holding the back cover
     pictures.py dump FILE...  for each FILE, "== FILE", its pictures as
                               "picture=type|mime|description|length|sha1" (MP4 has no type or
                               description: 3 and ""; APE stores no MIME type: "-"), then every
@@ -18,6 +20,8 @@ import io
 import os
 import struct
 import sys
+
+import mutagen
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "preservation"))
 import richtags  # noqa: E402
@@ -108,6 +112,9 @@ def dump(path):
     lines = []
     if ext == "mp3":
         lines = [line(p.type, p.mime, p.desc, p.data) for p in id3.ID3(path).getall("APIC")]
+    elif ext in ("wav", "aiff"):
+        tags = mutagen.File(path).tags
+        lines = [line(p.type, p.mime, p.desc, p.data) for p in tags.getall("APIC")]
     elif ext == "flac":
         lines = [line(p.type, p.mime, p.desc, p.data) for p in flac.FLAC(path).pictures]
     elif ext == "ogg":
@@ -154,9 +161,27 @@ def wrapped(path):
     f.save()
 
 
+def pcm(path):
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        import aifc
+        import wave
+        out = wave.open(path, "wb") if path.endswith(".wav") else aifc.open(path, "wb")
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(8000)
+        out.writeframes(b"\0\0" * 16000)
+        out.close()
+    f = mutagen.File(path)
+    f.add_tags()
+    f.tags.add(id3.APIC(encoding=3, mime="image/png", type=4, desc="back", data=BACK))
+    f.save()
+
+
 def main():
     for path in sys.argv[2:]:
-        {"make": make, "dump": dump, "wrapped": wrapped}[sys.argv[1]](path)
+        {"make": make, "dump": dump, "wrapped": wrapped, "pcm": pcm}[sys.argv[1]](path)
 
 
 if __name__ == "__main__":

@@ -297,6 +297,34 @@ private Q_SLOTS:
         QCOMPARE(empty.data, QByteArray());
     }
 
+    // The types beyond the six that carry an ID3v2 tag keep their pictures in it too.
+    void otherId3v2TypesHoldPictures_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("wav") << QStringLiteral("wav");
+        QTest::newRow("aiff") << QStringLiteral("aiff");
+    }
+    void otherId3v2TypesHoldPictures()
+    {
+        QFETCH(QString, type);
+        const QString path = m_dir.filePath(QStringLiteral("pcm.") + type);
+        QCOMPARE(runPictures(QStringLiteral("pcm"), {path}), QByteArray());
+        const QStringList before = mutagenView(path);
+        const QByteArray jpeg = tinyJpeg(5, 5);
+        {
+            OpenFile f(path);
+            QCOMPARE(taglib_tag_get_cover_count(f.file), 1);
+            QVERIFY(taglib_tag_set_cover(f.file, 3, "image/jpeg", "front", jpeg.constData(),
+                                         unsigned(jpeg.size())));
+            QVERIFY(taglib_file_save(f.file));
+        }
+        QStringList expected = before;
+        expected.append(
+            pictureLine(type, 3, QStringLiteral("image/jpeg"), QStringLiteral("front"), jpeg));
+        expected.sort();
+        QCOMPARE(mutagenView(path), expected);
+    }
+
     void outOfRangeIndexGivesNothing()
     {
         OpenFile f(made(QStringLiteral("mp3")));
