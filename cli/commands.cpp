@@ -7,6 +7,7 @@
 #include "cli/listformat.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
+#include "cli/picturecommand.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "cli/valuerules.h"
@@ -195,7 +196,7 @@ bool importTable(const QByteArray& text, ImportTable& table, QByteArray& refusal
     for (const QByteArray& column : header) {
         const QByteArray name = column.toLower();
         table.members.append(memberNamed(QString::fromUtf8(name)));
-        if (!table.members.last() && name != "path" && name != "length") {
+        if (!table.members.last() && name != "path" && name != "length" && name != "pictures") {
             refusal = "unknown column '" + column + "'";
             return false;
         }
@@ -228,17 +229,21 @@ bool importTable(const QByteArray& text, ImportTable& table, QByteArray& refusal
     return true;
 }
 
-// The fields --where takes: those of the tag, and the playing time.
+// The fields --where takes: those of the tag, the playing time and the number of pictures.
 bool whereField(const QString& field)
 {
-    return field == QLatin1String("length") || memberNamed(field);
+    return field == QLatin1String("length") || field == QLatin1String("pictures") ||
+           memberNamed(field);
 }
 
-// A field's value for --where, by its lower-case name.
-QString whereValue(const audiotag& tag, const QString& field)
+// A field's value for --where, by its lower-case name; the pictures are counted only when an
+// expression asks for them, as that opens the file once more.
+QString whereValue(const QByteArray& path, const audiotag& tag, const QString& field)
 {
     if (field == QLatin1String("length"))
         return QString::number(tag.Length);
+    if (field == QLatin1String("pictures"))
+        return QString::number(PictureFile(path).pictures().size());
     QString audiotag::*member = memberNamed(field);
     return member ? shownText(tag, member) : QString();
 }
@@ -327,6 +332,7 @@ private:
     int strip();
     void stripFile(const QByteArray& path);
     int copy();
+    void copyPicturesOf(const QByteArray& source);
     int fill();
     int rename();
     bool planRename(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken,
@@ -348,6 +354,7 @@ private:
     bool undoPlan(qint64 count, QList<JournalRecord>& pending, QByteArray& reason);
     void undoRecord(const JournalRecord& record);
     void settleGone(const JournalRecord& record);
+    void undoPictures(const JournalRecord& record);
 
     const Options& m_options;
     Journal m_journal;
@@ -513,7 +520,7 @@ bool Runner::load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
         return false;
     }
     return !chosenOnly ||
-           m_where.matches([&](const QString& field) { return whereValue(tag, field); });
+           m_where.matches([&](const QString& field) { return whereValue(path, tag, field); });
 }
 
 bool Runner::save(const QByteArray& path, const FileIdentity& before, const audiotag& tag,
@@ -635,13 +642,26 @@ int Runner::list()
         return usage("ls needs at least one file or folder");
     ListPrinter printer(m_options.format, stdout, terminalWidth());
     printer.begin();
+    // One open of each file gives the fields and the pictures.
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
-        FileIdentity identity;
+        if (::access(path.constData(), R_OK) != 0) {
+            fail(path, "unreadable: " + errorText(errno));
+            return;
+        }
+        const PictureFile file(path);
         audiotag tag;
-        if (!load(path, identity, tag))
+        if (!ReadTagOf(file.handle(), tag)) {
+            fail(path, "not an audio file of a known type");
+            return;
+        }
+        const auto value = [&](const QString& field) {
+            return field == QLatin1String("pictures") ? QString::number(file.pictures().size())
+                                                      : whereValue(path, tag, field);
+        };
+        if (!m_where.matches(value))
             return;
         m_progress->clear();
-        printer.row(path, tag);
+        printer.row(path, tag, file);
     });
     printer.end();
     return status();
@@ -779,7 +799,31 @@ int Runner::copy()
             tag.*field.member = copied.*field.member;
         return true;
     });
+    if (m_options.pictures)
+        copyPicturesOf(source);
     return status();
+}
+
+// A second pass, after the fields: a picture record of its own for each target, in the same
+// operation, so one undo puts back both.
+void Runner::copyPicturesOf(const QByteArray& source)
+{
+    const PictureFile sourceFile(source);
+    if (!sourceFile.isOpen()) {
+        fail(source, "its pictures cannot be read");
+        return;
+    }
+    const QList<StoredPicture> pictures = sourceFile.pictures();
+    forEachFile(m_options.arguments.mid(1), [&](const QByteArray& target) {
+        QByteArray shown;
+        QByteArray reason;
+        if (m_journalBroken)
+            return;
+        if (!copyPictures(pictures, target, m_options.dryRun ? nullptr : &m_journal, shown, reason))
+            fail(target, reason);
+        else if (m_options.dryRun)
+            print(shown);
+    });
 }
 
 int Runner::fill()
@@ -1200,6 +1244,10 @@ void Runner::undoRecord(const JournalRecord& entry)
                              "; left alone (--force undoes it anyway)");
         return;
     }
+    if (entry.command == "picture") {
+        undoPictures(entry);
+        return;
+    }
     if (!entry.previousName.isEmpty()) {
         renameFile({entry.path, entry.previousName}, entry.key());
         return;
@@ -1231,8 +1279,36 @@ void Runner::settleGone(const JournalRecord& record)
         settle(entry, true);
 }
 
+void Runner::undoPictures(const JournalRecord& entry)
+{
+    QByteArray reason;
+    if (m_options.dryRun) {
+        if (!undoPictureRecord(entry, true, reason)) {
+            fail(entry.path, reason + "; not undone");
+            return;
+        }
+        ++m_changed;
+        print(terminalSafe(entry.path) + ": pictures put back\n");
+        return;
+    }
+    JournalRecord undoing;
+    undoing.command = m_options.command;
+    undoing.path = entry.path;
+    undoing.undoes = entry.key();
+    identityOf(entry.path, undoing.identity);
+    if (!writeAhead(undoing, entry.path))
+        return;
+    const bool done = undoPictureRecord(entry, false, reason);
+    if (!done)
+        fail(entry.path, reason + "; not undone");
+    settle(undoing, done);
+}
+
 int Runner::run()
 {
+    if (m_options.command == "picture")
+        return runPictureCommand(m_options.help ? QList<QByteArray>{"--help"}
+                                                : m_options.arguments);
     if (m_options.help) {
         writeBytes(stdout, commandHelp(m_options.command));
         return kExitSuccess;

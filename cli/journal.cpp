@@ -348,9 +348,8 @@ qint64 lastOperation(int fd)
     if (!records.isEmpty())
         return records.last().operation;
     qint64 last = 0;
-    forEachLine(fd, [&](const QByteArray& line, off_t) {
-        last = std::max(last, operationOfLine(line));
-    });
+    forEachLine(
+        fd, [&](const QByteArray& line, off_t) { last = std::max(last, operationOfLine(line)); });
     return last;
 }
 

@@ -1,5 +1,6 @@
 #include "listformat.h"
 
+#include "cli/picturecommand.h"
 #include "services/nativepath.h"
 #include "tags/tagfields.h"
 
@@ -8,14 +9,14 @@
 namespace tagora::cli {
 namespace {
 
-constexpr int kColumnCount = int(TagFields.size()) + 2;
+constexpr int kColumnCount = int(TagFields.size()) + 3;
 constexpr int kMinimumWidth = 4;
 constexpr int kTrackColumn = 4;
 constexpr int kYearColumn = 5;
 
-// Share of the spare width each column gets, path first and length last.
-constexpr int kWidthShares[kColumnCount] = {10, 4, 3, 3, 0, 0, 2, 2, 1, 0, 1, 0};
-constexpr int kFixedWidths[kColumnCount] = {0, 0, 0, 0, 5, 4, 0, 0, 0, 5, 0, 6};
+// Share of the spare width each column gets, path first, length and pictures last.
+constexpr int kWidthShares[kColumnCount] = {10, 4, 3, 3, 0, 0, 2, 2, 1, 0, 1, 0, 0};
+constexpr int kFixedWidths[kColumnCount] = {0, 0, 0, 0, 5, 4, 0, 0, 0, 5, 0, 6, 4};
 
 QList<int> tableWidths(int width)
 {
@@ -199,6 +200,7 @@ QList<QByteArray> listColumns()
     for (const TagField& field : TagFields)
         columns.append(QByteArray(field.name).toLower());
     columns.append("length");
+    columns.append("pictures");
     return columns;
 }
 
@@ -211,9 +213,11 @@ void ListPrinter::begin()
     QList<QByteArray> header = listColumns();
     switch (m_format) {
     case ListFormat::Table:
-        for (qsizetype i = 0; i < header.size(); ++i)
-            header[i] = i == 0 ? QByteArray("Path") : QByteArray(TagFields[i - 1].name);
-        header.last() = "Length";
+        header = {"Path"};
+        for (const TagField& field : TagFields)
+            header.append(field.name);
+        header << "Length"
+               << "Pics";
         tableLine(header);
         break;
     case ListFormat::Tsv:
@@ -228,18 +232,20 @@ void ListPrinter::begin()
     }
 }
 
-QList<QByteArray> ListPrinter::cells(const QByteArray& path, const audiotag& tag) const
+QList<QByteArray> ListPrinter::cells(const QByteArray& path, const audiotag& tag,
+                                     const PictureFile& pictures) const
 {
     QList<QByteArray> cells{path};
     for (const TagField& field : TagFields)
         cells.append((tag.*field.member).toUtf8());
     cells.append(QByteArray::number(tag.Length));
+    cells.append(QByteArray::number(m_format == ListFormat::Json ? 0 : pictures.count()));
     return cells;
 }
 
-void ListPrinter::row(const QByteArray& path, const audiotag& tag)
+void ListPrinter::row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures)
 {
-    QList<QByteArray> values = cells(path, tag);
+    QList<QByteArray> values = cells(path, tag, pictures);
     QByteArray line;
     switch (m_format) {
     case ListFormat::Table:
@@ -266,7 +272,8 @@ void ListPrinter::row(const QByteArray& path, const audiotag& tag)
         line += "\"path\": " + jsonQuoted(pathFromNative(path));
         for (int i = 0; i < int(TagFields.size()); ++i)
             line += ", \"" + columns[i + 1] + "\": " + jsonQuoted(tag.*TagFields[i].member);
-        line += ", \"length\": " + QByteArray::number(tag.Length) + '}';
+        line += ", \"length\": " + QByteArray::number(tag.Length) +
+                ", \"pictures\": " + picturesJson(pictures.pictures()) + '}';
         break;
     }
     }

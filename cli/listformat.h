@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/picturefile.h"
 #include "tags/audiotag.h"
 
 #include <QByteArray>
@@ -21,7 +22,7 @@ enum class ListFormat
 std::optional<ListFormat> listFormatNamed(const QByteArray& name);
 
 // The column names of every machine format, in order: path, the ten fields by their script
-// names, length.
+// names, length, pictures (a count; in json, each picture's metadata).
 QList<QByteArray> listColumns();
 
 // Prints one row per file as it comes, so nothing of a listing is held: the header first,
@@ -33,11 +34,13 @@ public:
     // `width` is the table's width in columns; the other formats ignore it.
     ListPrinter(ListFormat format, std::FILE* out, int width);
     void begin();
-    void row(const QByteArray& path, const audiotag& tag);
+    // The pictures' bytes are read for json only, which gives each one's size in pixels.
+    void row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures);
     void end();
 
 private:
-    QList<QByteArray> cells(const QByteArray& path, const audiotag& tag) const;
+    QList<QByteArray> cells(const QByteArray& path, const audiotag& tag,
+                            const PictureFile& pictures) const;
     void tableLine(const QList<QByteArray>& cells);
 
     ListFormat m_format;

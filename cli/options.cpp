@@ -10,14 +10,18 @@ namespace {
 struct CommandInfo
 {
     const char* name;
-    const char* options; // the option letters it takes: r n q f a F(ormat) w(here) t s c L
+    // The option letters it takes: r n q f a F(ormat) w(here) t s c L p(ictures); "*" for
+    // a command that reads its own.
+    const char* options;
     const char* help;
 };
 
-const std::array<CommandInfo, 14> kCommands = {{
+const std::array<CommandInfo, 15> kCommands = {{
     {"ls", "rqFw",
      "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
-     "One row per audio file: the path, the ten fields and the length in seconds.\n"
+     "One row per audio file: the path, the ten fields, the length in seconds and\n"
+     "the number of pictures (json: each picture's type, MIME type, size and\n"
+     "description).\n"
      "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
      "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
      "\\udcXX). The csv is what 'import' reads back.\n"},
@@ -35,10 +39,11 @@ const std::array<CommandInfo, 14> kCommands = {{
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
      "the ten fields, so 'undo' brings those back; other items the tag held\n"
      "(pictures, lyrics, ...) are not kept and do not come back.\n"},
-    {"copy", "rnqw",
-     "Usage: tagora-cli copy [-r] [-n] SOURCE TARGET...\n"
+    {"copy", "rnqwp",
+     "Usage: tagora-cli copy [-r] [-n] [--pictures] SOURCE TARGET...\n"
      "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
-     "Save do in the window.\n"},
+     "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
+     "(in place of its own).\n"},
     {"fill", "rnqw",
      "Usage: tagora-cli fill [-r] [-n] PATTERN PATH...\n"
      "Fills fields from each file name (without folder and extension), e.g.\n"
@@ -89,6 +94,7 @@ const std::array<CommandInfo, 14> kCommands = {{
      "$VISUAL or $EDITOR, then writes only the cells changed there. A row whose path\n"
      "was changed, removed or doubled is refused; so is a file changed on disk in\n"
      "the meantime, unless --force is given.\n"},
+    {"picture", "*", "Usage: tagora-cli picture ls|get|set|rm ... (cover art; see its --help)\n"},
 }};
 
 // The help line of each option letter a command may take, in the order they are listed.
@@ -103,6 +109,7 @@ constexpr std::pair<char, const char*> kOptionHelp[] = {
     {'f', "      --force      also files changed since (undo) or meanwhile (edit)\n"},
     {'a', "      --all        undo every operation not undone yet\n"},
     {'F', "      --format F   table (the default), tsv, csv or json\n"},
+    {'p', "      --pictures   the pictures too\n"},
     {'w', "      --where EXPR only files whose fields match EXPR; given again, all\n"
           "                   must match. FIELD=TEXT FIELD!=TEXT FIELD~REGEX FIELD:\n"
           "                   (empty) FIELD<N FIELD<=N FIELD>N FIELD>=N FIELD=N..M\n"
@@ -135,7 +142,7 @@ const CommandInfo* commandNamed(const QByteArray& name)
 // The letter of a long or short option, or 0 when there is none such.
 char optionLetter(const QByteArray& arg)
 {
-    static const std::array<std::pair<const char*, char>, 12> kNames = {{
+    static const std::array<std::pair<const char*, char>, 13> kNames = {{
         {"-r", 'r'},
         {"--recursive", 'r'},
         {"-n", 'n'},
@@ -144,6 +151,7 @@ char optionLetter(const QByteArray& arg)
         {"--quiet", 'q'},
         {"--force", 'f'},
         {"--all", 'a'},
+        {"--pictures", 'p'},
         {"--format", 'F'},
         {"-h", 'h'},
         {"--help", 'h'},
@@ -185,9 +193,9 @@ bool applyOption(char letter, const CommandInfo* command, Options& options, QByt
         error = "this option does not apply here";
         return false;
     }
-    bool* flags[] = {&options.recursive, &options.dryRun,    &options.quiet, &options.force,
-                     &options.all,       &options.templates, &options.strict};
-    *flags[std::strchr("rnqfats", letter) - "rnqfats"] = true;
+    bool* flags[] = {&options.recursive, &options.dryRun,    &options.quiet,  &options.force,
+                     &options.all,       &options.templates, &options.strict, &options.pictures};
+    *flags[std::strchr("rnqfatsp", letter) - "rnqfatsp"] = true;
     return true;
 }
 
@@ -265,7 +273,9 @@ bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& 
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QByteArray& arg = argv[i];
         const char letter = optionsEnded ? 0 : optionLetter(arg);
-        if (!optionsEnded && arg == "--") {
+        if (command && *command->options == '*') {
+            options.arguments.append(arg);
+        } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (letter == 'F' && command && std::strchr(command->options, 'F')) {
             if (!takeFormat(argv, i, options, error))

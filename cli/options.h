@@ -28,6 +28,7 @@ struct Options
     bool all = false;
     bool templates = false; // set -t: values are %field% templates
     bool strict = false;    // a template's empty field refuses the file
+    bool pictures = false;  // copy --pictures
     ListFormat format = ListFormat::Table;
     QList<QByteArray> where;  // --where conditions, all of which must hold
     QList<QByteArray> fields; // edit --fields, one or more comma-separated lists

@@ -7,7 +7,7 @@
 namespace tagora::cli {
 namespace {
 
-constexpr std::array<const char*, 4> kNumberFields = {"track", "year", "bpm", "length"};
+constexpr std::array<const char*, 5> kNumberFields = {"track", "year", "bpm", "length", "pictures"};
 
 bool isNumberField(const QString& field)
 {

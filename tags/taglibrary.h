@@ -50,13 +50,15 @@ namespace tagora {
     X(taglib_set_string_management_enabled)                                                        \
     X(taglib_file_read_in_full)
 
-// Looked up for completeness but never called, and not declared by our wrapper; a library
-// may lack them.
+// Looked up for completeness but never called by the window; a library may lack them. Only
+// tagora-cli calls the cover ones.
 #define TAGORA_UNTYPED_ENTRY_POINTS(X)                                                             \
     X(taglib_tag_get_cover)                                                                        \
     X(taglib_tag_get_cover_data)                                                                   \
     X(taglib_tag_get_cover_count)                                                                  \
     X(taglib_tag_set_cover)                                                                        \
+    X(taglib_tag_add_cover)                                                                        \
+    X(taglib_tag_remove_cover)                                                                     \
     X(taglib_tag_get_rating)                                                                       \
     X(taglib_tag_copy)
 

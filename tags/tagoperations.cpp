@@ -144,22 +144,22 @@ unsigned int tagNumberFromText(const QString& text)
     return static_cast<unsigned int>(value);
 }
 
-bool ReadTag(const QString& path, audiotag& tag)
-{
-    tag = audiotag();
-    const TagLibraryEntryPoints& lib = tagLibrary();
-    if (!allPresent(lib.taglib_set_strings_unicode, lib.taglib_file_newu, lib.taglib_file_is_valid,
-                    lib.taglib_file_tag, lib.taglib_tag_title, lib.taglib_tag_artist,
-                    lib.taglib_tag_album, lib.taglib_tag_track, lib.taglib_tag_year,
-                    lib.taglib_tag_genre, lib.taglib_tag_comment, lib.taglib_tag_get_byname,
-                    lib.taglib_tag_get_bpm, lib.taglib_tag_get_key, lib.taglib_file_audioproperties,
-                    lib.taglib_audioproperties_length, lib.taglib_tag_free_strings,
-                    lib.taglib_file_free))
-        return false;
+namespace {
 
-    lib.taglib_set_strings_unicode(kUnicodeStrings);
-    const QByteArray nativePath = pathToNative(path);
-    TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
+bool readEntryPointsPresent(const TagLibraryEntryPoints& lib)
+{
+    return allPresent(lib.taglib_set_strings_unicode, lib.taglib_file_is_valid, lib.taglib_file_tag,
+                      lib.taglib_tag_title, lib.taglib_tag_artist, lib.taglib_tag_album,
+                      lib.taglib_tag_track, lib.taglib_tag_year, lib.taglib_tag_genre,
+                      lib.taglib_tag_comment, lib.taglib_tag_get_byname, lib.taglib_tag_get_bpm,
+                      lib.taglib_tag_get_key, lib.taglib_file_audioproperties,
+                      lib.taglib_audioproperties_length, lib.taglib_tag_free_strings);
+}
+
+// The fields and length of an open file; the texts stay the library's until the caller
+// frees them.
+bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag& tag)
+{
     const bool valid = file && lib.taglib_file_is_valid(file);
     if (valid) {
         if (const TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
@@ -180,8 +180,36 @@ bool ReadTag(const QString& path, audiotag& tag)
         if (const TagLib_AudioProperties* properties = lib.taglib_file_audioproperties(file))
             tag.Length = lib.taglib_audioproperties_length(properties);
     }
+    return valid;
+}
+
+} // namespace
+
+bool ReadTag(const QString& path, audiotag& tag)
+{
+    tag = audiotag();
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!readEntryPointsPresent(lib) || !allPresent(lib.taglib_file_newu, lib.taglib_file_free))
+        return false;
+
+    lib.taglib_set_strings_unicode(kUnicodeStrings);
+    const QByteArray nativePath = pathToNative(path);
+    TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
+    const bool valid = readOpenFile(lib, file, tag);
     lib.taglib_tag_free_strings();
     lib.taglib_file_free(file); // null when the file did not open; the library ignores it
+    return valid;
+}
+
+bool ReadTagOf(TagLib_File* file, audiotag& tag)
+{
+    tag = audiotag();
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!readEntryPointsPresent(lib))
+        return false;
+    lib.taglib_set_strings_unicode(kUnicodeStrings);
+    const bool valid = readOpenFile(lib, file, tag);
+    lib.taglib_tag_free_strings();
     return valid;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct TagLib_File_s;
+
 namespace tagora {
 
 // The three moves of tag data between an audio file and an audiotag, through the tag
@@ -21,6 +23,10 @@ namespace tagora {
 // ten empty texts and its playing time. True when the file opened as a valid audio file,
 // so a caller can tell a file that failed to read from one whose tag is empty.
 bool ReadTag(const QString& path, audiotag& tag);
+
+// ReadTag on a file the caller opened with taglib_file_newu (null: nothing to read) and still
+// owns, for a caller that asks the same handle more (tagora-cli counts its pictures).
+bool ReadTagOf(TagLib_File_s* file, audiotag& tag);
 
 // Writes the ten texts of `tag` into the file (Length is ignored). Every field is written,
 // an empty text as an empty string. Without a tag handle nothing is set, yet the file is

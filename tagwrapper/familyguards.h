@@ -15,6 +15,8 @@ bool mpegPasses(const Reader& r);
 // Xiph (FLAC and Ogg)
 bool flacPasses(const Reader& r, std::uint64_t searchFrom);
 bool oggPasses(const Reader& r);
+// One field of a Vorbis comment: a METADATA_BLOCK_PICTURE whose lengths wrap does not pass.
+bool xiphPictureFieldPasses(const unsigned char* field, std::uint64_t length);
 // MP4
 bool mp4Passes(const Reader& r);
 // ASF

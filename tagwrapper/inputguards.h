@@ -4,7 +4,8 @@
 //    save rewrites chunk offset tables by the count they claim (billions of entries written
 //    past the atom: the save hangs and the file grows by gigabytes);
 //  - FLAC and Ogg: it adds Vorbis comment lengths in 32 bits, so a length that wraps makes
-//    it read the block again and again and allocate gigabytes;
+//    it read the block again and again and allocate gigabytes; it adds a picture's lengths
+//    the same way, and a save would write the garbage it read in place of the picture;
 //  - MPEG and FLAC: it inflates compressed ID3v2 frames without limit (a thousandfold);
 //  - ASF: it reads up to 65535 attribute records past the end of the file.
 // A file that fails a check counts as unreadable; TagLib never sees it.

@@ -2,6 +2,7 @@
 
 #include "guardreader.h"
 #include "inputguards.h"
+#include "pictures.h"
 #include "safesave.h"
 #include "tagfamily.h"
 
@@ -61,6 +62,8 @@ struct FileHandle
     bool removePending = false;
     // TagLib read the file's tags only in part: a save would write them without the rest.
     bool readInPart = false;
+    // A picture was set or removed: the save reads every picture back.
+    bool picturesChanged = false;
     // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
     // that copy, not the file, so this handle saves nothing any more.
     bool stale = false;
@@ -101,13 +104,16 @@ String fromC(const char* text)
     return String(text, g_unicode ? String::UTF8 : String::Latin1);
 }
 
-char* toC(const String& text)
+// A copy of `size` bytes and a NUL, kept for taglib_tag_free_strings() when strings are
+// managed.
+char* keptCopy(const char* bytes, std::size_t size)
 {
-    const std::string bytes = text.to8Bit(g_unicode);
-    char* copy = static_cast<char*>(std::malloc(bytes.size() + 1));
+    char* copy = static_cast<char*>(std::malloc(size + 1));
     if (!copy)
         return nullptr;
-    std::memcpy(copy, bytes.c_str(), bytes.size() + 1);
+    if (size > 0) // an empty picture's bytes may be a null pointer
+        std::memcpy(copy, bytes, size);
+    copy[size] = '\0';
     if (g_manageStrings) {
         try {
             g_strings.push_back(copy);
@@ -117,6 +123,12 @@ char* toC(const String& text)
         }
     }
     return copy;
+}
+
+char* toC(const String& text)
+{
+    const std::string bytes = text.to8Bit(g_unicode);
+    return keptCopy(bytes.data(), bytes.size());
 }
 
 // Opening a FIFO or a device makes TagLib block or read forever; only regular files (after
@@ -286,6 +298,80 @@ void setProperty(FileHandle* h, const String& name, const char* text)
     h->changed = true;
 }
 
+// --- Pictures ---------------------------------------------------------------------------------
+
+// The picture at `index` of the handle's file; false when there is none.
+bool pictureAt(const TagLib_File* file, int index, tagwrapper::Picture& picture)
+{
+    TagLib::File* f = validFile(file);
+    if (!f || index < 0)
+        return false;
+    const std::vector<tagwrapper::Picture> pictures = tagwrapper::picturesOf(*f);
+    if (static_cast<std::size_t>(index) >= pictures.size())
+        return false;
+    picture = pictures[static_cast<std::size_t>(index)];
+    return true;
+}
+
+// A picture the file already holds under its type and description leaves the file as it is.
+bool holdsAlready(TagLib::File& file, const tagwrapper::Picture& picture)
+{
+    for (const tagwrapper::Picture& held : tagwrapper::picturesOf(file)) {
+        if (held.type == picture.type && held.description == picture.description)
+            return held == picture;
+    }
+    return false;
+}
+
+void notePictureChange(FileHandle* h)
+{
+    h->changed = true;
+    h->picturesChanged = true;
+}
+
+// A picture as the C interface passes it in.
+struct CoverArguments
+{
+    int type;
+    const char* mime;
+    const char* description;
+    const char* data;
+    unsigned int size;
+};
+
+enum class CoverPlace
+{
+    Replacing, // the first of the same type and description
+    After
+};
+
+int storeCover(TagLib_File* file, const CoverArguments& cover, CoverPlace place)
+{
+    TagLib::File* f = validFile(file);
+    if (!f || !cover.mime || !cover.description || !cover.data ||
+        cover.size > tagwrapper::kMaxPictureBytes)
+        return 0;
+    const tagwrapper::Picture picture{cover.type, fromC(cover.mime), fromC(cover.description),
+                                      TagLib::ByteVector(cover.data, cover.size)};
+    if (place == CoverPlace::Replacing && holdsAlready(*f, picture))
+        return 1;
+    const bool stored = place == CoverPlace::Replacing ? tagwrapper::setPicture(*f, picture)
+                                                       : tagwrapper::addPicture(*f, picture);
+    if (stored)
+        notePictureChange(handleOf(file));
+    return stored ? 1 : 0;
+}
+
+bool removePictures(TagLib::File& file, int index)
+{
+    if (index >= 0)
+        return tagwrapper::removePicture(file, static_cast<std::size_t>(index));
+    bool removed = false;
+    while (tagwrapper::removePicture(file, 0))
+        removed = true;
+    return removed;
+}
+
 // --- Saving -----------------------------------------------------------------------------------
 
 // Compares the file as TagLib holds it after its save with the copy read back from disk. A
@@ -315,8 +401,11 @@ bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::Save
         return false;
     // TagLib drops some items it read when it writes them (an MP4 free-form item of a kind it
     // does not render): the save must not lose them unseen.
-    return tagwrapper::sameAudio(*memory, *disk) && h->family->readsBack(*memory, *disk, request) &&
-           itemsOf(*memory) == itemsOf(*disk);
+    const bool picturesReadBack =
+        !h->picturesChanged || request.strip ||
+        tagwrapper::samePictures(tagwrapper::picturesOf(*memory), tagwrapper::picturesOf(*disk));
+    return picturesReadBack && tagwrapper::sameAudio(*memory, *disk) &&
+           h->family->readsBack(*memory, *disk, request) && itemsOf(*memory) == itemsOf(*disk);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
@@ -358,6 +447,7 @@ bool save(FileHandle* h, int options)
         }
         h->removePending = false;
         h->changed = false;
+        h->picturesChanged = false;
         return true;
     case tagwrapper::SaveResult::Failed:
         h->stale = true;
@@ -680,6 +770,81 @@ int taglib_audioproperties_channels(const TagLib_AudioProperties* properties)
     try {
         auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
         return p ? p->channels() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_tag_get_cover_count(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? static_cast<int>(tagwrapper::picturesOf(*f).size()) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_tag_get_cover(TagLib_File* file, int index, int* type, char** mime, char** description)
+{
+    try {
+        tagwrapper::Picture picture;
+        if (!pictureAt(file, index, picture))
+            return 0;
+        if (type)
+            *type = picture.type;
+        if (mime)
+            *mime = toC(picture.mimeType);
+        if (description)
+            *description = toC(picture.description);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_tag_get_cover_data(TagLib_File* file, int index, unsigned int* size)
+{
+    try {
+        tagwrapper::Picture picture;
+        if (!size || !pictureAt(file, index, picture))
+            return nullptr;
+        char* bytes = keptCopy(picture.data.data(), picture.data.size());
+        *size = bytes ? picture.data.size() : 0;
+        return bytes;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_tag_set_cover(TagLib_File* file, int type, const char* mime, const char* description,
+                         const char* data, unsigned int size)
+{
+    try {
+        return storeCover(file, {type, mime, description, data, size}, CoverPlace::Replacing);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_tag_add_cover(TagLib_File* file, int type, const char* mime, const char* description,
+                         const char* data, unsigned int size)
+{
+    try {
+        return storeCover(file, {type, mime, description, data, size}, CoverPlace::After);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_tag_remove_cover(TagLib_File* file, int index)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        if (!f || index < -1 || !removePictures(*f, index))
+            return 0;
+        notePictureChange(handleOf(file));
+        return 1;
     } catch (...) {
         return 0;
     }

@@ -163,6 +163,53 @@ TAGWRAPPER_EXPORT void taglib_tag_set_key(TagLib_File* file, const char* key);
  * it is. */
 TAGWRAPPER_EXPORT void taglib_tag_remove(TagLib_File* file);
 
+/* Embedded pictures (cover art), in each format's own picture item:
+ *   MPEG (and TrueAudio, WAV, AIFF): ID3v2 APIC frames.   FLAC: picture blocks.
+ *   Ogg: METADATA_BLOCK_PICTURE comments.
+ *   MP4: covr images, which hold no type or description: each reads as a front cover (3) with
+ *   an empty description, and only such a picture can be set. JPEG, PNG, GIF and BMP keep
+ *   their MIME type; an image stored without one reads as its signature gives it (else
+ *   application/octet-stream), and only that MIME type sets such an image.
+ *   ASF: WM/Picture attributes.   APE, WavPack, Musepack: the APE tag's binary items
+ *   "Cover Art (Front)" and the like, one per type; the MIME type is not stored and reads as
+ *   the image's signature gives it (image/jpeg, image/png, ..., else application/octet-stream).
+ * Pictures are numbered from 0 in the order the file keeps them; a set or remove renumbers
+ * them. Types are ID3v2's: 0 other, 1 32x32 PNG file icon, 2 other file icon, 3 front cover,
+ * 4 back cover, 5 leaflet page, 6 media, 7 lead artist, 8 artist, 9 conductor, 10 band,
+ * 11 composer, 12 lyricist, 13 recording location, 14 during recording, 15 during
+ * performance, 16 movie screen capture, 17 bright coloured fish, 18 illustration, 19 band
+ * logo, 20 publisher logo. MIME types and descriptions are texts like the fields' (UTF-8
+ * unless taglib_set_strings_unicode(0)); picture bytes are returned as stored, in a block
+ * owned like the returned texts: valid until taglib_tag_free_strings() (released with free()
+ * when string management is off). Changes are written by the next save, which reads every
+ * picture back and fails unless all read back byte for byte. Other file types have none. */
+/* The number of pictures; 0 for none or an invalid file. */
+TAGWRAPPER_EXPORT int taglib_tag_get_cover_count(TagLib_File* file);
+/* The type, MIME type and description of picture `index`, each into its pointer unless that
+ * is NULL. Returns non-zero when the picture exists; the outputs are left alone otherwise. */
+TAGWRAPPER_EXPORT int taglib_tag_get_cover(TagLib_File* file, int index, int* type, char** mime,
+                                           char** description);
+/* The bytes of picture `index` as stored, their count into *size (which must not be NULL).
+ * NULL when there is no such picture. */
+TAGWRAPPER_EXPORT char* taglib_tag_get_cover_data(TagLib_File* file, int index, unsigned int* size);
+/* Stores a copy of `size` bytes at `data` as a picture, in place of the first one of the same
+ * type and description (the others stay as they are), or after the others. `mime` is printable
+ * ASCII with a "/" ("image/jpeg"), `description` may be empty, `type` is 0..20, size at most
+ * 64 MiB. Returns non-zero when it was taken; 0, changing nothing, for arguments outside
+ * those bounds or a picture the format cannot hold as given (see above; a FLAC picture block
+ * holds at most 16 MiB). */
+TAGWRAPPER_EXPORT int taglib_tag_set_cover(TagLib_File* file, int type, const char* mime,
+                                           const char* description, const char* data,
+                                           unsigned int size);
+/* Like taglib_tag_set_cover(), but the picture goes after the others and replaces none (APE
+ * excepted: its item of the same type is replaced, as there is one per type). */
+TAGWRAPPER_EXPORT int taglib_tag_add_cover(TagLib_File* file, int type, const char* mime,
+                                           const char* description, const char* data,
+                                           unsigned int size);
+/* Removes picture `index`, or every picture when `index` is -1. Returns non-zero when there
+ * was one to remove. */
+TAGWRAPPER_EXPORT int taglib_tag_remove_cover(TagLib_File* file, int index);
+
 /* Audio properties; 0 when unknown or properties is NULL. */
 TAGWRAPPER_EXPORT int taglib_audioproperties_length(const TagLib_AudioProperties* properties);
 TAGWRAPPER_EXPORT int taglib_audioproperties_bitrate(const TagLib_AudioProperties* properties);

@@ -51,6 +51,8 @@ bool checkXiphComment(const unsigned char* data, std::uint64_t size, std::uint64
         const std::uint64_t length = littleEndian32(data + pos);
         if (lengthIsGarbage(pos + 4, length, fileSize))
             return false;
+        if (size - pos - 4 >= length && !xiphPictureFieldPasses(data + pos + 4, length))
+            return false;
         pos += 4 + length;
         if (pos > size)
             return true; // where TagLib stops

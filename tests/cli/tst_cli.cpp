@@ -441,11 +441,11 @@ private Q_SLOTS:
         const Run tsv =
             cli({QStringLiteral("ls"), QStringLiteral("--format=tsv"), QStringLiteral(".")});
         const QList<QByteArray> lines = tsv.out.split('\n');
-        QCOMPARE(lines.first(), "path\t" + columns.join('\t') + "\tlength");
+        QCOMPARE(lines.first(), "path\t" + columns.join('\t') + "\tlength\tpictures");
         for (qsizetype row = 0; row < rows.size(); ++row) {
             const QJsonObject object = rows[row].toObject();
             QList<QByteArray> cells = lines[row + 1].split('\t');
-            QCOMPARE(cells.size(), columns.size() + 2);
+            QCOMPARE(cells.size(), columns.size() + 3);
             for (qsizetype i = 0; i < columns.size(); ++i) {
                 const QString value = expected.*TagFields[size_t(i)].member;
                 QCOMPARE(object.value(QLatin1String(columns[i])).toString(), value);

@@ -50,6 +50,23 @@ bool writeFile(const std::string& path, const std::uint8_t* data, std::size_t si
     return ::close(fd) == 0 && ok;
 }
 
+// Every picture's type, texts and bytes, through each family's picture parser.
+template <typename Keep> void readPictures(TagLib_File* file, Keep keep)
+{
+    const int count = taglib_tag_get_cover_count(file);
+    for (int i = 0; i < count; ++i) {
+        int type = 0;
+        char* mime = nullptr;
+        char* description = nullptr;
+        unsigned int size = 0;
+        if (taglib_tag_get_cover(file, i, &type, &mime, &description)) {
+            keep(mime);
+            keep(description);
+        }
+        taglib_tag_get_cover_data(file, i, &size);
+    }
+}
+
 // Reads every text, so that TagLib converts each, and keeps them; returns the title.
 std::string readEverything(TagLib_File* file, Round& round)
 {
@@ -72,6 +89,7 @@ std::string readEverything(TagLib_File* file, Round& round)
     keep(taglib_tag_get_byname(file, "COPYRIGHT"));
     keep(taglib_tag_get_bpm(file));
     keep(taglib_tag_get_key(file));
+    readPictures(file, keep);
     if (const TagLib_AudioProperties* properties = taglib_file_audioproperties(file)) {
         taglib_audioproperties_length(properties);
         taglib_audioproperties_bitrate(properties);
@@ -100,6 +118,11 @@ void writeEverything(TagLib_File* file, const std::uint8_t* data, std::size_t si
     taglib_tag_set_byname(file, "COPYRIGHT", tail.c_str());
     taglib_tag_set_bpm(file, size % 2 ? "120" : "fast");
     taglib_tag_set_key(file, "F\xe2\x99\xaf");
+    // The first picture there was goes, and one made of the input's bytes comes in.
+    const std::string picture = std::string("\x89PNG\r\n\x1a\n", 8) + tail;
+    taglib_tag_remove_cover(file, 0);
+    taglib_tag_set_cover(file, 3, "image/png", tail.c_str(), picture.data(),
+                         static_cast<unsigned int>(picture.size()));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // One round of everything the program does with a file, on arbitrary bytes: open, read every
-// field and the length, set every field, save, open again, read, strip, read. Shared by the
+// field, picture and the length, set every field and a picture, save, open again, read, strip,
+// read. Shared by the
 // libFuzzer targets and the test that replays the inputs they once crashed on.
 #pragma once
 

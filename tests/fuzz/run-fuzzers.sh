@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # run-fuzzers.sh [build-dir]: builds the libFuzzer targets with clang and runs each one for
-# TAGORA_FUZZ_SECONDS seconds (default 60; ./test.sh asks for 15), seeded with the fixtures,
+# TAGORA_FUZZ_SECONDS seconds (default 60; ./test.sh asks for 15), seeded with the fixtures, the
+# files of tests/fuzz/seeds/ (tagged by mutagen, pictures included),
 # the kept regression inputs and, when present, the shared audio corpus (TAGORA_CORPUS_DIR).
 # Any crash, sanitizer report, leak, hang (over 10 s for one input) or memory blow-up (over
 # 2 GB) fails the run; the input is left as <build-dir>/artifacts/<extension>-crash-* (keep it
@@ -25,6 +26,7 @@ for ext in $types; do
   mkdir -p "$seeds" "$dir/corpus/$ext" "$dir/artifacts"
   cp tests/fixtures/*."$ext" "$seeds"/
   cp tests/fuzz/regressions/*."$ext" "$seeds"/ 2>/dev/null || true
+  cp tests/fuzz/seeds/*."$ext" "$seeds"/ # tagged by mutagen: pictures and many other items
   if [[ -d "$corpus" ]]; then
     cp "$corpus"/*."$ext" "$seeds"/ 2>/dev/null || true
   else

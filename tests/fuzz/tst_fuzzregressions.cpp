@@ -36,9 +36,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("fixture");
         int regressions = 0;
+        // The seeds are whole files like the fixtures, with pictures and many other items.
         for (const QString& folder :
-             {QStringLiteral(TAGORA_FUZZ_REGRESSIONS_DIR), QStringLiteral(TAGORA_FIXTURES_DIR)}) {
-            const bool fixture = folder == QLatin1String(TAGORA_FIXTURES_DIR);
+             {QStringLiteral(TAGORA_FUZZ_REGRESSIONS_DIR), QStringLiteral(TAGORA_FIXTURES_DIR),
+              QStringLiteral(TAGORA_FUZZ_SEEDS_DIR)}) {
+            const bool fixture = folder != QLatin1String(TAGORA_FUZZ_REGRESSIONS_DIR);
             const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Name);
             for (const QFileInfo& info : files) {
                 // garbage.mp3 is a fixture of what must be refused, not a whole file.

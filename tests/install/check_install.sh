@@ -89,7 +89,8 @@ fi
 sample=$(dirname "$0")/../fixtures/sample.flac
 row=$(env -u TAGORA_TAGWRAPPER "$prefix/bin/tagora-cli" ls --format tsv "$sample" | tail -n 1) ||
   fail "installed tagora-cli ls failed"
-[[ "$row" == *$'\t2' ]] || fail "installed tagora-cli did not read the sample's length: $row"
+[[ "$row" == *$'\t2\t0' ]] ||
+  fail "installed tagora-cli did not read the sample's length and picture count: $row"
 "$prefix/bin/tagora-cli" --version | grep -qx "tagora-cli [0-9.]*" ||
   fail "installed tagora-cli --version gives no version"
 if command -v man >/dev/null; then

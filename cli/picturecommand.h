@@ -1,0 +1,35 @@
+#pragma once
+
+#include "cli/journal.h"
+#include "cli/picturefile.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace tagora::cli {
+
+// "tagora-cli picture ls|get|set|rm ...": `arguments` are those after "picture", options
+// included, which the command reads itself. Gives the exit status as runCommandLine does.
+int runPictureCommand(const QList<QByteArray>& arguments);
+
+QByteArray pictureHelp();
+
+// A json array of the pictures' metadata: index, type, MIME type, width and height (null
+// when the image is not a JPEG or PNG), size and description.
+QByteArray picturesJson(const QList<StoredPicture>& pictures);
+
+// Gives the file at `target` exactly the pictures `wanted` (those of a copy's source), the
+// bytes of each it loses kept for undo first, and the change written ahead into `journal`.
+// Without a journal (a dry run) nothing is written and `shown` says what would change. False
+// with a reason.
+bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, Journal* journal,
+                  QByteArray& shown, QByteArray& reason);
+// Removes the picture blobs no record names any more; to be called with the journal's lock
+// held, after every command that writes pictures and whenever the journal drops lines.
+void removeUnreferencedPictureBlobs(const Journal& journal);
+
+// Puts back the pictures a "picture" record of the journal replaced or removed, and takes
+// away those it added; with `dryRun` only checks that it could. False with a reason.
+bool undoPictureRecord(const JournalRecord& record, bool dryRun, QByteArray& reason);
+
+} // namespace tagora::cli
