@@ -515,7 +515,7 @@ bool Runner::load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
         fail(path, "unreadable: " + errorText(errno));
         return false;
     }
-    if (!ReadTag(pathFromNative(path), tag)) {
+    if (!ReadTagAsStored(pathFromNative(path), tag)) {
         fail(path, "not an audio file of a known type");
         return false;
     }

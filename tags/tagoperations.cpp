@@ -156,9 +156,24 @@ bool readEntryPointsPresent(const TagLibraryEntryPoints& lib)
                       lib.taglib_audioproperties_length, lib.taglib_tag_free_strings);
 }
 
+// The stored text of Track or Year when it is a full form of the number read ("3/12" for
+// 3, "2001-05-17" for 2001); the number read otherwise.
+QString storedForm(const QString& number, const QString& full, QChar separator)
+{
+    return !full.isEmpty() && full.section(separator, 0, 0).toUInt() == number.toUInt() ? full
+                                                                                        : number;
+}
+
+enum class Numbers
+{
+    AsNumbers,
+    AsStored
+};
+
 // The fields and length of an open file; the texts stay the library's until the caller
 // frees them.
-bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag& tag)
+bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag& tag,
+                  Numbers numbers = Numbers::AsNumbers)
 {
     const bool valid = file && lib.taglib_file_is_valid(file);
     if (valid) {
@@ -174,6 +189,16 @@ bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag&
             tag.Copyright = fromLibrary(lib.taglib_tag_get_byname(file, kCopyrightField));
             tag.Bpm = fromLibrary(lib.taglib_tag_get_bpm(file));
             tag.Key = fromLibrary(lib.taglib_tag_get_key(file));
+            if (numbers == Numbers::AsStored) {
+                tag.Track = storedForm(
+                    tag.Track,
+                    fullTrackText(fromLibrary(lib.taglib_tag_get_byname(file, kFullTrackField))),
+                    u'/');
+                tag.Year = storedForm(
+                    tag.Year,
+                    fullDateText(fromLibrary(lib.taglib_tag_get_byname(file, kFullDateField))),
+                    u'-');
+            }
         }
         // A library that gives no properties is not asked for a length at all, so it never
         // has to cope with a null handle.
@@ -185,7 +210,9 @@ bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag&
 
 } // namespace
 
-bool ReadTag(const QString& path, audiotag& tag)
+namespace {
+
+bool readPath(const QString& path, audiotag& tag, Numbers numbers)
 {
     tag = audiotag();
     const TagLibraryEntryPoints& lib = tagLibrary();
@@ -195,10 +222,22 @@ bool ReadTag(const QString& path, audiotag& tag)
     lib.taglib_set_strings_unicode(kUnicodeStrings);
     const QByteArray nativePath = pathToNative(path);
     TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
-    const bool valid = readOpenFile(lib, file, tag);
+    const bool valid = readOpenFile(lib, file, tag, numbers);
     lib.taglib_tag_free_strings();
     lib.taglib_file_free(file); // null when the file did not open; the library ignores it
     return valid;
+}
+
+} // namespace
+
+bool ReadTag(const QString& path, audiotag& tag)
+{
+    return readPath(path, tag, Numbers::AsNumbers);
+}
+
+bool ReadTagAsStored(const QString& path, audiotag& tag)
+{
+    return readPath(path, tag, Numbers::AsStored);
 }
 
 bool ReadTagOf(TagLib_File* file, audiotag& tag)
@@ -208,7 +247,7 @@ bool ReadTagOf(TagLib_File* file, audiotag& tag)
     if (!readEntryPointsPresent(lib))
         return false;
     lib.taglib_set_strings_unicode(kUnicodeStrings);
-    const bool valid = readOpenFile(lib, file, tag);
+    const bool valid = readOpenFile(lib, file, tag, Numbers::AsStored);
     lib.taglib_tag_free_strings();
     return valid;
 }

@@ -24,8 +24,13 @@ namespace tagora {
 // so a caller can tell a file that failed to read from one whose tag is empty.
 bool ReadTag(const QString& path, audiotag& tag);
 
-// ReadTag on a file the caller opened with taglib_file_newu (null: nothing to read) and still
-// owns, for a caller that asks the same handle more (tagora-cli counts its pictures).
+// ReadTag, but Track and Year as the file stores them when that is a full form of their
+// number ("3/12", "2001-05-17"), for a caller that shows values as stored and puts them back
+// exactly (tagora-cli's listing and journal). The window shows the numbers.
+bool ReadTagAsStored(const QString& path, audiotag& tag);
+
+// ReadTagAsStored on a file the caller opened with taglib_file_newu (null: nothing to read)
+// and still owns, for a caller that asks the same handle more (tagora-cli counts its pictures).
 bool ReadTagOf(TagLib_File_s* file, audiotag& tag);
 
 // Writes the ten texts of `tag` into the file (Length is ignored). Every field is written,

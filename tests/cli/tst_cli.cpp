@@ -1249,9 +1249,11 @@ private Q_SLOTS:
     }
 
     // A full date and a track total come back as stored, not as the numbers they read as.
+    void undoPutsBackFullDatesAndTotals_data() { addTypeRows(); }
     void undoPutsBackFullDatesAndTotals()
     {
-        const QString path = sample(QStringLiteral("flac"), QStringLiteral("dated"), nullptr);
+        QFETCH(QString, type);
+        const QString path = sample(type, QStringLiteral("dated"), nullptr);
         const TagLibraryEntryPoints& lib = tagLibrary();
         TagLib_File* file = lib.taglib_file_newu(pathToNative(path).constData());
         QVERIFY(file);
@@ -1259,8 +1261,6 @@ private Q_SLOTS:
         lib.taglib_tag_set_byname(file, "TRACKNUMBER", "3/12");
         QVERIFY(lib.taglib_file_save(file));
         lib.taglib_file_free(file);
-        if (readTag(path).Year == QLatin1String("2001"))
-            QSKIP("this library reads a full date as its year alone");
         QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("year=2002"), QStringLiteral("track=4"),
                       path})
                      .code,
