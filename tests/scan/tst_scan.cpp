@@ -17,6 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace tagora;
@@ -154,6 +155,7 @@ private Q_SLOTS:
     void cancelledScanLeavesNoReadAheadRunning();
     void workMeanwhileWaitsForItsHandOff_data();
     void workMeanwhileWaitsForItsHandOff();
+    void workerSleepsThroughLongHandOffs();
 };
 
 void TestScan::isAudioFileExt_data()
@@ -475,6 +477,50 @@ void TestScan::workMeanwhileWaitsForItsHandOff()
     thread.WaitFor();
     QVERIFY(thread.methodDoneWhenCallReturned);
     QCOMPARE(boxes.texts(), shown);
+}
+
+namespace {
+
+double threadCpuMilliseconds()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return used.tv_sec * 1e3 + used.tv_nsec / 1e6;
+}
+
+// Hand-offs that keep the GUI thread busy for a while each, as tag reads do.
+class BusyHandOffs : public TThread
+{
+public:
+    static constexpr int kCount = 300;
+    static constexpr std::chrono::microseconds kEach{100};
+    double workerCpuMilliseconds = -1;
+
+protected:
+    void Execute() override
+    {
+        const double before = threadCpuMilliseconds();
+        for (int i = 0; i < kCount; ++i) {
+            Synchronize([] {
+                const auto end = std::chrono::steady_clock::now() + kEach;
+                while (std::chrono::steady_clock::now() < end) {
+                }
+            });
+        }
+        workerCpuMilliseconds = threadCpuMilliseconds() - before;
+    }
+};
+
+} // namespace
+
+void TestScan::workerSleepsThroughLongHandOffs()
+{
+    BusyHandOffs thread;
+    thread.Start();
+    thread.WaitFor();
+    // Spinning through them would cost the worker the GUI thread's 30 ms.
+    QVERIFY2(thread.workerCpuMilliseconds >= 0 && thread.workerCpuMilliseconds < 15,
+             qPrintable(QString::number(thread.workerCpuMilliseconds)));
 }
 
 QTEST_GUILESS_MAIN(TestScan)
