@@ -35,6 +35,7 @@ constexpr std::chrono::microseconds kNextHandOffWait(300);
 // how long the GUI thread will take over a file (one tag read, or a message box), so it
 // sleeps: spinning there would double the listing's CPU time.
 constexpr std::chrono::microseconds kGuiSpin(50);
+
 struct HandOff
 {
     const std::function<void()>* method;
