@@ -23,9 +23,12 @@ ScanTarget* g_scanTarget = nullptr;
 // its queue instead of the one that the tag read in progress makes.
 constexpr std::size_t kReadAheadFiles = 32;
 // Where tag reads look: the head holds ID3v2, FLAC, ASF and Ogg headers and MP4's leading
-// atoms; the tail holds ID3v1 and APE tags and Ogg's last page.
+// atoms; the tail holds ID3v1 and APE tags and Ogg's last page. The tag library's input
+// guards read the tail in one window of 16 KB; with only its last 4 KB read ahead, each file
+// of a cold folder still waited for the disk once (190 KB MP3s listed cold took 1.2 times
+// the bare loop's time instead of 0.53 times).
 constexpr off_t kHeadBytes = 128 * 1024;
-constexpr off_t kTailBytes = 4 * 1024;
+constexpr off_t kTailBytes = 16 * 1024;
 
 // Size of a directory entry that may be listed: a regular file's own size, or the size of
 // the regular file a symbolic link points to. Anything else (directories, devices, dangling
