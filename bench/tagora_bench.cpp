@@ -6,12 +6,20 @@
 // Every size is measured twice: first with busy threads of the bench's own on every core
 // (a loaded machine), then without them. Run without arguments for 2,000, 20,000 and
 // 100,000 files, or give the sizes to measure (for a quick check or for profiling).
+// A cold folder follows (10,000 files unless `--cold N` says otherwise, 0 for none): before
+// each run of the listing and of the bare loop every file is dropped from the page cache, as
+// after a reboot or on a disk just plugged in. `--cold-folder DIR` measures the audio files
+// of an existing folder cold instead of generated ones (the folder is left as it was).
 // The last lines are machine-readable and hold the figures without load:
 //   ratio 2000 X.XX     listing time over bare-loop time at 2,000 files
 //   ratio 20000 Y.YY    the same at 20,000 files
 //   ratio 100000 Z.ZZ   the same at 100,000 files
+//   cpu_ratio N X.XX    the listing's CPU time (both threads) over the bare loop's, per size
+//   cold_ratio X.XX     listing time over bare-loop time, cold
+//   cold_cpu_ratio X.XX the same for CPU time
 //   stall_ms N          the longest the GUI thread went without an event-loop pass while a
-//                       folder was listed (up to the final sort, which is timed on its own)
+//                       folder was listed, from clearing the last listing's rows up to the
+//                       final sort
 //   peak_mib M          the process's peak resident memory
 #include "bareread.h"
 #include "scan/cthread.h"
@@ -28,6 +36,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -44,6 +53,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <time.h>
@@ -316,6 +326,20 @@ public:
     CpuLoad(const CpuLoad&) = delete;
     CpuLoad& operator=(const CpuLoad&) = delete;
 
+    // CPU time of the busy threads so far, which the figures of the listing leave out.
+    double cpuSeconds()
+    {
+        double seconds = 0;
+        for (std::thread& thread : m_threads) {
+            clockid_t clock;
+            timespec used{};
+            if (::pthread_getcpuclockid(thread.native_handle(), &clock) == 0 &&
+                ::clock_gettime(clock, &used) == 0)
+                seconds += used.tv_sec + used.tv_nsec / 1e9;
+        }
+        return seconds;
+    }
+
 private:
     void spin()
     {
@@ -333,41 +357,80 @@ private:
 struct Figures
 {
     double ratio = 0;
+    double cpuRatio = 0;
     double stallMilliseconds = 0;
 };
 
-// The best of a few rounds of listing and bare loop over one folder. Without load it also
-// prints where the time goes.
+// The process's CPU time less what the bench's own load has used.
+double listingCpuSeconds(CpuLoad* load)
+{
+    return cpuSeconds() - (load ? load->cpuSeconds() : 0);
+}
+
+// Drops every file of the folder from the page cache (clean pages only, hence the sync
+// after the folder was made). Needs no privileges, unlike drop_caches.
+void evict(const QString& folder, const std::vector<QByteArray>& names)
+{
+    const QByteArray prefix = QFile::encodeName(folder) + "/";
+    for (const QByteArray& name : names) {
+        const QByteArray path = prefix + name;
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+// The best of a few rounds of listing and bare loop over one folder, with `load` running or
+// not; cold, every file is evicted before each run. Warm and idle, it also prints where the
+// time goes.
 Figures measure(TMainForm& form, const QString& folder, const std::vector<QByteArray>& names,
-                bool loaded)
+                CpuLoad* load, bool cold)
 {
     const int count = int(names.size());
-    const int rounds = count <= 2000 ? 5 : count <= 20000 ? 2 : 1;
+    const int rounds = cold ? 2 : count <= 2000 ? 5 : count <= 20000 ? 2 : 1;
     double listing = 1e9, bare = 1e9, listingCpu = 1e9, bareCpu = 1e9, stall = 0;
     for (int round = 0; round < rounds; ++round) {
-        double cpu = cpuSeconds();
+        if (cold)
+            evict(folder, names);
+        double cpu = listingCpuSeconds(load);
         const Listing run = listFolder(form, folder, count);
         listing = std::min(listing, run.seconds);
         stall = std::max(stall, run.stallMilliseconds);
-        listingCpu = std::min(listingCpu, cpuSeconds() - cpu);
-        cpu = cpuSeconds();
+        listingCpu = std::min(listingCpu, listingCpuSeconds(load) - cpu);
+        if (cold)
+            evict(folder, names);
+        cpu = listingCpuSeconds(load);
         bare = std::min(bare, bareLoop(folder, names));
-        bareCpu = std::min(bareCpu, cpuSeconds() - cpu);
+        bareCpu = std::min(bareCpu, listingCpuSeconds(load) - cpu);
     }
-    const char* const condition = loaded ? "loaded" : "idle";
-    std::printf("%s, %d files: listing %.0f files/s (%.3f s), bare TagLib loop %.0f files/s "
+    std::printf("%s%s, %d files: listing %.0f files/s (%.3f s), bare TagLib loop %.0f files/s "
                 "(%.3f s), longest stall %.1f ms\n",
-                condition, count, count / listing, listing, count / bare, bare, stall);
-    if (!loaded) {
-        std::printf("per file: listing %.1f us, bare loop %.1f us (CPU time: %.1f us, %.1f us)\n",
-                    listing / count * 1e6, bare / count * 1e6, listingCpu / count * 1e6,
-                    bareCpu / count * 1e6);
+                cold ? "cold, " : "", load ? "loaded" : "idle", count, count / listing, listing,
+                count / bare, bare, stall);
+    std::printf("per file: listing %.1f us, bare loop %.1f us (CPU time: %.1f us, %.1f us)\n",
+                listing / count * 1e6, bare / count * 1e6, listingCpu / count * 1e6,
+                bareCpu / count * 1e6);
+    if (!load && !cold) {
         breakdown(form, folder, names, rounds);
         if (count >= 20000)
             timeHeaderClicks(*form.files);
     }
     std::fflush(stdout);
-    return {listing / bare, stall};
+    return {listing / bare, listingCpu / bareCpu, stall};
+}
+
+// Loaded, then idle.
+std::pair<Figures, Figures> measureBoth(TMainForm& form, const QString& folder,
+                                        const std::vector<QByteArray>& names, bool cold)
+{
+    Figures loaded;
+    {
+        CpuLoad load;
+        loaded = measure(form, folder, names, &load, cold);
+    }
+    return {loaded, measure(form, folder, names, nullptr, cold)};
 }
 
 // CPU time of the whole process so far (every thread), in seconds. On a busy machine it
@@ -385,6 +448,52 @@ double peakMib()
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
+}
+
+struct Arguments
+{
+    std::vector<int> counts = {2000, 20000, 100000};
+    int coldCount = 10000;
+    QString coldFolder;
+};
+
+// [--cold N] [--cold-folder DIR] [SIZE...]
+Arguments parseArguments(const QStringList& all)
+{
+    Arguments arguments;
+    std::vector<int> counts;
+    for (int i = 1; i < all.size(); ++i) {
+        if (all[i] == QLatin1String("--cold") && i + 1 < all.size())
+            arguments.coldCount = all[++i].toInt();
+        else if (all[i] == QLatin1String("--cold-folder") && i + 1 < all.size())
+            arguments.coldFolder = all[++i];
+        else
+            counts.push_back(all[i].toInt());
+    }
+    if (!counts.empty())
+        arguments.counts = counts;
+    return arguments;
+}
+
+// The files of an existing folder that a scan lists.
+std::vector<QByteArray> audioFiles(const QString& folder)
+{
+    std::vector<QByteArray> names;
+    for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (entry.size() > 0 && CThread::IsAudioFileExt(QLatin1Char('.') + entry.suffix()))
+            names.push_back(QFile::encodeName(entry.fileName()));
+    }
+    return names;
+}
+
+// Written pages must reach the disk before they can be evicted.
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
 }
 
 } // namespace
@@ -420,38 +529,49 @@ int main(int argc, char** argv)
 
     // Sizes may be given for a quick check or for profiling; the last lines then report
     // those sizes.
-    std::vector<int> counts = {2000, 20000, 100000};
-    if (argc > 1) {
-        counts.clear();
-        for (int i = 1; i < argc; ++i)
-            counts.push_back(QByteArray(argv[i]).toInt());
-    }
-    std::vector<Figures> loadedFigures, idleFigures;
-    for (const int count : counts) {
+    const Arguments arguments = parseArguments(app.arguments());
+    std::vector<std::pair<Figures, Figures>> figures;
+    for (const int count : arguments.counts) {
         const QString folder = work.path() + QStringLiteral("/files%1").arg(count);
         QDir().mkpath(folder);
         const std::vector<QByteArray> names = makeFolder(folder, count, templates);
         bareLoop(folder, names); // warm the page cache
-        {
-            CpuLoad load;
-            loadedFigures.push_back(measure(*form, folder, names, true));
-        }
-        idleFigures.push_back(measure(*form, folder, names, false));
+        figures.push_back(measureBoth(*form, folder, names, false));
         QDir(folder).removeRecursively();
+    }
+    std::pair<Figures, Figures> cold;
+    const bool measuresCold = arguments.coldCount > 0 || !arguments.coldFolder.isEmpty();
+    if (measuresCold) {
+        const bool generated = arguments.coldFolder.isEmpty();
+        const QString folder = generated ? work.path() + QStringLiteral("/cold")
+                                         : QDir(arguments.coldFolder).absolutePath();
+        QDir().mkpath(folder);
+        const std::vector<QByteArray> names =
+            generated ? makeFolder(folder, arguments.coldCount, templates) : audioFiles(folder);
+        syncFolder(folder);
+        cold = measureBoth(*form, folder, names, true);
+        if (generated)
+            QDir(folder).removeRecursively();
     }
 
     form.reset();
     setRegistry(nullptr);
-    double loadedStall = 0, idleStall = 0;
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        std::printf("loaded ratio %d %.2f\n", counts[i], loadedFigures[i].ratio);
-        loadedStall = std::max(loadedStall, loadedFigures[i].stallMilliseconds);
-        idleStall = std::max(idleStall, idleFigures[i].stallMilliseconds);
+    for (const bool loaded : {true, false}) {
+        const char* const prefix = loaded ? "loaded " : "";
+        double stall = 0;
+        for (std::size_t i = 0; i < arguments.counts.size(); ++i) {
+            const Figures& f = loaded ? figures[i].first : figures[i].second;
+            std::printf("%sratio %d %.2f\n", prefix, arguments.counts[i], f.ratio);
+            std::printf("%scpu_ratio %d %.2f\n", prefix, arguments.counts[i], f.cpuRatio);
+            stall = std::max(stall, f.stallMilliseconds);
+        }
+        if (measuresCold) {
+            const Figures& f = loaded ? cold.first : cold.second;
+            std::printf("%scold_ratio %.2f\n%scold_cpu_ratio %.2f\n", prefix, f.ratio, prefix,
+                        f.cpuRatio);
+        }
+        std::printf("%sstall_ms %.0f\n", prefix, stall);
     }
-    std::printf("loaded stall_ms %.0f\n", loadedStall);
-    for (std::size_t i = 0; i < counts.size(); ++i)
-        std::printf("ratio %d %.2f\n", counts[i], idleFigures[i].ratio);
-    std::printf("stall_ms %.0f\n", idleStall);
     std::printf("peak_mib %.0f\n", peakMib());
     return 0;
 }

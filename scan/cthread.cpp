@@ -4,13 +4,31 @@
 #include "services/messageboxes.h"
 #include "services/nativepath.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tagora {
 namespace {
 
 ScanTarget* g_scanTarget = nullptr;
+
+// How many accepted files the worker keeps ahead of the hand-offs. The kernel is asked to
+// read each one's head and tail as it joins them, so a cold disk has that many requests in
+// its queue instead of the one that the tag read in progress makes.
+constexpr std::size_t kReadAheadFiles = 32;
+// Where tag reads look: the head holds ID3v2, FLAC, ASF and Ogg headers and MP4's leading
+// atoms; the tail holds ID3v1 and APE tags and Ogg's last page. The tag library's input
+// guards read the tail in one window of 16 KB; with only its last 4 KB read ahead, each file
+// of a cold folder still waited for the disk once (190 KB MP3s listed cold took 1.2 times
+// the bare loop's time instead of 0.53 times).
+constexpr off_t kHeadBytes = 128 * 1024;
+constexpr off_t kTailBytes = 16 * 1024;
 
 // Size of a directory entry that may be listed: a regular file's own size, or the size of
 // the regular file a symbolic link points to. Anything else (directories, devices, dangling
@@ -41,6 +59,64 @@ public:
 
 private:
     DIR* m_dir;
+};
+
+// Asks the kernel to bring the parts of a file that its tag read will want into the page
+// cache, and returns at once. Not blocking on a special file that has taken the name since
+// its size was read.
+void readAhead(const char* name, off_t size)
+{
+    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (size <= kHeadBytes + kTailBytes) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+    } else {
+        ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_WILLNEED);
+        ::posix_fadvise(fd, size - kTailBytes, kTailBytes, POSIX_FADV_WILLNEED);
+    }
+    ::close(fd);
+}
+
+// The audio files of the directory search that come next, each read ahead as it is found,
+// in the order the search delivers them. Stops reading when the thread is told to stop.
+class Lookahead
+{
+public:
+    explicit Lookahead(const TThread& thread) : m_thread(thread), m_search(".") {}
+
+    // Reads entries until `count` files wait or the search is over.
+    void fill(std::size_t count)
+    {
+        while (m_names.size() < count && !m_thread.Terminated()) {
+            const dirent* entry = m_search.next();
+            if (!entry)
+                return;
+            const QString name = pathFromNative(QByteArray(entry->d_name));
+            const int dot = name.lastIndexOf(QLatin1Char('.'));
+            const QString extension = dot < 0 ? QString() : name.mid(dot);
+            if (!CThread::IsAudioFileExt(extension))
+                continue;
+            const qint64 size = listableSize(entry->d_name);
+            if (size > 0) {
+                readAhead(entry->d_name, off_t(size));
+                m_names.push_back(name);
+            }
+        }
+    }
+
+    bool empty() const { return m_names.empty(); }
+    QString take()
+    {
+        QString name = std::move(m_names.front());
+        m_names.pop_front();
+        return name;
+    }
+
+private:
+    const TThread& m_thread;
+    DirectorySearch m_search;
+    std::deque<QString> m_names;
 };
 
 } // namespace
@@ -82,17 +158,12 @@ void CThread::Execute()
     PendingError = nullptr;
     try {
         // "." is resolved once, here: the search stays in the folder that was current now.
-        DirectorySearch search(".");
-        const dirent* entry = search.next();
-        while (entry && !Terminated()) {
-            const QString name = pathFromNative(QByteArray(entry->d_name));
-            const int dot = name.lastIndexOf(QLatin1Char('.'));
-            const QString extension = dot < 0 ? QString() : name.mid(dot);
-            if (IsAudioFileExt(extension) && listableSize(entry->d_name) > 0) {
-                CurrentName = name;
-                Synchronize([this] { DeliverFile(); });
-            }
-            entry = search.next();
+        Lookahead ahead(*this);
+        ahead.fill(1);
+        while (!ahead.empty() && !Terminated()) {
+            CurrentName = ahead.take();
+            // The next files are read ahead while the GUI thread reads this one's tag.
+            Synchronize([this] { DeliverFile(); }, [&ahead] { ahead.fill(kReadAheadFiles); });
         }
     } catch (...) {
         ReportScanError(std::current_exception());

@@ -37,6 +37,9 @@ inline const QLatin1String AudioExtensions[] = {QLatin1String(".mp3"), QLatin1St
 // AudioExtensions (ASCII case folded) and it is a regular file of size > 0, or a symbolic
 // link to one. An error raised while a file is handed over ends the scan and is shown
 // once with the standard error display (silent-abort errors are not shown).
+// While the GUI thread reads one file's tag, the worker walks on to the next few audio files
+// and asks the kernel to bring their heads and tails into the page cache; it opens them for
+// that alone and still hands them over one at a time, in the search's order.
 class CThread : public TThread
 {
 public:

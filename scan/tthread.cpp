@@ -27,15 +27,14 @@ namespace {
 // gets to its timers, so the window still answers within a frame.
 constexpr std::chrono::microseconds kEventLoopSlice(8000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
-// Falling asleep on a condition variable costs two wake-ups per hand-off, and an idle core
-// takes tens of microseconds to wake: more than a file's whole hand-off. So both sides
-// first spin for a short while. The GUI thread waits for the worker's next file (a
-// directory entry or two away); the worker waits for the GUI thread to add its row (one
-// tag read). The spin does not yield: a thread that yields to a busy program gets its core
-// back only after that program's whole time slice, so on a loaded machine each hand-off
-// would cost milliseconds.
+// Once the GUI thread has handed a file back, the worker is known to be near: it only has to
+// wake up and queue the name it already holds. Falling asleep would cost a second wake-up,
+// and an idle core takes tens of microseconds to wake, so the GUI thread spins for that
+// short while. It does not yield: a thread that yields to a busy program gets its core back
+// only after that program's whole time slice. The worker, on the other hand, cannot know
+// how long the GUI thread will take over a file (one tag read, or a message box), so it
+// sleeps: spinning there would double the listing's CPU time.
 constexpr std::chrono::microseconds kGuiSpin(50);
-constexpr std::chrono::microseconds kWorkerSpin(150);
 
 struct HandOff
 {
@@ -44,8 +43,8 @@ struct HandOff
     std::atomic<bool> done{false}; // written under the queue's mutex
 };
 
-// How long one side spins before it sleeps. A wait that the longest spin would have
-// covered restores the spin to its longest; a longer one (the other side is slow, or off
+// How long the GUI thread spins before it sleeps. A wait that the longest spin would have
+// covered restores the spin to its longest; a longer one (the worker is slow, or off
 // its core on a busy machine) halves it, so a loaded machine soon gets plain sleeps and
 // wake-ups, which hand the core to the woken thread at once. One thread only.
 class SpinBudget
@@ -89,7 +88,10 @@ struct SyncQueue
     std::condition_variable handedBack; // a queued hand-off has run
     std::deque<HandOff*> pending;
     std::atomic<std::size_t> pendingCount{0}; // pending.size(), for spinning without the mutex
-    SpinBudget guiSpin{kGuiSpin};             // GUI thread only
+    // The GUI thread spins or waits for the next hand-off in CheckSynchronize, so a worker
+    // need not ring the doorbell (a system call per file). Under the mutex.
+    bool serving = false;
+    SpinBudget guiSpin{kGuiSpin}; // GUI thread only
     std::atomic<std::thread::id> guiThread{};
     int wakeFd = -1;
     QPointer<QSocketNotifier> notifier; // GUI thread only
@@ -129,6 +131,61 @@ struct SyncQueue
     }
 
     bool onGuiThread() const { return std::this_thread::get_id() == guiThread.load(); }
+
+    void setServing(bool on)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        serving = on;
+    }
+
+    // The next hand-off to run, or null when the GUI thread should go back to what it was
+    // doing: nothing is pending and no worker handed over within the wait, or the slice,
+    // when given, is over. GUI thread.
+    HandOff* nextHandOff(std::chrono::microseconds slice, std::chrono::steady_clock::time_point end)
+    {
+        bool spun = true; // no spin was needed, or it saw a hand-off come
+        if (slice.count() > 0) {
+            if (std::chrono::steady_clock::now() >= end)
+                return stopServing();
+            setServing(true);
+            spun = guiSpin.spin([&] { return pendingCount.load() > 0; });
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        if (pending.empty()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= end) {
+                serving = false;
+                return nullptr;
+            }
+            serving = true;
+            changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
+                               [&] { return !pending.empty(); });
+            if (!spun)
+                guiSpin.slept();
+        }
+        serving = false;
+        if (pending.empty())
+            return nullptr;
+        HandOff* handOff = pending.front();
+        pending.pop_front();
+        pendingCount.store(pending.size());
+        return handOff;
+    }
+
+    // A busy worker keeps the queue filled: the slice ends all the same, and the doorbell
+    // brings the event loop back for what is left.
+    HandOff* stopServing()
+    {
+        bool busy;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            serving = false;
+            busy = !pending.empty();
+        }
+        if (busy)
+            ringDoorbell();
+        return nullptr;
+    }
 };
 
 SyncQueue& syncQueue()
@@ -203,36 +260,7 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
 {
     SyncQueue& queue = syncQueue();
     const auto end = std::chrono::steady_clock::now() + slice;
-    for (;;) {
-        bool spun = true; // no spin was needed, or it saw a hand-off come
-        if (slice.count() > 0) {
-            if (std::chrono::steady_clock::now() >= end) {
-                // A busy worker keeps the queue filled: the slice ends all the same, and the
-                // doorbell brings the loop back for what is left.
-                if (queue.pendingCount.load() > 0)
-                    queue.ringDoorbell();
-                return;
-            }
-            spun = queue.guiSpin.spin([&] { return queue.pendingCount.load() > 0; });
-        }
-        HandOff* handOff;
-        {
-            std::unique_lock<std::mutex> lock(queue.mutex);
-            if (queue.pending.empty()) {
-                const auto now = std::chrono::steady_clock::now();
-                if (now >= end)
-                    return;
-                queue.changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
-                                         [&] { return !queue.pending.empty(); });
-                if (!spun)
-                    queue.guiSpin.slept();
-                if (queue.pending.empty())
-                    return;
-            }
-            handOff = queue.pending.front();
-            queue.pending.pop_front();
-            queue.pendingCount.store(queue.pending.size());
-        }
+    while (HandOff* handOff = queue.nextHandOff(slice, end)) {
         try {
             (*handOff->method)();
         } catch (...) {
@@ -253,30 +281,45 @@ bool TThread::HandOffPending()
     return !queue.pending.empty();
 }
 
-void TThread::Synchronize(const std::function<void()>& method)
+void TThread::Synchronize(const std::function<void()>& method,
+                          const std::function<void()>& meanwhile)
 {
     SyncQueue& queue = syncQueue();
     if (queue.onGuiThread()) {
         method();
+        if (meanwhile)
+            meanwhile();
         return;
     }
     HandOff handOff{&method, nullptr};
+    bool ring;
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.pending.push_back(&handOff);
         queue.pendingCount.store(queue.pending.size());
+        ring = !queue.serving;
     }
     queue.changed.notify_all();
-    queue.ringDoorbell();
+    if (ring)
+        queue.ringDoorbell();
+    // The hand-off lives on this stack: whatever `meanwhile` throws waits for it to be done.
+    std::exception_ptr meanwhileError;
+    if (meanwhile) {
+        try {
+            meanwhile();
+        } catch (...) {
+            meanwhileError = std::current_exception();
+        }
+    }
     const auto isDone = [&] { return handOff.done.load(std::memory_order_acquire); };
-    static thread_local SpinBudget handBackSpin{kWorkerSpin};
-    if (!handBackSpin.spin(isDone)) {
+    if (!isDone()) {
         std::unique_lock<std::mutex> lock(queue.mutex);
         queue.handedBack.wait(lock, isDone);
-        handBackSpin.slept();
     }
     if (handOff.error)
         std::rethrow_exception(handOff.error);
+    if (meanwhileError)
+        std::rethrow_exception(meanwhileError);
 }
 
 void TThread::run()

@@ -59,8 +59,12 @@ public:
 protected:
     virtual void Execute() = 0;
     // Runs `method` on the GUI thread and blocks until it has run; what it throws is
-    // rethrown here. Called on the GUI thread itself, it runs `method` directly.
-    void Synchronize(const std::function<void()>& method);
+    // rethrown here. `meanwhile`, when given, runs on this thread while the GUI thread runs
+    // `method` (it must not touch what `method` uses); the call returns when both are done,
+    // and what `method` threw wins over what `meanwhile` threw. Called on the GUI thread
+    // itself, it runs `method`, then `meanwhile`.
+    void Synchronize(const std::function<void()>& method,
+                     const std::function<void()>& meanwhile = nullptr);
 
 private:
     void run();

@@ -62,7 +62,10 @@ public:
     void setCurrentRow(int row);
     // The first row whose File cell is `fileName`, -1 without one.
     int rowNamed(const QString& fileName) const;
+    // The rows go at once; their memory is given back over the next event-loop passes.
     void clear();
+    // Cleared rows whose memory is not given back yet.
+    std::size_t rowsAwaitingRelease() const;
     // Inserts the rows waiting in the batch now.
     void insertPendingRows();
 

@@ -171,6 +171,7 @@ private Q_SLOTS:
     void changedCellsSortByTheirNewText_data();
     void changedCellsSortByTheirNewText();
     void rowsOfAScanReachTheViewInBatches();
+    void clearedRowsAreFreedOverLaterPasses();
 
     void rowsFromRealFiles();
     void scanEndReportsTheCount();
@@ -596,6 +597,24 @@ void TestFileList::rowsOfAScanReachTheViewInBatches()
     QTest::qWait(300);
     QCOMPARE(list.model()->rowCount(), 0);
     QCOMPARE(list.rowCount(), 0);
+}
+
+void TestFileList::clearedRowsAreFreedOverLaterPasses()
+{
+    FileList list;
+    for (int round = 0; round < 2500; ++round)
+        fill(list);
+    list.clear();
+    QCOMPARE(list.rowCount(), 0);
+    QCOMPARE(list.rowsAwaitingRelease(), std::size_t(10000));
+    // The next listing does not wait for them, and its rows are its own.
+    fill(list);
+    QCOMPARE(list.rowCount(), 4);
+    list.clear();
+    QCOMPARE(list.rowsAwaitingRelease(), std::size_t(10004));
+    fill(list);
+    QTRY_COMPARE(list.rowsAwaitingRelease(), std::size_t(0));
+    QCOMPARE(list.rowCount(), 4);
 }
 
 void TestFileList::rowsFromRealFiles()

@@ -15,7 +15,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace tagora;
@@ -93,6 +95,38 @@ struct Scan
     bool sawSender = false;
 };
 
+// The names of a folder's entries as the directory search delivers them.
+QStringList searchOrder(const QString& folder)
+{
+    QStringList names;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+        names << pathFromNative(QByteArray(entry->d_name));
+    if (dir)
+        ::closedir(dir);
+    return names;
+}
+
+// Threads of this process, and its open files that lie in `folder`.
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task"))
+                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+int openFilesIn(const QString& folder)
+{
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd :
+         fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(folder))
+            ++count;
+    }
+    return count;
+}
+
 QStringList sorted(QStringList list)
 {
     list.sort();
@@ -117,6 +151,11 @@ private Q_SLOTS:
     void destroyingARunningScanStopsIt();
     void errorEscapingTheWorkIsShownBeforeOnTerminate();
     void sliceEndsWhileTheWorkerKeepsHandingOver();
+    void filesReadAheadArriveInTheSearchOrder();
+    void cancelledScanLeavesNoReadAheadRunning();
+    void workMeanwhileWaitsForItsHandOff_data();
+    void workMeanwhileWaitsForItsHandOff();
+    void workerSleepsThroughLongHandOffs();
 };
 
 void TestScan::isAudioFileExt_data()
@@ -337,6 +376,151 @@ void TestScan::sliceEndsWhileTheWorkerKeepsHandingOver()
     QCOMPARE(target.calls, 1500);
     QVERIFY(target.onGuiThread);
     scan.thread.WaitFor();
+}
+
+void TestScan::filesReadAheadArriveInTheSearchOrder()
+{
+    CurrentFolder folder;
+    folder.files(100);
+    folder.file("notes.txt");
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Start();
+    scan.thread.WaitFor();
+    QStringList expected = searchOrder(QDir::currentPath());
+    expected.removeIf([](const QString& name) { return !name.endsWith(QLatin1String(".mp3")); });
+    QCOMPARE(target.names, expected);
+}
+
+void TestScan::cancelledScanLeavesNoReadAheadRunning()
+{
+    CurrentFolder folder;
+    folder.files(200);
+    const QString here = QDir::currentPath();
+    const int threadsBefore = threadCount();
+    RecordingTarget target;
+    Scan scan;
+    int openDuringHandOff = 0;
+    target.onAdd = [&](int) {
+        openDuringHandOff = openFilesIn(here);
+        scan.thread.Terminate();
+    };
+    scan.thread.Start();
+    scan.thread.WaitFor();
+    QCOMPARE(target.calls, 1);
+    QCOMPARE(scan.terminated, 1);
+    QVERIFY(openDuringHandOff >= 1); // the directory search, at least
+    QCOMPARE(openFilesIn(here), 0);
+    QCOMPARE(threadCount(), threadsBefore);
+}
+
+namespace {
+
+// One hand-off with work of the worker's own beside it; either side may fail.
+class WorkMeanwhile : public TThread
+{
+public:
+    bool methodThrows = false;
+    bool meanwhileThrows = false;
+    std::atomic<bool> methodRan{false};
+    bool methodDoneWhenCallReturned = false;
+
+protected:
+    void Execute() override
+    {
+        try {
+            Synchronize(
+                [this] {
+                    // Long enough that the worker's own work ends first.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    methodRan = true;
+                    if (methodThrows)
+                        throw std::runtime_error("row failed");
+                },
+                [this] {
+                    if (meanwhileThrows)
+                        throw std::runtime_error("read-ahead failed");
+                });
+        } catch (...) {
+            methodDoneWhenCallReturned = methodRan;
+            throw;
+        }
+        methodDoneWhenCallReturned = methodRan;
+    }
+};
+
+} // namespace
+
+void TestScan::workMeanwhileWaitsForItsHandOff_data()
+{
+    QTest::addColumn<bool>("methodThrows");
+    QTest::addColumn<bool>("meanwhileThrows");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("both succeed") << false << false << QStringList();
+    QTest::newRow("work meanwhile fails")
+        << false << true << QStringList{QStringLiteral("read-ahead failed.")};
+    QTest::newRow("hand-off fails") << true << false << QStringList{QStringLiteral("row failed.")};
+    QTest::newRow("both fail: the hand-off's error")
+        << true << true << QStringList{QStringLiteral("row failed.")};
+}
+
+void TestScan::workMeanwhileWaitsForItsHandOff()
+{
+    QFETCH(bool, methodThrows);
+    QFETCH(bool, meanwhileThrows);
+    QFETCH(QStringList, shown);
+    test::RecordingMessageBoxes boxes;
+    WorkMeanwhile thread;
+    thread.methodThrows = methodThrows;
+    thread.meanwhileThrows = meanwhileThrows;
+    thread.Start();
+    thread.WaitFor();
+    QVERIFY(thread.methodDoneWhenCallReturned);
+    QCOMPARE(boxes.texts(), shown);
+}
+
+namespace {
+
+double threadCpuMilliseconds()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return used.tv_sec * 1e3 + used.tv_nsec / 1e6;
+}
+
+// Hand-offs that keep the GUI thread busy for a while each, as tag reads do.
+class BusyHandOffs : public TThread
+{
+public:
+    static constexpr int kCount = 300;
+    static constexpr std::chrono::microseconds kEach{100};
+    double workerCpuMilliseconds = -1;
+
+protected:
+    void Execute() override
+    {
+        const double before = threadCpuMilliseconds();
+        for (int i = 0; i < kCount; ++i) {
+            Synchronize([] {
+                const auto end = std::chrono::steady_clock::now() + kEach;
+                while (std::chrono::steady_clock::now() < end) {
+                }
+            });
+        }
+        workerCpuMilliseconds = threadCpuMilliseconds() - before;
+    }
+};
+
+} // namespace
+
+void TestScan::workerSleepsThroughLongHandOffs()
+{
+    BusyHandOffs thread;
+    thread.Start();
+    thread.WaitFor();
+    // Spinning through them would cost the worker the GUI thread's 30 ms.
+    QVERIFY2(thread.workerCpuMilliseconds >= 0 && thread.workerCpuMilliseconds < 15,
+             qPrintable(QString::number(thread.workerCpuMilliseconds)));
 }
 
 QTEST_GUILESS_MAIN(TestScan)
