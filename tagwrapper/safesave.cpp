@@ -395,16 +395,18 @@ public:
         const std::string partial = name.data();
         m_path = partial.substr(0, partial.size() - std::strlen(kPartialSuffix)) + kBackupSuffix;
         m_header = {opened.device, opened.inode, opened.size, target, std::move(spans)};
-        // Only a whole, flushed backup takes its final name.
-        const bool ok = writeContent(original) && ::fsync(m_fd) == 0 &&
-                        ::rename(partial.c_str(), m_path.c_str()) == 0;
+        // Only a whole backup takes its final name. The flush after the rename carries the
+        // rename too (the journalling file systems log the renamed inode with it), which
+        // spares a flush of the folder on every save.
+        const bool ok = writeContent(original) &&
+                        ::rename(partial.c_str(), m_path.c_str()) == 0 && ::fsync(m_fd) == 0;
         if (!ok) {
             const int error = errno;
             ::unlink(partial.c_str());
+            ::unlink(m_path.c_str());
             errno = error;
             return false;
         }
-        syncFolder(folder);
         return true;
     }
 
