@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace tagwrapper {
@@ -398,8 +399,8 @@ public:
         // Only a whole backup takes its final name. The flush after the rename carries the
         // rename too (the journalling file systems log the renamed inode with it), which
         // spares a flush of the folder on every save.
-        const bool ok = writeContent(original) &&
-                        ::rename(partial.c_str(), m_path.c_str()) == 0 && ::fsync(m_fd) == 0;
+        const bool ok = writeContent(original) && ::rename(partial.c_str(), m_path.c_str()) == 0 &&
+                        ::fsync(m_fd) == 0;
         if (!ok) {
             const int error = errno;
             ::unlink(partial.c_str());
@@ -816,32 +817,38 @@ __attribute__((constructor)) void restoreTornFilesAtLoad()
 namespace {
 
 // The new tag fits the old one's room: its regions are written over the file, after their old
-// bytes went to a rollback record, and read back from the file itself.
-SaveResult saveRegionsInPlace(DescriptorStream& stream, const std::string& target,
-                              FileIdentity& opened,
-                              const std::vector<PendingEdits::Region>& regions,
-                              const SaveSteps& steps)
+// bytes went to a rollback record, and read back from the file itself. Nothing when the file
+// was left untouched because it could not be opened for writing or the record not be made.
+std::optional<SaveResult> saveRegionsInPlace(DescriptorStream& stream, const std::string& target,
+                                             FileIdentity& opened,
+                                             const std::vector<PendingEdits::Region>& regions,
+                                             const SaveSteps& steps)
 {
     const int original = stream.descriptor();
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    FileIdentity now;
     if (fd < 0)
-        return SaveResult::Failed;
+        return std::nullopt;
     std::vector<BackupSpan> spans;
     for (const PendingEdits::Region& region : regions)
         spans.push_back({region.offset, off_t(region.bytes.size()), 0});
+    FileIdentity now;
+    if (!identityOf(fd, now) || now != opened) {
+        ::close(fd);
+        return SaveResult::Failed;
+    }
     InPlaceBackup record;
-    bool ok =
-        identityOf(fd, now) && now == opened && record.create(original, target, opened, spans);
-    const bool recorded = ok;
+    if (!record.create(original, target, opened, spans)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    bool ok = true;
     for (const PendingEdits::Region& region : regions)
         ok = ok && writeAll(fd, region.bytes.data(), region.bytes.size(), region.offset);
     ok = ok && ::fsync(fd) == 0 && steps.verify(original);
     ::close(fd);
     if (!ok) {
         const int error = errno;
-        if (recorded)
-            record.restore();
+        record.restore();
         errno = error;
         return SaveResult::Failed;
     }
@@ -963,8 +970,10 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
         return SaveResult::Failed;
     if (edits->keepsLayout()) {
         const std::vector<PendingEdits::Region> regions = edits->changedRegions();
+        // Without room for the rollback record the copy still can replace the file.
         if (regions.size() <= kMaxSpans)
-            return saveRegionsInPlace(stream, target, opened, regions, steps);
+            if (const auto result = saveRegionsInPlace(stream, target, opened, regions, steps))
+                return *result;
     }
     return saveThroughCopy(stream, target, opened, *edits, steps);
 }
