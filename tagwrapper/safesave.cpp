@@ -1,5 +1,7 @@
 #include "safesave.h"
 
+#include "fileio.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace tagwrapper {
@@ -27,38 +30,6 @@ constexpr size_t kRandomLength = 6;
 constexpr size_t kMaxNamePart = 200;
 // A copy this old whose lock nobody holds belongs to a save that died.
 constexpr time_t kLeftoverAge = 60;
-
-bool readAll(int fd, char* buffer, size_t count, off_t at, size_t& got)
-{
-    got = 0;
-    while (got < count) {
-        const ssize_t n = ::pread(fd, buffer + got, count - got, at + off_t(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return true;
-}
-
-// pwrite may write less than asked (a full disk, a file-size limit); the rest is retried until
-// the system reports the error itself.
-bool writeAll(int fd, const char* data, size_t count, off_t at)
-{
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(fd, data + done, count - done, at + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
 
 // Copies count bytes from one descriptor to another; false unless every byte arrived.
 bool copyRange(int from, off_t fromAt, int to, off_t toAt, off_t count)
@@ -287,16 +258,54 @@ bool hasSuffix(const char* name, const char* suffix)
     return length > suffixLength && std::strcmp(name + length - suffixLength, suffix) == 0;
 }
 
-// A backup file: a header line "<device> <inode> <size> <path length>\n", the path's bytes,
-// then the file's bytes as they were before the write in place.
+// A backup file: a header line "<device> <inode> <size> <path length> <span count>\n", the
+// path's bytes, a line "<offset> <length>\n" per span of the file it keeps, then the bytes of
+// those spans as they were before the write in place. A header without a span count keeps
+// the whole file.
+struct BackupSpan
+{
+    off_t offset = 0;
+    off_t length = 0;
+    off_t dataAt = 0;
+};
+
 struct BackupHeader
 {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
     std::string target;
-    off_t dataStart = 0;
+    std::vector<BackupSpan> spans;
 };
+
+// More changed regions than this are written through a copy: a tag is a handful of them.
+constexpr size_t kMaxSpans = 64;
+constexpr size_t kSpanLineLength = 48;
+
+// Reads the span lines from `at`; where the data of the first span starts, or -1.
+off_t readSpans(int fd, off_t at, size_t count, std::vector<BackupSpan>& spans)
+{
+    std::vector<char> lines(count * kSpanLineLength + 1, '\0');
+    size_t got = 0;
+    if (count > kMaxSpans || !readAll(fd, lines.data(), lines.size() - 1, at, got))
+        return -1;
+    size_t used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        long long offset = 0, length = 0;
+        int n = 0;
+        if (std::sscanf(lines.data() + used, "%lld %lld\n%n", &offset, &length, &n) != 2 ||
+            n == 0 || offset < 0 || length < 0)
+            return -1;
+        used += size_t(n);
+        spans.push_back({off_t(offset), off_t(length), 0});
+    }
+    off_t dataAt = at + off_t(used);
+    for (BackupSpan& span : spans) {
+        span.dataAt = dataAt;
+        dataAt += span.length;
+    }
+    return at + off_t(used);
+}
 
 bool readHeader(int fd, BackupHeader& header)
 {
@@ -304,20 +313,29 @@ bool readHeader(int fd, BackupHeader& header)
     size_t got = 0;
     if (!readAll(fd, line, sizeof line - 1, 0, got))
         return false;
+    char* end = static_cast<char*>(std::memchr(line, '\n', got));
+    if (!end)
+        return false;
+    *end = '\0';
     unsigned long long device = 0, inode = 0;
     long long size = 0;
     size_t pathLength = 0;
-    int used = 0;
-    if (std::sscanf(line, "%llu %llu %lld %zu\n%n", &device, &inode, &size, &pathLength, &used) !=
-            4 ||
-        used == 0 || pathLength == 0 || pathLength > 65536)
+    size_t spanCount = 0;
+    const int fields = std::sscanf(line, "%llu %llu %lld %zu %zu", &device, &inode, &size,
+                                   &pathLength, &spanCount);
+    if (fields < 4 || pathLength == 0 || pathLength > 65536 || size < 0)
         return false;
+    const off_t pathAt = off_t(end - line) + 1;
     std::vector<char> path(pathLength);
-    if (!readAll(fd, path.data(), pathLength, used, got) || got != pathLength)
+    if (!readAll(fd, path.data(), pathLength, pathAt, got) || got != pathLength)
         return false;
-    header = {dev_t(device), ino_t(inode), off_t(size), std::string(path.begin(), path.end()),
-              off_t(used) + off_t(pathLength)};
-    return true;
+    header = {dev_t(device), ino_t(inode), off_t(size), std::string(path.begin(), path.end()), {}};
+    const off_t spansAt = pathAt + off_t(pathLength);
+    if (fields == 4) {
+        header.spans.push_back({0, off_t(size), spansAt});
+        return true;
+    }
+    return readSpans(fd, spansAt, spanCount, header.spans) >= 0;
 }
 
 // Puts the bytes a backup holds back into its file, in place, so other hard links see them
@@ -335,15 +353,18 @@ bool restoreFromBackup(int backup, const BackupHeader& header)
         ::close(fd);
         return true;
     }
-    const bool ok = copyRange(backup, header.dataStart, fd, 0, header.size) &&
-                    ::ftruncate(fd, header.size) == 0 && ::fsync(fd) == 0;
+    bool ok = true;
+    for (const BackupSpan& span : header.spans)
+        ok = ok && copyRange(backup, span.dataAt, fd, span.offset, span.length);
+    ok = ok && ::ftruncate(fd, header.size) == 0 && ::fsync(fd) == 0;
     ::close(fd);
     return ok;
 }
 
-// The original bytes of a file about to be written in place, kept under the state folder for
-// as long as the write lasts. It is locked while its save runs; one found unlocked belongs to
-// a save that died mid-write, and its file is put back (restoreTornFiles()).
+// The original bytes of a file about to be written in place (all of them, or the regions
+// about to change), kept under the state folder for as long as the write lasts. It is locked
+// while its save runs; one found unlocked belongs to a save that died mid-write, and its file
+// is put back (restoreTornFiles()).
 class InPlaceBackup
 {
 public:
@@ -356,8 +377,12 @@ public:
             ::close(m_fd);
     }
 
-    bool create(int original, const std::string& target, const FileIdentity& opened)
+    // Keeps the spans of original (every byte when there are none).
+    bool create(int original, const std::string& target, const FileIdentity& opened,
+                std::vector<BackupSpan> spans = {})
     {
+        if (spans.empty())
+            spans.push_back({0, opened.size, 0});
         const std::string folder = backupFolder();
         if (folder.empty())
             return false;
@@ -370,25 +395,19 @@ public:
         ::flock(m_fd, LOCK_EX | LOCK_NB);
         const std::string partial = name.data();
         m_path = partial.substr(0, partial.size() - std::strlen(kPartialSuffix)) + kBackupSuffix;
-        char line[128];
-        const int used = std::snprintf(line, sizeof line, "%llu %llu %lld %zu\n",
-                                       static_cast<unsigned long long>(opened.device),
-                                       static_cast<unsigned long long>(opened.inode),
-                                       static_cast<long long>(opened.size), target.size());
-        const off_t start = off_t(used) + off_t(target.size());
-        // Only a whole, flushed backup takes its final name.
-        const bool ok = writeAll(m_fd, line, size_t(used), 0) &&
-                        writeAll(m_fd, target.data(), target.size(), used) &&
-                        copyRange(original, 0, m_fd, start, opened.size) && ::fsync(m_fd) == 0 &&
-                        ::rename(partial.c_str(), m_path.c_str()) == 0;
+        m_header = {opened.device, opened.inode, opened.size, target, std::move(spans)};
+        // Only a whole backup takes its final name. The flush after the rename carries the
+        // rename too (the journalling file systems log the renamed inode with it), which
+        // spares a flush of the folder on every save.
+        const bool ok = writeContent(original) && ::rename(partial.c_str(), m_path.c_str()) == 0 &&
+                        ::fsync(m_fd) == 0;
         if (!ok) {
             const int error = errno;
             ::unlink(partial.c_str());
+            ::unlink(m_path.c_str());
             errno = error;
             return false;
         }
-        syncFolder(folder);
-        m_header = {opened.device, opened.inode, opened.size, target, start};
         return true;
     }
 
@@ -402,6 +421,26 @@ public:
     void discard() { ::unlink(m_path.c_str()); }
 
 private:
+    bool writeContent(int original)
+    {
+        std::string head = std::to_string(m_header.device) + ' ' + std::to_string(m_header.inode) +
+                           ' ' + std::to_string(m_header.size) + ' ' +
+                           std::to_string(m_header.target.size()) + ' ' +
+                           std::to_string(m_header.spans.size()) + '\n' + m_header.target;
+        for (const BackupSpan& span : m_header.spans)
+            head += std::to_string(span.offset) + ' ' + std::to_string(span.length) + '\n';
+        off_t at = off_t(head.size());
+        if (!writeAll(m_fd, head.data(), head.size(), 0))
+            return false;
+        for (BackupSpan& span : m_header.spans) {
+            span.dataAt = at;
+            if (!copyRange(original, span.offset, m_fd, at, span.length))
+                return false;
+            at += span.length;
+        }
+        return true;
+    }
+
     int m_fd = -1;
     std::string m_path;
     BackupHeader m_header;
@@ -467,6 +506,13 @@ TagLib::ByteVector DescriptorStream::readBlock(unsigned long length)
     // A size read from a broken file may be anything; never allocate beyond the file.
     length = std::min<unsigned long>(length, static_cast<unsigned long>(end - m_position));
     TagLib::ByteVector buffer(static_cast<unsigned int>(length));
+    if (m_edits) {
+        const long got = m_edits->read(buffer.data(), length, m_position);
+        m_failed = m_failed || got < 0;
+        buffer.resize(static_cast<unsigned int>(std::max(0L, got)));
+        m_position += std::max(0L, got);
+        return buffer;
+    }
     if (!m_writable && readBuffered(buffer.data(), length)) {
         m_position += long(length);
         return buffer;
@@ -502,10 +548,24 @@ bool DescriptorStream::readBuffered(char* out, unsigned long length)
     return true;
 }
 
+void DescriptorStream::edit(off_t at, off_t removed, const TagLib::ByteVector& data)
+{
+    const off_t before = m_edits->length();
+    m_edits->replace(at, removed, std::string(data.data(), data.size()));
+    m_length = long(m_edits->length());
+    m_position = m_length == before ? long(at) + long(data.size()) : m_length;
+}
+
 void DescriptorStream::writeBlock(const TagLib::ByteVector& data)
 {
     if (!m_writable || m_failed)
         return;
+    if (m_edits) {
+        const long end = m_position + long(data.size());
+        edit(m_position, std::min<long>(data.size(), std::max(0L, m_length - m_position)), data);
+        m_position = end;
+        return;
+    }
     if (!writeAll(m_fd, data.data(), data.size(), m_position))
         m_failed = true;
     m_position += long(data.size());
@@ -538,6 +598,10 @@ void DescriptorStream::insert(const TagLib::ByteVector& data, unsigned long star
 {
     if (!m_writable || m_failed)
         return;
+    if (m_edits) {
+        edit(off_t(start), off_t(replace), data);
+        return;
+    }
     if (data.size() == replace) {
         seek(long(start));
         writeBlock(data);
@@ -566,6 +630,10 @@ void DescriptorStream::removeBlock(unsigned long start, unsigned long length)
 {
     if (!m_writable || m_failed)
         return;
+    if (m_edits) {
+        edit(off_t(start), off_t(length), {});
+        return;
+    }
     const off_t end = this->length();
     const off_t from = off_t(start + length);
     const off_t kept = std::max<off_t>(0, end - from);
@@ -614,6 +682,11 @@ void DescriptorStream::truncate(long length)
 {
     if (!m_writable || m_failed)
         return;
+    if (m_edits && length >= 0) {
+        m_edits->truncate(length);
+        m_length = length;
+        return;
+    }
     if (length < 0 || ::ftruncate(m_fd, length) != 0)
         m_failed = true;
     if (!m_failed)
@@ -632,6 +705,23 @@ int DescriptorStream::exchange(int fd, bool writable)
     m_length = sizeOf(fd);
     m_windowSize = 0;
     return previous;
+}
+
+void DescriptorStream::recordEdits()
+{
+    m_edits = std::make_unique<PendingEdits>(m_fd, off_t(m_length));
+    m_writable = true;
+    m_failed = false;
+    m_position = 0;
+}
+
+std::unique_ptr<PendingEdits> DescriptorStream::takeEdits()
+{
+    m_writable = false;
+    m_position = 0;
+    m_length = sizeOf(m_fd);
+    m_windowSize = 0;
+    return std::move(m_edits);
 }
 
 // --- Leftover copies ----------------------------------------------------------------------
@@ -724,27 +814,59 @@ __attribute__((constructor)) void restoreTornFilesAtLoad()
 
 // --- The save -----------------------------------------------------------------------------
 
-SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps)
-{
-    // Links are resolved: a symbolic link keeps pointing at its target, which is what changes.
-    char* resolved = ::realpath(stream.name(), nullptr);
-    if (!resolved)
-        return SaveResult::Refused;
-    const std::string target(resolved);
-    std::free(resolved);
+namespace {
 
+// The new tag fits the old one's room: its regions are written over the file, after their old
+// bytes went to a rollback record, and read back from the file itself. Nothing when the file
+// was left untouched because it could not be opened for writing or the record not be made.
+std::optional<SaveResult> saveRegionsInPlace(DescriptorStream& stream, const std::string& target,
+                                             FileIdentity& opened,
+                                             const std::vector<PendingEdits::Region>& regions,
+                                             const SaveSteps& steps)
+{
+    const int original = stream.descriptor();
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::vector<BackupSpan> spans;
+    for (const PendingEdits::Region& region : regions)
+        spans.push_back({region.offset, off_t(region.bytes.size()), 0});
+    FileIdentity now;
+    if (!identityOf(fd, now) || now != opened) {
+        ::close(fd);
+        return SaveResult::Failed;
+    }
+    InPlaceBackup record;
+    if (!record.create(original, target, opened, spans)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    bool ok = true;
+    for (const PendingEdits::Region& region : regions)
+        ok = ok && writeAll(fd, region.bytes.data(), region.bytes.size(), region.offset);
+    ok = ok && ::fsync(fd) == 0 && steps.verify(original);
+    ::close(fd);
+    if (!ok) {
+        const int error = errno;
+        record.restore();
+        errno = error;
+        return SaveResult::Failed;
+    }
+    record.discard();
+    identityOf(original, opened);
+    return SaveResult::Saved;
+}
+
+// The new file differs in layout: it is written whole into a copy, which replaces the original
+// (or, for a file with other names or in a folder we may not add to, is written over it).
+SaveResult saveThroughCopy(DescriptorStream& stream, const std::string& target,
+                           FileIdentity& opened, const PendingEdits& edits, const SaveSteps& steps)
+{
+    const int original = stream.descriptor();
     struct stat st;
     FileIdentity held;
-    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        identityFromStat(st) != opened || !identityOf(stream.descriptor(), held) || held != opened)
-        return SaveResult::Refused;
-    // A file nobody may write to stays as it is, for root too (whose access() always says
-    // yes); and a user who may not write to the file may not replace it either, even in a
-    // folder that lets them.
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-        ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return SaveResult::Refused;
-
+    if (::lstat(target.c_str(), &st) != 0)
+        return SaveResult::Failed;
     const std::string folder = folderOf(target);
     removeLeftoverCopies(folder);
 
@@ -753,34 +875,18 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
     TemporaryCopy copy;
     if (!copy.create(folder, baseOf(target))) {
         if (errno != EACCES && errno != EPERM)
-            return SaveResult::Refused;
+            return SaveResult::Failed;
         // A writable file in a folder we may not add to: the copy is made and verified
         // elsewhere and the result written in place.
         const char* tmp = std::getenv("TMPDIR");
         const std::string elsewhere = tmp && *tmp ? tmp : "/tmp";
         removeLeftoverCopies(elsewhere);
         if (!copy.create(elsewhere, baseOf(target)))
-            return SaveResult::Refused;
+            return SaveResult::Failed;
         inPlace = true;
     }
-    if (!copyRange(stream.descriptor(), 0, copy.fd(), 0, st.st_size))
-        return SaveResult::Refused;
-    const int copyForStream = ::fcntl(copy.fd(), F_DUPFD_CLOEXEC, 0);
-    if (copyForStream < 0)
-        return SaveResult::Refused;
-
-    const int original = stream.exchange(copyForStream, true);
-    bool written = false;
-    try {
-        written = steps.write();
-    } catch (...) {
-        written = false;
-    }
-    written = written && !stream.failed();
-    ::close(stream.exchange(original, false));
-    if (!written)
+    if (!edits.writeTo(copy.fd()))
         return SaveResult::Failed;
-
     // The copy is complete on disk and reads back what was meant, and the original is still
     // the file that was opened, or nothing goes further.
     if (::fsync(copy.fd()) != 0 || !steps.verify(copy.fd()))
@@ -826,6 +932,50 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
         identityOf(saved, opened);
     }
     return SaveResult::Saved;
+}
+
+} // namespace
+
+SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps)
+{
+    // Links are resolved: a symbolic link keeps pointing at its target, which is what changes.
+    char* resolved = ::realpath(stream.name(), nullptr);
+    if (!resolved)
+        return SaveResult::Refused;
+    const std::string target(resolved);
+    std::free(resolved);
+
+    struct stat st;
+    FileIdentity held;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        identityFromStat(st) != opened || !identityOf(stream.descriptor(), held) || held != opened)
+        return SaveResult::Refused;
+    // A file nobody may write to stays as it is, for root too (whose access() always says
+    // yes); and a user who may not write to the file may not replace it either, even in a
+    // folder that lets them.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+        ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return SaveResult::Refused;
+
+    stream.recordEdits();
+    bool written = false;
+    try {
+        written = steps.write();
+    } catch (...) {
+        written = false;
+    }
+    written = written && !stream.failed();
+    const std::unique_ptr<PendingEdits> edits = stream.takeEdits();
+    if (!written)
+        return SaveResult::Failed;
+    if (edits->keepsLayout()) {
+        const std::vector<PendingEdits::Region> regions = edits->changedRegions();
+        // Without room for the rollback record the copy still can replace the file.
+        if (regions.size() <= kMaxSpans)
+            if (const auto result = saveRegionsInPlace(stream, target, opened, regions, steps))
+                return *result;
+    }
+    return saveThroughCopy(stream, target, opened, *edits, steps);
 }
 
 } // namespace tagwrapper

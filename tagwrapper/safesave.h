@@ -1,8 +1,9 @@
 // Saving without ever leaving a damaged file. TagLib 1.13 writes into the file in place through
 // fwrite without looking at the result: a full disk or a file-size limit gives a torn file and
 // a save reported as done, and a crash while a tag grows leaves half of it shifted. Here TagLib
-// only ever writes into a copy, through a stream that checks every write; the copy is read back
-// and flushed before it replaces the original in one rename.
+// only ever writes into memory, through a stream that records its edits; a new tag that fits
+// the old one's room is written over it in place behind a rollback record, and any other goes
+// into a copy that is read back and flushed before it replaces the original in one rename.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +14,8 @@
 #include <string>
 
 #include <taglib/tiostream.h>
+
+#include "pendingedits.h"
 
 namespace tagwrapper {
 
@@ -33,8 +36,9 @@ inline bool operator!=(const FileIdentity& a, const FileIdentity& b)
 }
 
 // TagLib's stream over a file descriptor. Outside a save it is read-only (TagLib refuses to
-// write through it); during one it points at the copy and records any write that did not go
-// through whole. Positions and lengths behave as TagLib's own FileStream.
+// write through it); during one it records the edits in memory (recordEdits()), or writes
+// into a copy and records any write that did not go through whole. Positions and lengths behave as
+// TagLib's own FileStream.
 class DescriptorStream : public TagLib::IOStream
 {
 public:
@@ -70,9 +74,16 @@ public:
     int exchange(int fd, bool writable);
     // True when a write, move or truncation since the last exchange() did not complete.
     bool failed() const { return m_failed; }
+    // Makes the stream writable with every change kept in memory over the file, until
+    // takeEdits() hands them over and makes it read-only again.
+    void recordEdits();
+    std::unique_ptr<PendingEdits> takeEdits();
 
 private:
     bool moveRange(off_t from, off_t to, off_t count);
+    // Replaces `removed` bytes at `at` with data in the recorded edits; the position ends
+    // after data when the length stays, at the end otherwise, as with the file itself.
+    void edit(off_t at, off_t removed, const TagLib::ByteVector& data);
     // Small reads of the file outside a save, served from a window read at once.
     bool readBuffered(char* out, unsigned long length);
 
@@ -90,6 +101,7 @@ private:
     std::unique_ptr<char[]> m_window;
     long m_windowStart = 0;
     long m_windowSize = 0;
+    std::unique_ptr<PendingEdits> m_edits;
 };
 
 bool identityOf(int fd, FileIdentity& identity);
@@ -126,12 +138,15 @@ struct SaveSteps
 // more. Runs when the library is loaded.
 void restoreTornFiles();
 
-// Saves the file behind stream, which was opened as `opened` (updated on success). See the
-// comment at the top for the steps; a file with several hard links, or whose owner a copy
-// cannot be given, receives the verified bytes in place instead of being replaced, after its
-// old bytes were kept in a backup under the state folder (put back when the write fails, or
-// by restoreTornFiles() when the save dies during it). Without room for that backup the
-// file is not written.
+// Saves the file behind stream, which was opened as `opened` (updated on success). TagLib's
+// changes are first held in memory: when they leave every old byte where it was (the new tag
+// fits the room of the old one), only the changed regions are written, in place, after their
+// old bytes went to a rollback record under the state folder (restoreTornFiles() puts them
+// back after a kill). Otherwise see the comment at the top for the steps; a file with several hard
+// links, or whose owner a copy cannot be given, receives the verified bytes in place instead of
+// being replaced, after its old bytes were kept in a backup under the state folder (put back when
+// the write fails, or by restoreTornFiles() when the save dies during it). Without room for that
+// backup the file is not written.
 SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps);
 
 } // namespace tagwrapper

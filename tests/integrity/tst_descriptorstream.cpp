@@ -1,5 +1,6 @@
 // The stream TagLib reads files through serves small reads from a window of the file; every
-// pattern of seeks and reads must give what TagLib's own FileStream gives.
+// pattern of seeks and reads must give what TagLib's own FileStream gives, and edits held in
+// memory during a save must read and end as the same edits made to a real file.
 #include "safesave.h"
 
 #include <QRandomGenerator>
@@ -20,9 +21,40 @@ struct Step
     unsigned long length;
 };
 
+// One change as TagLib makes it: a write at `at` (replaced < 0), an insert over `replaced`
+// bytes, a removal (empty data) or a truncation (at < 0, to `replaced` bytes).
+struct Edit
+{
+    long at;
+    long replaced;
+    QByteArray data;
+};
+
+void apply(TagLib::IOStream& stream, const Edit& e)
+{
+    const TagLib::ByteVector data(e.data.constData(), unsigned(e.data.size()));
+    if (e.at < 0) {
+        stream.truncate(e.replaced);
+    } else if (e.replaced < 0) {
+        stream.seek(e.at);
+        stream.writeBlock(data);
+    } else if (e.data.isEmpty()) {
+        stream.removeBlock(unsigned(e.at), unsigned(e.replaced));
+    } else {
+        stream.insert(data, unsigned(e.at), unsigned(e.replaced));
+    }
+}
+
+TagLib::ByteVector wholeOf(TagLib::IOStream& stream)
+{
+    stream.seek(0);
+    return stream.readBlock(unsigned(stream.length()));
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(std::vector<Step>)
+Q_DECLARE_METATYPE(std::vector<Edit>)
 
 class TestDescriptorStream : public QObject
 {
@@ -90,6 +122,68 @@ private Q_SLOTS:
             QVERIFY(got == expected);
             QCOMPARE(stream.tell(), reference.tell());
         }
+    }
+
+    void recordedEditsActAsTheFile_data()
+    {
+        QTest::addColumn<std::vector<Edit>>("edits");
+        QTest::addColumn<bool>("inPlace");
+        QTest::addColumn<int>("regions");
+        const QByteArray tag(3000, 't');
+        QTest::newRow("tag over its room") << std::vector<Edit>{{0, 3000, tag}} << true << 1;
+        QTest::newRow("head and tail tags")
+            << std::vector<Edit>{{100, 3000, tag}, {kSize - 128, -1, QByteArray(128, 'v')}} << true
+            << 2;
+        QTest::newRow("adjoining writes are one region")
+            << std::vector<Edit>{{10, -1, "abc"}, {13, -1, "def"}, {16, 2, "gh"}} << true << 1;
+        QTest::newRow("grown tag") << std::vector<Edit>{{0, 2000, tag}} << false << 0;
+        QTest::newRow("shrunk tag") << std::vector<Edit>{{0, 3000, "small"}} << false << 0;
+        QTest::newRow("grown then padded back")
+            << std::vector<Edit>{{0, 10, tag}, {3000, 2990, {}}} << true << 1;
+        QTest::newRow("written past the end")
+            << std::vector<Edit>{{kSize + 50, -1, "tail"}, {5, -1, "x"}} << false << 0;
+        QTest::newRow("cut and grown back")
+            << std::vector<Edit>{{-1, kSize - 200, {}}, {kSize - 200, -1, QByteArray(200, 'z')}}
+            << true << 1;
+    }
+
+    void recordedEditsActAsTheFile()
+    {
+        QFETCH(std::vector<Edit>, edits);
+        QFETCH(bool, inPlace);
+        QFETCH(int, regions);
+        const QString copy = m_dir.filePath(QStringLiteral("edited.bin"));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(QString::fromLocal8Bit(m_path), copy));
+        TagLib::FileStream reference(QFile::encodeName(copy).constData());
+        const int fd = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        tagwrapper::DescriptorStream stream(fd, m_path.constData());
+        stream.recordEdits();
+        for (const Edit& e : edits) {
+            apply(reference, e);
+            apply(stream, e);
+            QCOMPARE(stream.length(), reference.length());
+            QCOMPARE(stream.tell(), reference.tell());
+        }
+        const TagLib::ByteVector expected = wholeOf(reference);
+        QVERIFY(wholeOf(stream) == expected);
+        QVERIFY(!stream.failed());
+
+        const std::unique_ptr<tagwrapper::PendingEdits> recorded = stream.takeEdits();
+        QCOMPARE(recorded->keepsLayout(), inPlace);
+        if (inPlace)
+            QCOMPARE(int(recorded->changedRegions().size()), regions);
+        const QByteArray outPath = QFile::encodeName(m_dir.filePath(QStringLiteral("out.bin")));
+        const int out = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        QVERIFY(out >= 0);
+        QVERIFY(recorded->writeTo(out));
+        ::close(out);
+        QFile written(QString::fromLocal8Bit(outPath));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll() == QByteArray(expected.data(), qsizetype(expected.size())));
+        // The file under the stream was never written.
+        QCOMPARE(stream.length(), kSize);
     }
 
     // The size is taken when the file is opened; after a save hands the stream a new file

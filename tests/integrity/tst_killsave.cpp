@@ -1,7 +1,8 @@
 // Saves of a large tag into 20 MB files, killed with SIGKILL at moments spread over the whole
 // save: whatever moment the kill hits, the file is either exactly the old one or the new one
 // with the same audio bytes; a hard-linked file, written in place, is so once the torn ones
-// are restored from their backups. Long: run alone with `ctest -L long`.
+// are restored from their backups. A save whose tag fits the old one's room is killed at each
+// write and flush it makes, deterministically. Long: run alone with `ctest -L long`.
 #include "bigfiles.h"
 #include "safesave.h"
 #include "tagwrapper.h"
@@ -10,6 +11,8 @@
 #include "support/wrapperfields.h"
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,6 +25,37 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+// In a child saving with killAtStep = n, the n-th write or flush of the save (the library's
+// and this program's calls both land in the definitions below) is where it dies: a write after
+// half of its bytes, a flush before it runs.
+int killAtStep = 0;
+int steps = 0;
+
+bool dieHere()
+{
+    return ++steps == killAtStep;
+}
+
+} // namespace
+
+extern "C" ssize_t pwrite(int fd, const void* data, size_t count, off_t at)
+{
+    if (dieHere()) {
+        ::syscall(SYS_pwrite64, fd, data, count / 2, at);
+        ::kill(::getpid(), SIGKILL);
+    }
+    return ::syscall(SYS_pwrite64, fd, data, count, at);
+}
+
+extern "C" int fsync(int fd)
+{
+    if (dieHere())
+        ::kill(::getpid(), SIGKILL);
+    return int(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -55,6 +89,40 @@ pid_t startSave(const QByteArray& path, const Fields& f)
         ::_exit(ok ? 0 : 1);
     }
     return pid;
+}
+
+// A child that saves f into path and dies at the given write or flush of the save; when it
+// lives, it exits with the number of writes and flushes the save made.
+pid_t startSaveKilledAt(const QByteArray& path, const Fields& f, int step)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int made = 255;
+        if (TagLib_File* file = taglib_file_newu(path.constData())) {
+            setAll(file, f);
+            killAtStep = step;
+            steps = 0;
+            if (taglib_file_save_ex(file, 3))
+                made = steps;
+            taglib_file_free(file);
+        }
+        ::_exit(made);
+    }
+    return pid;
+}
+
+int exitCodeOf(pid_t pid)
+{
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat st;
+    return ::stat(native(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 // Runs a save to its end; its duration in nanoseconds, or -1 when it failed.
@@ -134,6 +202,61 @@ private Q_SLOTS:
         }
         qInfo("%s in place: %d of %d kills left a backup to restore", qPrintable(type), torn,
               kKills);
+        qunsetenv("XDG_STATE_HOME");
+    }
+
+    // Tags saved once have room to spare; the next save writes them over in place after a
+    // rollback record. A kill at any write or flush of it (into the record or into the file)
+    // leaves the old file, or the new one, once the next start has rolled the record back.
+    void killDuringRegionWrite_data()
+    {
+        QTest::addColumn<QString>("type");
+        for (const char* type : {"mp3", "flac", "m4a"})
+            QTest::newRow(type) << QString::fromLatin1(type);
+    }
+    void killDuringRegionWrite()
+    {
+        QFETCH(QString, type);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        qputenv("XDG_STATE_HOME", native(dir.filePath(QStringLiteral("state"))));
+        const QString path = dir.filePath(QStringLiteral("song.") + type);
+        QVERIFY(writeFile(path, contents(sampleFile(type))));
+        QCOMPARE(exitCodeOf(startSave(native(path), unicodeFields())), 0);
+        const QByteArray before = contents(path);
+        Fields wanted = unicodeFields();
+        wanted.title = QStringLiteral("Another title ✓");
+        wanted.track = 4;
+
+        const ino_t inode = inodeOf(path);
+        const int saveSteps = exitCodeOf(startSaveKilledAt(native(path), wanted, 0));
+        QVERIFY2(saveSteps > 0 && saveSteps < 255, qPrintable(QString::number(saveSteps)));
+        QCOMPARE(inodeOf(path), inode); // written in place, not replaced
+        QCOMPARE(readAll(path), wanted);
+        const QByteArray after = contents(path);
+
+        const QDir backups(dir.filePath(QStringLiteral("state/tagora/backups")));
+        int recordsCut = 0;
+        int writtenUnderRecord = 0;
+        for (int step = 1; step <= saveSteps; ++step) {
+            QVERIFY(writeFile(path, before));
+            QCOMPARE(exitCodeOf(startSaveKilledAt(native(path), wanted, step)), -SIGKILL);
+            const QStringList left = backups.entryList(QDir::Files);
+            recordsCut += int(left.size() == 1 && left.front().endsWith(QLatin1String("-partial")));
+            const bool recorded =
+                left.size() == 1 && left.front().endsWith(QLatin1String("backup"));
+            const bool written = recorded && contents(path) != before;
+            writtenUnderRecord += int(written);
+            tagwrapper::restoreTornFiles();
+            QVERIFY(backups.entryList(QDir::Files).isEmpty());
+            const QByteArray now = contents(path);
+            QVERIFY2(now == before || (now == after && !recorded),
+                     qPrintable(QString::number(step)));
+            QCOMPARE(inodeOf(path), inode);
+        }
+        // Kills landed while the record was written and while the file was.
+        QVERIFY(recordsCut > 0);
+        QVERIFY(writtenUnderRecord > 0);
         qunsetenv("XDG_STATE_HOME");
     }
 

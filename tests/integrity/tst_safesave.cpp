@@ -685,6 +685,47 @@ private Q_SLOTS:
             QVERIFY(contents(path).size() < original.size() + 8192);
     }
 
+    void fittingTag_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("stateFolderUsable");
+        for (const char* type : {"mp3", "flac", "m4a"}) {
+            QTest::addRow("%s in place", type) << QString::fromLatin1(type) << true;
+            QTest::addRow("%s without a state folder", type) << QString::fromLatin1(type) << false;
+        }
+    }
+
+    // A tag that fits the room a former save left is written over the old one, keeping the
+    // inode; where no rollback record can be kept, the file is still saved, through a copy.
+    void fittingTag()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, stateFolderUsable);
+        const QByteArray folder = newFolder();
+        const QByteArray path = copyOfFixture(folder, type);
+        QVERIFY(writeAll(path, newTag(type)));
+        const QByteArray state = folder + "/state";
+        if (!stateFolderUsable)
+            QVERIFY(writeBytes(state, "a file where the folder would go"));
+        struct stat before;
+        QVERIFY(::stat(path.constData(), &before) == 0);
+        Fields wanted = newTag(type);
+        wanted.title = QStringLiteral("A title that fits");
+
+        const int saved = inChild([&] {
+            ::setenv("XDG_STATE_HOME", state.constData(), 1);
+            return saveFields(path, wanted);
+        });
+        QCOMPARE(saved, 1);
+        QCOMPARE(readAll(path), wanted);
+        struct stat after;
+        QVERIFY(::stat(path.constData(), &after) == 0);
+        QCOMPARE(after.st_ino == before.st_ino, stateFolderUsable);
+        QCOMPARE(after.st_size, before.st_size);
+        if (stateFolderUsable)
+            QVERIFY(entries(state + "/tagora/backups").isEmpty());
+    }
+
     // --- Many saves ----------------------------------------------------------------------
 
     void cycles_data() { addTypeRows(); }
