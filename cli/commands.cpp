@@ -5,6 +5,7 @@
 #include "cli/filewalk.h"
 #include "cli/journal.h"
 #include "cli/listformat.h"
+#include "cli/namedfields.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
 #include "cli/picturecommand.h"
@@ -329,6 +330,10 @@ private:
     int list();
     int get();
     int set();
+    int setNamed();
+    void setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
+                    const QByteArray& undoes = {});
+    bool saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file);
     int strip();
     void stripFile(const QByteArray& path);
     int copy();
@@ -672,7 +677,8 @@ int Runner::get()
     if (m_options.arguments.size() < 2)
         return usage("get needs a field and at least one file or folder");
     QString audiotag::*member = memberNamed(QString::fromUtf8(m_options.arguments.first()));
-    if (!member)
+    const QByteArray property = m_options.arguments.first().toUpper();
+    if (!member && (!isPropertyName(property) || !namedFieldsAvailable()))
         return usage("unknown field '" + m_options.arguments.first() + "'");
     const QList<QByteArray> paths = m_options.arguments.mid(1);
     // Like grep, one named file gives the bare value; more give "path<tab>value" lines.
@@ -682,15 +688,34 @@ int Runner::get()
         audiotag tag;
         if (!load(path, identity, tag))
             return;
-        const QByteArray value = (tag.*member).toUtf8();
+        const QByteArray value =
+            member ? (tag.*member).toUtf8()
+                   : shownValues(propertyValues(PictureFile(path).handle(), property)).toUtf8();
         print(bare ? QByteArray(value + '\n')
                    : QByteArray(tsvEscaped(path) + '\t' + tsvEscaped(value) + '\n'));
     });
     return status();
 }
 
+// True when the leading assignments of set name a property other than the ten fields, or add
+// or remove values.
+bool namedAssignmentsLead(const QList<QByteArray>& arguments)
+{
+    for (const QByteArray& arg : arguments) {
+        PropertyAssignment assignment;
+        if (::access(arg.constData(), F_OK) == 0 || !parsePropertyAssignment(arg, assignment))
+            return false;
+        if (assignment.kind != PropertyAssignment::Kind::Replace ||
+            !memberNamed(QString::fromUtf8(assignment.name)))
+            return true;
+    }
+    return false;
+}
+
 int Runner::set()
 {
+    if (namedAssignmentsLead(m_options.arguments))
+        return setNamed();
     QList<std::pair<QString audiotag::*, QString>> assignments;
     qsizetype next = 0;
     for (; next < m_options.arguments.size(); ++next) {
@@ -745,6 +770,110 @@ int Runner::set()
         return true;
     });
     return status();
+}
+
+// Properties by name go straight through the tag library, several values each; the ten
+// fields keep their own path, so one command does not mix the two.
+int Runner::setNamed()
+{
+    QList<PropertyAssignment> assignments;
+    qsizetype next = 0;
+    for (; next < m_options.arguments.size(); ++next) {
+        const QByteArray& arg = m_options.arguments[next];
+        PropertyAssignment assignment;
+        if (::access(arg.constData(), F_OK) == 0 || !parsePropertyAssignment(arg, assignment))
+            break;
+        if (memberNamed(QString::fromUtf8(assignment.name)))
+            return usage("'" + arg +
+                         "': the ten fields take '=' and go in a set of their own, apart from "
+                         "named fields");
+        assignments.append(assignment);
+    }
+    const QList<QByteArray> paths = m_options.arguments.mid(next);
+    if (paths.isEmpty())
+        return usage("set needs at least one file or folder");
+    if (m_options.templates)
+        return usage("-t takes the ten fields only");
+    if (!namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
+    if (!startJournal())
+        return status();
+    forEachFile(paths, [&](const QByteArray& path) { setNamedIn(path, assignments); });
+    summarize();
+    return status();
+}
+
+void Runner::setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
+                        const QByteArray& undoes)
+{
+    FileIdentity before;
+    audiotag tag;
+    if (stopped() || !load(path, before, tag))
+        return;
+    PictureFile file(path);
+    if (!file.isOpen()) {
+        fail(path, "not an audio file of a known type");
+        return;
+    }
+    JournalRecord entry;
+    QList<QStringList> after;
+    // Each change goes into memory at once, so a second assignment to a name sees the
+    // first; nothing reaches the disk unless every one was taken.
+    for (const PropertyAssignment& assignment : assignments) {
+        const QStringList stored = propertyValues(file.handle(), assignment.name);
+        const QStringList wanted = assignment.applied(stored);
+        if (wanted == stored)
+            continue;
+        if (!setPropertyValues(file.handle(), assignment.name, wanted)) {
+            fail(path, assignment.name + " is not a field this type of file can hold; left alone");
+            return;
+        }
+        const qsizetype known = entry.fields.indexOf(assignment.name);
+        if (known >= 0) {
+            after[known] = wanted;
+            continue;
+        }
+        entry.fields.append(assignment.name);
+        entry.values.append(journalValues(stored));
+        after.append(wanted);
+    }
+    if (entry.fields.isEmpty() && undoes.isEmpty()) {
+        ++m_unchanged;
+        return;
+    }
+    if (m_options.dryRun) {
+        ++m_changed;
+        for (qsizetype i = 0; i < entry.fields.size(); ++i) {
+            const QString was = shownValues(valuesFromJournal(entry.values[i]));
+            print(terminalSafe(path) + ": " + entry.fields[i] + ": " + terminalSafe(was.toUtf8()) +
+                  " → " + terminalSafe(shownValues(after[i]).toUtf8()) + '\n');
+        }
+        return;
+    }
+    entry.command = m_options.command;
+    entry.path = absolutePath(path);
+    entry.identity = before;
+    entry.undoes = undoes;
+    if (writeAhead(entry, path))
+        settle(entry, entry.fields.isEmpty() || saveNamed(path, before, file));
+}
+
+bool Runner::saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file)
+{
+    if (::access(path.constData(), W_OK) != 0) {
+        fail(path, "read-only: " + errorText(errno));
+        return false;
+    }
+    FileIdentity now;
+    if (!identityOf(path, now) || now != before) {
+        fail(path, "changed while saving");
+        return false;
+    }
+    errno = 0;
+    if (file.save())
+        return true;
+    fail(path, saveFailure(errno));
+    return false;
 }
 
 int Runner::strip()
@@ -1250,6 +1379,14 @@ void Runner::undoRecord(const JournalRecord& entry)
     }
     if (!entry.previousName.isEmpty()) {
         renameFile({entry.path, entry.previousName}, entry.key());
+        return;
+    }
+    if (!entry.fields.isEmpty() && !memberNamed(QString::fromUtf8(entry.fields.first()))) {
+        QList<PropertyAssignment> putBack;
+        for (qsizetype i = 0; i < entry.fields.size(); ++i)
+            putBack.append({entry.fields[i], PropertyAssignment::Kind::Replace,
+                            valuesFromJournal(entry.values[i])});
+        setNamedIn(entry.path, putBack, entry.key());
         return;
     }
     changeFile(

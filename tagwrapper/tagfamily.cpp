@@ -1,6 +1,8 @@
 #include "tagfamily.h"
 
 #include <taglib/audioproperties.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
 #include <taglib/tpropertymap.h>
@@ -107,6 +109,30 @@ void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagL
     else
         map.replace(name, TagLib::StringList(value));
     file.setProperties(map);
+}
+
+TagLib::PropertyMap namedProperties(TagLib::File& file)
+{
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    if (!mpeg)
+        return file.properties();
+    const TagLib::ID3v2::Tag* id3v2 = mpeg->ID3v2Tag();
+    return id3v2 ? id3v2->properties() : TagLib::PropertyMap();
+}
+
+bool setNamedProperty(TagLib::File& file, const TagLib::String& name,
+                      const TagLib::StringList& values)
+{
+    TagLib::PropertyMap map = namedProperties(file);
+    if (values.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, values);
+    // TagLib's setProperties() leaves every item the map holds unchanged as it is stored.
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    const TagLib::PropertyMap refused =
+        mpeg ? mpeg->ID3v2Tag(true)->setProperties(map) : file.setProperties(map);
+    return !refused.contains(name);
 }
 
 TagLib::String joinedValues(const TagLib::StringList& values)

@@ -298,6 +298,30 @@ void setProperty(FileHandle* h, const String& name, const char* text)
     h->changed = true;
 }
 
+// A property name as TagLib's property interface takes it: printable ASCII without "=", upper
+// case; empty for anything else.
+String propertyName(const char* name)
+{
+    if (!name || !*name)
+        return String();
+    for (const char* c = name; *c; ++c) {
+        if (*c < 0x20 || *c > 0x7e || *c == '=')
+            return String();
+    }
+    return String(name, String::Latin1).upper();
+}
+
+TagLib::StringList namedValues(const TagLib_File* file, const char* name)
+{
+    TagLib::File* f = validFile(file);
+    const String key = propertyName(name);
+    if (!f || key.isEmpty())
+        return TagLib::StringList();
+    const TagLib::PropertyMap map = tagwrapper::namedProperties(*f);
+    const auto it = map.find(key);
+    return it == map.end() ? TagLib::StringList() : it->second;
+}
+
 // --- Pictures ---------------------------------------------------------------------------------
 
 // The picture at `index` of the handle's file; false when there is none.
@@ -685,6 +709,77 @@ void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* valu
         else
             setProperty(handleOf(file), upper, value);
     } catch (...) {
+    }
+}
+
+int taglib_property_count(TagLib_File* file, const char* name)
+{
+    try {
+        return static_cast<int>(namedValues(file, name).size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_property_value(TagLib_File* file, const char* name, int index)
+{
+    try {
+        const TagLib::StringList values = namedValues(file, name);
+        if (index < 0 || static_cast<unsigned int>(index) >= values.size())
+            return nullptr;
+        return toC(values[static_cast<unsigned int>(index)]);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_property_set(TagLib_File* file, const char* name, const char* const* values, int count)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        TagLib::File* f = validFileOf(h);
+        const String key = propertyName(name);
+        if (!f || key.isEmpty() || count < 0 || (count > 0 && !values))
+            return 0;
+        TagLib::StringList wanted;
+        for (int i = 0; i < count; ++i)
+            wanted.append(fromC(values[i]));
+        if (wanted == namedValues(file, name))
+            return 1;
+        if (!tagwrapper::setNamedProperty(*f, key, wanted))
+            return 0;
+        h->changed = true;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_property_name_count(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? static_cast<int>(tagwrapper::namedProperties(*f).size()) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_property_name(TagLib_File* file, int index)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        if (!f || index < 0)
+            return nullptr;
+        const TagLib::PropertyMap map = tagwrapper::namedProperties(*f);
+        int at = 0;
+        for (const auto& property : map) {
+            if (at++ == index)
+                return toC(property.first);
+        }
+        return nullptr;
+    } catch (...) {
+        return nullptr;
     }
 }
 
