@@ -1,7 +1,9 @@
 #include "tagfamily.h"
 
+#include <taglib/asffile.h>
 #include <taglib/audioproperties.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
@@ -111,28 +113,161 @@ void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagL
     file.setProperties(map);
 }
 
+namespace {
+
+const TagLib::String kMp4FreeForm = "----:com.apple.iTunes:";
+
+// TagLib's property interface leaves out MP4 free-form atoms and ASF attributes it has no
+// name for, and refuses to store such names: they are read and written here as the formats'
+// own free-form items, under the name they are stored with (case ignored).
+TagLib::StringList freeFormValues(TagLib::File& file, const TagLib::String& storedKey)
+{
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
+        const TagLib::MP4::ItemMap& items = mp4->tag()->itemMap();
+        const auto it = items.find(storedKey);
+        return it == items.end() ? TagLib::StringList() : it->second.toStringList();
+    }
+    if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file)) {
+        // Not ASF::Tag::attribute(), which adds an empty attribute under a name it lacks.
+        const TagLib::ASF::AttributeListMap& attributes = asf->tag()->attributeListMap();
+        const auto it = attributes.find(storedKey);
+        TagLib::StringList values;
+        if (it == attributes.end())
+            return values;
+        for (const TagLib::ASF::Attribute& attribute : it->second) {
+            if (attribute.type() == TagLib::ASF::Attribute::UnicodeType)
+                values.append(attribute.toString());
+        }
+        return values;
+    }
+    return TagLib::StringList();
+}
+
+// The name a free-form item is shown by, empty for an item that is not free-form text.
+TagLib::String freeFormName(TagLib::File& file, const TagLib::String& storedKey)
+{
+    if (dynamic_cast<TagLib::MP4::File*>(&file))
+        return storedKey.startsWith(kMp4FreeForm) ? storedKey.substr(kMp4FreeForm.size()).upper()
+                                                  : TagLib::String();
+    return dynamic_cast<TagLib::ASF::File*>(&file) ? storedKey.upper() : TagLib::String();
+}
+
+TagLib::String storedFreeFormKey(TagLib::File& file, const TagLib::String& name)
+{
+    const TagLib::PropertyMap map = file.properties();
+    for (const TagLib::String& key : map.unsupportedData()) {
+        if (freeFormName(file, key) == name)
+            return key;
+    }
+    return dynamic_cast<TagLib::MP4::File*>(&file) ? kMp4FreeForm + name : name;
+}
+
+bool setFreeForm(TagLib::File& file, const TagLib::String& name, const TagLib::StringList& values)
+{
+    const TagLib::String key = storedFreeFormKey(file, name);
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
+        if (values.isEmpty())
+            mp4->tag()->removeItem(key);
+        else
+            mp4->tag()->setItem(key, TagLib::MP4::Item(values));
+        return true;
+    }
+    auto* asf = dynamic_cast<TagLib::ASF::File*>(&file);
+    if (!asf)
+        return false;
+    asf->tag()->removeItem(key);
+    for (const TagLib::String& value : values)
+        asf->tag()->addAttribute(key, TagLib::ASF::Attribute(value));
+    return true;
+}
+
+} // namespace
+
 TagLib::PropertyMap namedProperties(TagLib::File& file)
 {
     auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
-    if (!mpeg)
-        return file.properties();
-    const TagLib::ID3v2::Tag* id3v2 = mpeg->ID3v2Tag();
-    return id3v2 ? id3v2->properties() : TagLib::PropertyMap();
+    if (mpeg) {
+        const TagLib::ID3v2::Tag* id3v2 = mpeg->ID3v2Tag();
+        return id3v2 ? id3v2->properties() : TagLib::PropertyMap();
+    }
+    TagLib::PropertyMap map = file.properties();
+    for (const TagLib::String& key : map.unsupportedData()) {
+        const TagLib::String name = freeFormName(file, key);
+        const TagLib::StringList values = freeFormValues(file, key);
+        if (!name.isEmpty() && !values.isEmpty() && !map.contains(name))
+            map.insert(name, values);
+    }
+    return map;
 }
 
-bool setNamedProperty(TagLib::File& file, const TagLib::String& name,
-                      const TagLib::StringList& values)
+namespace {
+
+// MP4 and ASF: TagLib's setProperties() stores every item of the map anew (an ASF track
+// number would turn from a number into a text), so the item is made in an empty tag and
+// only it is moved over. False when TagLib has no item for the name.
+template <typename FormatTag, typename Store>
+bool setOneItem(const TagLib::String& name, const TagLib::StringList& values, const Store& store)
 {
-    TagLib::PropertyMap map = namedProperties(file);
+    FormatTag scratch;
+    TagLib::PropertyMap map;
+    map.insert(name, values.isEmpty() ? TagLib::StringList(TagLib::String("-")) : values);
+    if (scratch.setProperties(map).contains(name))
+        return false;
+    store(scratch);
+    return true;
+}
+
+bool setMp4Item(TagLib::MP4::File& file, const TagLib::String& name,
+                const TagLib::StringList& values)
+{
+    return setOneItem<TagLib::MP4::Tag>(name, values, [&](TagLib::MP4::Tag& scratch) {
+        for (const auto& item : scratch.itemMap()) {
+            if (values.isEmpty())
+                file.tag()->removeItem(item.first);
+            else
+                file.tag()->setItem(item.first, item.second);
+        }
+    });
+}
+
+bool setAsfItem(TagLib::ASF::File& file, const TagLib::String& name,
+                const TagLib::StringList& values)
+{
+    return setOneItem<TagLib::ASF::Tag>(name, values, [&](TagLib::ASF::Tag& scratch) {
+        for (const auto& attribute : scratch.attributeListMap()) {
+            file.tag()->removeItem(attribute.first);
+            if (!values.isEmpty())
+                file.tag()->setAttribute(attribute.first, attribute.second);
+        }
+    });
+}
+
+bool setKnownItem(TagLib::File& file, const TagLib::String& name, const TagLib::StringList& values)
+{
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file))
+        return setMp4Item(*mp4, name, values);
+    if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file))
+        return setAsfItem(*asf, name, values);
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    TagLib::PropertyMap map = mpeg ? namedProperties(file) : file.properties();
     if (values.isEmpty())
         map.erase(name);
     else
         map.replace(name, values);
-    // TagLib's setProperties() leaves every item the map holds unchanged as it is stored.
-    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    // TagLib's setProperties() leaves every other item of these formats as it is stored.
     const TagLib::PropertyMap refused =
         mpeg ? mpeg->ID3v2Tag(true)->setProperties(map) : file.setProperties(map);
     return !refused.contains(name);
+}
+
+} // namespace
+
+bool setNamedProperty(TagLib::File& file, const TagLib::String& name,
+                      const TagLib::StringList& values)
+{
+    const bool freeForm = !freeFormValues(file, storedFreeFormKey(file, name)).isEmpty();
+    return freeForm ? setFreeForm(file, name, values)
+                    : setKnownItem(file, name, values) || setFreeForm(file, name, values);
 }
 
 TagLib::String joinedValues(const TagLib::StringList& values)
