@@ -6,8 +6,14 @@
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/unsynchronizedlyricsframe.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace tagwrapper {
 
@@ -242,22 +248,78 @@ bool setAsfItem(TagLib::ASF::File& file, const TagLib::String& name,
     });
 }
 
+// TagLib writes the MusicBrainz and AcoustID TXXX descriptions in capitals, where other
+// software writes and looks for "MusicBrainz Album Id".
+TagLib::String usualTxxxDescription(const TagLib::String& description)
+{
+    if (!description.startsWith("MUSICBRAINZ ") && !description.startsWith("ACOUSTID "))
+        return description;
+    std::string words = description.to8Bit(true);
+    bool wordStart = true;
+    for (char& c : words) {
+        if (c >= 'A' && c <= 'Z' && !wordStart)
+            c = static_cast<char>(c - 'A' + 'a');
+        wordStart = c == ' ';
+    }
+    const std::size_t space = words.find(' ');
+    return TagLib::String(description.startsWith("MUSICBRAINZ ") ? "MusicBrainz" : "Acoustid") +
+           TagLib::String(words.substr(space), TagLib::String::UTF8);
+}
+
+// TagLib names a new lyrics frame "LYRICS" in an unknown language; other software writes
+// and reads the frame without a description, in the language of the one it replaces.
+void settleNewFrame(TagLib::ID3v2::Frame* frame, const TagLib::ByteVector& language)
+{
+    if (auto* txxx = dynamic_cast<TagLib::ID3v2::UserTextIdentificationFrame*>(frame))
+        txxx->setDescription(usualTxxxDescription(txxx->description()));
+    if (auto* lyrics = dynamic_cast<TagLib::ID3v2::UnsynchronizedLyricsFrame*>(frame)) {
+        if (lyrics->description() == "LYRICS")
+            lyrics->setDescription(TagLib::String());
+        lyrics->setLanguage(language);
+    }
+}
+
+bool setId3v2Item(TagLib::MPEG::File& file, const TagLib::String& name,
+                  const TagLib::StringList& values)
+{
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    // Pointers only: a copy of the tag's own list would delete its frames when it goes.
+    std::vector<const TagLib::ID3v2::Frame*> before;
+    for (const TagLib::ID3v2::Frame* frame : tag->frameList())
+        before.push_back(frame);
+    TagLib::ByteVector language("eng");
+    for (const TagLib::ID3v2::Frame* frame : tag->frameList("USLT"))
+        language = static_cast<const TagLib::ID3v2::UnsynchronizedLyricsFrame*>(frame)->language();
+    TagLib::PropertyMap map = tag->properties();
+    if (values.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, values);
+    // TagLib's setProperties() leaves every frame the map holds unchanged as it is stored.
+    if (tag->setProperties(map).contains(name))
+        return false;
+    for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
+        if (std::find(before.begin(), before.end(), frame) == before.end())
+            settleNewFrame(frame, language);
+    }
+    return true;
+}
+
 bool setKnownItem(TagLib::File& file, const TagLib::String& name, const TagLib::StringList& values)
 {
     if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file))
         return setMp4Item(*mp4, name, values);
     if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file))
         return setAsfItem(*asf, name, values);
-    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
-    TagLib::PropertyMap map = mpeg ? namedProperties(file) : file.properties();
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file))
+        return setId3v2Item(*mpeg, name, values);
+    TagLib::PropertyMap map = file.properties();
     if (values.isEmpty())
         map.erase(name);
     else
         map.replace(name, values);
     // TagLib's setProperties() leaves every other item of these formats as it is stored.
-    const TagLib::PropertyMap refused =
-        mpeg ? mpeg->ID3v2Tag(true)->setProperties(map) : file.setProperties(map);
-    return !refused.contains(name);
+    return !file.setProperties(map).contains(name);
 }
 
 } // namespace
