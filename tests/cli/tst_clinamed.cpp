@@ -1,0 +1,225 @@
+// tagora-cli get and set of fields by name on files of every type tagged by mutagen: mutagen
+// reads each named field as the format's own item, and nothing else in the file changes.
+#include "support/fixtures.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tagora::test;
+
+namespace {
+
+const QString kPython = QStringLiteral("/usr/bin/python3");
+const QString kRichTags = QStringLiteral(TAGORA_RICHTAGS);
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// mutagen's view of a file, one item per line. TagLib adds an empty rating to an ASF file it
+// saves.
+QStringList mutagenView(const QString& path)
+{
+    QProcess process;
+    process.start(kPython, {kRichTags, QStringLiteral("dump"), path});
+    process.waitForFinished(60000);
+    QStringList lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    lines.removeAll(QStringLiteral("Rating=ASFUnicodeAttribute('')"));
+    return lines;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The lines of `after` that `before` lacks.
+QStringList added(const QStringList& before, const QStringList& after)
+{
+    QStringList lines;
+    for (const QString& line : after) {
+        if (!before.contains(line))
+            lines.append(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+class CliNamedTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_state;
+    QTemporaryDir m_made;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    Run cli(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(60000))
+            return {};
+        return {process.exitCode(), process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+    QString copyOfMade(const QString& type)
+    {
+        const QString path = m_dir->filePath(QStringLiteral("song.") + type);
+        return QFile::copy(m_made.filePath(QStringLiteral("made.") + type), path) ? path
+                                                                                  : QString();
+    }
+
+    QByteArray get(const QString& field, const QString& path)
+    {
+        return cli({QStringLiteral("get"), field, path}).out;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import mutagen")}) !=
+            0)
+            QSKIP("python3 with mutagen is needed (scripts/install-deps.sh)");
+        for (const char* type : kAudioTypes) {
+            const QString path = m_made.filePath(QStringLiteral("made.") + QLatin1String(type));
+            QVERIFY(QFile::copy(sampleFile(QLatin1String(type)), path));
+            QCOMPARE(QProcess::execute(kPython, {kRichTags, QStringLiteral("tag"), path}), 0);
+        }
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QFile::remove(m_state.filePath(QStringLiteral("tagora/journal")));
+    }
+
+    // Each named field lands in the format's standard item, as mutagen names it; every other
+    // item stays as it was.
+    void namedFieldIsTheFormatsItem_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("assignment");
+        QTest::addColumn<QString>("item"); // the one line mutagen shows added
+        const QString v = QStringLiteral("v");
+        struct Row
+        {
+            const char* type;
+            const char* field;
+            const char* item;
+        };
+        const Row rows[] = {
+            {"mp3", "albumartist", "TPE2=TPE2(encoding=<Encoding.UTF8: 3>, text=['v'])"},
+            {"mp3", "COMPOSER", "TCOM=TCOM(encoding=<Encoding.UTF8: 3>, text=['v'])"},
+            {"mp3", "TitleSort", "TSOT=TSOT(encoding=<Encoding.UTF8: 3>, text=['v'])"},
+            {"mp3", "MUSICBRAINZ_ALBUMID",
+             "TXXX:MusicBrainz Album Id=TXXX(encoding=<Encoding.UTF8: 3>, "
+             "desc='MusicBrainz Album Id', text=['v'])"},
+            {"mp3", "LYRICS",
+             "USLT::eng=USLT(encoding=<Encoding.UTF8: 3>, lang='eng', desc='', "
+             "text='v')"},
+            {"mp3", "MY_OWN",
+             "TXXX:MY_OWN=TXXX(encoding=<Encoding.UTF8: 3>, desc='MY_OWN', "
+             "text=['v'])"},
+            {"ogg", "albumartist", "albumartist='v'"},
+            {"ogg", "REPLAYGAIN_TRACK_GAIN", "replaygain_track_gain='v'"},
+            {"ogg", "MY_OWN", "my_own='v'"},
+            {"flac", "COMPOSER", "composer='v'"},
+            {"flac", "TITLESORT", "titlesort='v'"},
+            {"m4a", "albumartist", "aART='v'"},
+            {"m4a", "COMPOSER", "©wrt='v'"},
+            {"m4a", "TITLESORT", "sonm='v'"},
+            {"m4a", "DISCNUMBER", "disk=(4, 0)"},
+            {"wma", "albumartist", "WM/AlbumArtist=ASFUnicodeAttribute('v')"},
+            {"wma", "COMPOSER", "WM/Composer=ASFUnicodeAttribute('v')"},
+            {"wma", "MUSICBRAINZ_ALBUMID", "MusicBrainz/Album Id=ASFUnicodeAttribute('v')"},
+            {"wma", "MY_OWN", "MY_OWN=ASFUnicodeAttribute('v')"},
+            {"ape", "albumartist", "ALBUM ARTIST=APETextValue('v', 0)"},
+            {"ape", "COMPOSER", "COMPOSER=APETextValue('v', 0)"},
+            {"ape", "MY_OWN", "MY_OWN=APETextValue('v', 0)"},
+        };
+        for (const Row& row : rows) {
+            const QString field = QLatin1String(row.field);
+            const QString value = field == QLatin1String("DISCNUMBER") ? QStringLiteral("4") : v;
+            QTest::addRow("%s %s", row.type, row.field)
+                << QString::fromLatin1(row.type) << field + u'=' + value
+                << QString::fromUtf8(row.item);
+        }
+    }
+    void namedFieldIsTheFormatsItem()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, assignment);
+        QFETCH(QString, item);
+        const QString path = copyOfMade(type);
+        const QStringList before = mutagenView(path);
+        const Run run = cli({QStringLiteral("set"), assignment, path});
+        QVERIFY2(run.code == 0, run.err.constData());
+        const QStringList after = mutagenView(path);
+        const QString field = assignment.section(u'=', 0, 0);
+        QCOMPARE(get(field, path), assignment.section(u'=', 1).toUtf8() + '\n');
+        QStringList gone = added(after, before);
+        // The item replaced, if the file had one.
+        for (const QString& line : after) {
+            if (line.section(u'=', 0, 0) == item.section(u'=', 0, 0))
+                gone.removeIf([&](const QString& was) {
+                    return was.section(u'=', 0, 0) == line.section(u'=', 0, 0);
+                });
+        }
+        QCOMPARE(added(before, after), QStringList{item});
+        QCOMPARE(gone, QStringList());
+    }
+
+    // Several values, added, removed and the field removed; undo goes back step by step.
+    void valuesAddRemoveAndUndo_data() { addTypeRows(); }
+    void valuesAddRemoveAndUndo()
+    {
+        QFETCH(QString, type);
+        const QString path = copyOfMade(type);
+        const QStringList original = mutagenView(path);
+        const QString field = QStringLiteral("composer");
+        const QList<std::pair<QString, QByteArray>> steps = {
+            {QStringLiteral("COMPOSER=A; B"), "A; B\n"},
+            {QStringLiteral("COMPOSER+=C"), "A; B; C\n"},
+            {QStringLiteral("COMPOSER-=A"), "B; C\n"},
+            {QStringLiteral("COMPOSER="), "\n"},
+        };
+        for (const auto& [assignment, shown] : steps) {
+            QCOMPARE(cli({QStringLiteral("set"), assignment, path}).code, 0);
+            QCOMPARE(get(field, path), shown);
+        }
+        for (auto step = steps.size() - 1; step > 0; --step) {
+            QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+            QCOMPARE(get(field, path), steps[step - 1].second);
+        }
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(mutagenView(path), original);
+    }
+
+    // A name no format here can hold as given is refused per file, which stays as it was;
+    // the ten fields keep their own names.
+    void unusableNamesAreRefused()
+    {
+        const QString path = copyOfMade(QStringLiteral("mp3"));
+        const QByteArray bytes = bytesOf(path);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title+=x"), path}).code, 2);
+        QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("BAD\tNAME"), path}).code, 2);
+        QCOMPARE(bytesOf(path), bytes);
+        QCOMPARE(get(QStringLiteral("TITLE"), path), QByteArray("Old Title\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(CliNamedTest)
+#include "tst_clinamed.moc"
