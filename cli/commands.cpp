@@ -328,6 +328,8 @@ private:
     void changeFiles(const QList<QByteArray>& paths, const TagEdit& edit);
 
     int list();
+    int info();
+    QByteArray infoOf(const QByteArray& path);
     int get();
     int set();
     int setNamed();
@@ -670,6 +672,55 @@ int Runner::list()
     });
     printer.end();
     return status();
+}
+
+int Runner::info()
+{
+    if (m_options.arguments.isEmpty())
+        return usage("info needs at least one file or folder");
+    if (!namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
+    forEachFile(m_options.arguments, [&](const QByteArray& path) {
+        if (::access(path.constData(), R_OK) != 0) {
+            fail(path, "unreadable: " + errorText(errno));
+            return;
+        }
+        const QByteArray text = infoOf(path);
+        if (!text.isEmpty())
+            print(text);
+    });
+    return status();
+}
+
+// Every item of one file, a line each: what the file is, each property with all its values,
+// each picture by type, MIME type and size.
+QByteArray Runner::infoOf(const QByteArray& path)
+{
+    const PictureFile file(path);
+    if (!file.isOpen()) {
+        fail(path, "not an audio file of a known type");
+        return {};
+    }
+    QByteArray text = "== " + terminalSafe(path) + '\n';
+    const FileFacts facts = factsOf(file.handle(), path);
+    for (const QByteArray& column : factColumns())
+        text += column + ": " + terminalSafe(factText(facts, column).toUtf8()) + '\n';
+    for (const QByteArray& name : propertyNames(file.handle())) {
+        const QString values = shownValues(propertyValues(file.handle(), name));
+        text += terminalSafe(name) + ": " + terminalSafe(values.toUtf8()) + '\n';
+    }
+    const QList<StoredPicture> pictures = file.pictures();
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const StoredPicture& picture = pictures[i];
+        text += "picture " + QByteArray::number(i) + ": " + pictureTypeName(picture.type) + ", " +
+                terminalSafe(picture.mimeType) + ", " + QByteArray::number(picture.data.size()) +
+                " bytes" +
+                (picture.description.isEmpty()
+                     ? QByteArray()
+                     : QByteArray(", \"" + terminalSafe(picture.description) + '"')) +
+                '\n';
+    }
+    return text;
 }
 
 int Runner::get()
@@ -1462,7 +1513,7 @@ int Runner::run()
         {"strip", &Runner::strip},   {"copy", &Runner::copy},       {"fill", &Runner::fill},
         {"rename", &Runner::rename}, {"import", &Runner::import},   {"history", &Runner::history},
         {"undo", &Runner::undo},     {"replace", &Runner::replace}, {"case", &Runner::changeCase},
-        {"trim", &Runner::trim},     {"edit", &Runner::edit},
+        {"trim", &Runner::trim},     {"edit", &Runner::edit},       {"info", &Runner::info},
     };
     for (const auto& [name, command] : commands) {
         if (m_options.command == name)

@@ -2,6 +2,8 @@
 
 #include "tags/taglibrary.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -83,6 +85,51 @@ QList<QByteArray> propertyNames(TagLib_File_s* file)
         names.append(QByteArray(p.name(file, i)));
     tagLibrary().taglib_tag_free_strings();
     return names;
+}
+
+FileFacts factsOf(TagLib_File_s* file, const QByteArray& path)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    const auto types =
+        reinterpret_cast<decltype(&::taglib_file_tag_types)>(lib.taglib_file_tag_types);
+    const auto codec = reinterpret_cast<decltype(&::taglib_file_codec)>(lib.taglib_file_codec);
+    const auto lengthMs = reinterpret_cast<decltype(&::taglib_audioproperties_length_ms)>(
+        lib.taglib_audioproperties_length_ms);
+    FileFacts facts;
+    if (types && codec) {
+        facts.tagTypes = QString::fromUtf8(types(file));
+        facts.codec = QString::fromUtf8(codec(file));
+    }
+    const TagLib_AudioProperties* audio = lib.taglib_file_audioproperties(file);
+    facts.bitrate = lib.taglib_audioproperties_bitrate(audio);
+    facts.sampleRate = lib.taglib_audioproperties_samplerate(audio);
+    facts.channels = lib.taglib_audioproperties_channels(audio);
+    facts.lengthMs = lengthMs ? lengthMs(audio) : 0;
+    struct stat st
+    {
+    };
+    facts.size = ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : 0;
+    lib.taglib_tag_free_strings();
+    return facts;
+}
+
+const QList<QByteArray>& factColumns()
+{
+    static const QList<QByteArray> columns{"tags",     "codec",    "bitrate", "samplerate",
+                                           "channels", "lengthms", "size"};
+    return columns;
+}
+
+QString factText(const FileFacts& facts, const QByteArray& column)
+{
+    const qint64 numbers[] = {
+        0, 0, facts.bitrate, facts.sampleRate, facts.channels, facts.lengthMs, facts.size};
+    const qsizetype index = factColumns().indexOf(column);
+    if (index == 0)
+        return facts.tagTypes;
+    if (index == 1)
+        return facts.codec;
+    return index > 1 ? QString::number(numbers[index]) : QString();
 }
 
 QStringList PropertyAssignment::applied(const QStringList& stored) const

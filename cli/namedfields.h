@@ -23,6 +23,24 @@ bool setPropertyValues(TagLib_File_s* file, const QByteArray& name, const QStrin
 // The names of every property the file holds.
 QList<QByteArray> propertyNames(TagLib_File_s* file);
 
+// What a file is, beside its tags: the columns ls adds on request and info prints.
+struct FileFacts
+{
+    QString tagTypes; // "ID3v2.3, APE, ID3v1"
+    QString codec;
+    int bitrate = 0; // kb/s
+    int sampleRate = 0;
+    int channels = 0;
+    int lengthMs = 0;
+    qint64 size = 0; // bytes
+};
+FileFacts factsOf(TagLib_File_s* file, const QByteArray& path);
+
+// The column names of FileFacts, in its order, and whether `name` is one.
+const QList<QByteArray>& factColumns();
+// A fact by its column name, as text.
+QString factText(const FileFacts& facts, const QByteArray& column);
+
 // How an assignment changes a property: NAME=A; B replaces its values, NAME+=V adds values,
 // NAME-=V removes each value equal to one given, NAME= removes the property.
 struct PropertyAssignment

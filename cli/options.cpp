@@ -16,7 +16,7 @@ struct CommandInfo
     const char* help;
 };
 
-const std::array<CommandInfo, 15> kCommands = {{
+const std::array<CommandInfo, 16> kCommands = {{
     {"ls", "rqFw",
      "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
      "One row per audio file: the path, the ten fields, the length in seconds and\n"
@@ -27,13 +27,26 @@ const std::array<CommandInfo, 15> kCommands = {{
      "\\udcXX). The csv is what 'import' reads back.\n"},
     {"get", "rqw",
      "Usage: tagora-cli get [-r] FIELD PATH...\n"
-     "Prints FIELD of each file as 'PATH<tab>VALUE'.\n"},
+     "Prints FIELD of each file as 'PATH<tab>VALUE' (the bare value for one file).\n"
+     "FIELD is one of the ten fields or any name TagLib's property interface knows,\n"
+     "case ignored: ALBUMARTIST, DISCNUMBER, COMPOSER, LYRICS, TITLESORT,\n"
+     "REPLAYGAIN_TRACK_GAIN, MUSICBRAINZ_ALBUMID, ... or a free-form name. Several\n"
+     "values are joined by '; '.\n"},
+    {"info", "rq",
+     "Usage: tagora-cli info [-r] PATH...\n"
+     "Prints everything a file holds: its tag types (with the ID3v2 version), codec,\n"
+     "bitrate, sample rate, channels, length in ms and size, every property with all\n"
+     "its values, and each picture by type, MIME type and size.\n"},
     {"set", "rnqwts",
      "Usage: tagora-cli set [-r] [-n] [-t [--strict]] FIELD=VALUE... PATH...\n"
      "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"
      "With -t each VALUE is a template of the file's own fields, as in 'rename':\n"
      "  tagora-cli set -t 'title=%track:2% %title%' *.mp3\n"
-     "An empty field gives nothing; --strict refuses the file instead.\n"},
+     "An empty field gives nothing; --strict refuses the file instead.\n"
+     "Named fields (see 'get') take several values, 'NAME=A; B'; 'NAME+=V' adds a\n"
+     "value, 'NAME-=V' removes it, 'NAME=' removes the field. A file whose type\n"
+     "cannot hold a name is reported and left alone. One set changes either the\n"
+     "ten fields or named fields.\n"},
     {"strip", "rnqw",
      "Usage: tagora-cli strip [-r] [-n] PATH...\n"
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"

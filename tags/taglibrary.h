@@ -65,7 +65,10 @@ namespace tagora {
     X(taglib_property_value)                                                                       \
     X(taglib_property_set)                                                                         \
     X(taglib_property_name_count)                                                                  \
-    X(taglib_property_name)
+    X(taglib_property_name)                                                                        \
+    X(taglib_file_tag_types)                                                                       \
+    X(taglib_file_codec)                                                                           \
+    X(taglib_audioproperties_length_ms)
 
 // One slot per looked-up name, null when the library is not loaded or lacks the name.
 struct TagLibraryEntryPoints

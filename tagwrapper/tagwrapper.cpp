@@ -1,5 +1,6 @@
 #include "tagwrapper.h"
 
+#include "fileinfo.h"
 #include "guardreader.h"
 #include "inputguards.h"
 #include "pictures.h"
@@ -783,6 +784,26 @@ char* taglib_property_name(TagLib_File* file, int index)
     }
 }
 
+char* taglib_file_tag_types(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? toC(tagwrapper::tagTypes(*f)) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+char* taglib_file_codec(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? toC(tagwrapper::codecName(*f)) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 char* taglib_tag_get_bpm(TagLib_File* file)
 {
     try {
@@ -865,6 +886,16 @@ int taglib_audioproperties_channels(const TagLib_AudioProperties* properties)
     try {
         auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
         return p ? p->channels() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_audioproperties_length_ms(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->lengthInMilliseconds() : 0;
     } catch (...) {
         return 0;
     }

@@ -182,6 +182,13 @@ TAGWRAPPER_EXPORT int taglib_property_set(TagLib_File* file, const char* name,
 TAGWRAPPER_EXPORT int taglib_property_name_count(TagLib_File* file);
 TAGWRAPPER_EXPORT char* taglib_property_name(TagLib_File* file, int index);
 
+/* What the file is, as texts owned like the fields': the tag types it holds, in the order
+ * TagLib prefers them, an ID3v2 tag with its version ("ID3v2.3, APE, ID3v1", "Xiph comment",
+ * "MP4", "ASF"; empty for none), and the audio's codec ("MPEG-1 Layer 3", "Vorbis", "FLAC",
+ * "AAC", "ALAC", "WMA 2", "Monkey's Audio", ...). NULL for an invalid file. */
+TAGWRAPPER_EXPORT char* taglib_file_tag_types(TagLib_File* file);
+TAGWRAPPER_EXPORT char* taglib_file_codec(TagLib_File* file);
+
 /* Marks every tag of the file for removal; the next save strips them (ID3v1, ID3v2, APE,
  * Vorbis comment fields and pictures, MP4 items, ASF attributes) and leaves the audio as
  * it is. */
@@ -239,6 +246,8 @@ TAGWRAPPER_EXPORT int taglib_audioproperties_length(const TagLib_AudioProperties
 TAGWRAPPER_EXPORT int taglib_audioproperties_bitrate(const TagLib_AudioProperties* properties);
 TAGWRAPPER_EXPORT int taglib_audioproperties_samplerate(const TagLib_AudioProperties* properties);
 TAGWRAPPER_EXPORT int taglib_audioproperties_channels(const TagLib_AudioProperties* properties);
+/* The playing time in milliseconds, as exact as the format tells it. */
+TAGWRAPPER_EXPORT int taglib_audioproperties_length_ms(const TagLib_AudioProperties* properties);
 
 #ifdef __cplusplus
 }
