@@ -262,6 +262,21 @@ QList<QString audiotag::*> leadingFields(const QList<QByteArray>& arguments)
     return members;
 }
 
+// The values of ls's extra columns for one file: its facts and named fields.
+QList<QStringList> extraValues(const QByteArray& path, const PictureFile& file,
+                               const QList<QByteArray>& columns)
+{
+    QList<QStringList> values;
+    if (columns.isEmpty())
+        return values;
+    const FileFacts facts = factsOf(file.handle(), path);
+    for (const QByteArray& column : columns) {
+        values.append(factColumns().contains(column) ? QStringList{factText(facts, column)}
+                                                     : propertyValues(file.handle(), column));
+    }
+    return values;
+}
+
 // The fields of edit's --fields lists, all ten when none is given; false with the
 // first unknown name.
 bool editedFields(const QList<QByteArray>& lists, QList<QString audiotag::*>& members,
@@ -647,7 +662,21 @@ int Runner::list()
 {
     if (m_options.arguments.isEmpty())
         return usage("ls needs at least one file or folder");
-    ListPrinter printer(m_options.format, stdout, terminalWidth());
+    QList<QByteArray> extra;
+    for (const QByteArray& list : m_options.fields) {
+        for (const QByteArray& name : list.split(',')) {
+            const QByteArray column = factColumns().contains(name.trimmed().toLower())
+                                          ? name.trimmed().toLower()
+                                          : name.trimmed().toUpper();
+            if (!factColumns().contains(column) &&
+                (!isPropertyName(column) || memberNamed(QString::fromUtf8(column))))
+                return usage("'" + name + "' is no field to add to the listing");
+            extra.append(column);
+        }
+    }
+    if (!extra.isEmpty() && !namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
+    ListPrinter printer(m_options.format, stdout, terminalWidth(), extra);
     printer.begin();
     // One open of each file gives the fields and the pictures.
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
@@ -668,7 +697,7 @@ int Runner::list()
         if (!m_where.matches(value))
             return;
         m_progress->clear();
-        printer.row(path, tag, file);
+        printer.row(path, tag, file, extraValues(path, file, extra));
     });
     printer.end();
     return status();

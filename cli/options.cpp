@@ -17,14 +17,17 @@ struct CommandInfo
 };
 
 const std::array<CommandInfo, 16> kCommands = {{
-    {"ls", "rqFw",
-     "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
+    {"ls", "rqFwL",
+     "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] [--fields F1,F2...] PATH...\n"
      "One row per audio file: the path, the ten fields, the length in seconds and\n"
      "the number of pictures (json: each picture's type, MIME type, size and\n"
      "description).\n"
      "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
      "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
-     "\\udcXX). The csv is what 'import' reads back.\n"},
+     "\\udcXX). The csv is what 'import' reads back.\n"
+     "--fields adds columns: named fields (see 'get'; json gives several values as\n"
+     "an array) and tags (the tag types, 'ID3v2.3, APE, ID3v1'), codec, bitrate,\n"
+     "samplerate, channels, lengthms, size.\n"},
     {"get", "rqw",
      "Usage: tagora-cli get [-r] FIELD PATH...\n"
      "Prints FIELD of each file as 'PATH<tab>VALUE' (the bare value for one file).\n"
