@@ -136,6 +136,7 @@ QByteArray saveFailure(int error)
 struct ImportTable
 {
     QList<QString audiotag::*> members; // per column; null for path and length
+    QList<QByteArray> named;            // per column, a named field's name; empty for others
     qsizetype pathColumn = -1;
     QList<CsvRecord> rows;
 };
@@ -197,7 +198,11 @@ bool importTable(const QByteArray& text, ImportTable& table, QByteArray& refusal
     for (const QByteArray& column : header) {
         const QByteArray name = column.toLower();
         table.members.append(memberNamed(QString::fromUtf8(name)));
-        if (!table.members.last() && name != "path" && name != "length" && name != "pictures") {
+        const bool ignored = name == "path" || name == "length" || name == "pictures" ||
+                             factColumns().contains(name);
+        const bool namedField = !table.members.last() && !ignored && isPropertyName(name);
+        table.named.append(namedField ? column.toUpper() : QByteArray());
+        if (!table.members.last() && !ignored && !namedField) {
             refusal = "unknown column '" + column + "'";
             return false;
         }
@@ -362,6 +367,7 @@ private:
     void renameFile(const PlannedRename& plan, const QByteArray& undoes = {});
     bool moveFile(const QByteArray& from, const QByteArray& to);
     int import();
+    void importNamed(const QByteArray& path, const ImportTable& table, const CsvRecord& row);
     int rewrite(const QList<QString audiotag::*>& members, const QList<QByteArray>& paths,
                 const std::function<QString(const QString&)>& rule);
     int replace();
@@ -1181,6 +1187,21 @@ bool Runner::moveFile(const QByteArray& from, const QByteArray& to)
     return false;
 }
 
+// A row's named fields go in after its ten fields, as a change of their own that undo puts
+// back by itself; an empty cell removes the field, "A; B" stores two values.
+void Runner::importNamed(const QByteArray& path, const ImportTable& table, const CsvRecord& row)
+{
+    QList<PropertyAssignment> assignments;
+    for (qsizetype i = 0; i < row.cells.size(); ++i) {
+        PropertyAssignment assignment;
+        if (!table.named[i].isEmpty() &&
+            parsePropertyAssignment(table.named[i] + '=' + row.cells[i], assignment))
+            assignments.append(assignment);
+    }
+    if (!assignments.isEmpty() && namedFieldsAvailable())
+        setNamedIn(path, assignments);
+}
+
 int Runner::import()
 {
     if (m_options.arguments.size() > 1)
@@ -1203,14 +1224,15 @@ int Runner::import()
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), table.rows.size());
     for (const CsvRecord& row : std::as_const(table.rows)) {
         const QByteArray& named = row.cells[table.pathColumn];
-        changeFile(named.startsWith('/') ? named : folder + named,
-                   [&](const QByteArray&, audiotag& tag) {
-                       for (qsizetype i = 0; i < row.cells.size(); ++i) {
-                           if (table.members[i])
-                               tag.*table.members[i] = QString::fromUtf8(row.cells[i]);
-                       }
-                       return true;
-                   });
+        const QByteArray path = named.startsWith('/') ? named : folder + named;
+        changeFile(path, [&](const QByteArray&, audiotag& tag) {
+            for (qsizetype i = 0; i < row.cells.size(); ++i) {
+                if (table.members[i])
+                    tag.*table.members[i] = QString::fromUtf8(row.cells[i]);
+            }
+            return true;
+        });
+        importNamed(path, table, row);
         m_progress->step();
     }
     m_progress.reset();
