@@ -356,6 +356,8 @@ private:
     void setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
                     const QByteArray& undoes = {});
     bool saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file);
+    int convert();
+    void convertFile(const QByteArray& path, int version, const QByteArray& undoes = {});
     int strip();
     void stripFile(const QByteArray& path);
     int copy();
@@ -660,7 +662,10 @@ void Runner::changeFile(const QByteArray& path, const TagEdit& edit, const QByte
 
 void Runner::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit)
 {
-    forEachFile(paths, [&](const QByteArray& path) { changeFile(path, edit); });
+    forEachFile(paths, [&](const QByteArray& path) {
+        changeFile(path, edit);
+        convertFile(path, m_options.id3v2);
+    });
     summarize();
 }
 
@@ -884,7 +889,10 @@ int Runner::setNamed()
         return usage("the tag library in use reads no fields by name");
     if (!startJournal())
         return status();
-    forEachFile(paths, [&](const QByteArray& path) { setNamedIn(path, assignments); });
+    forEachFile(paths, [&](const QByteArray& path) {
+        setNamedIn(path, assignments);
+        convertFile(path, m_options.id3v2);
+    });
     summarize();
     return status();
 }
@@ -960,6 +968,63 @@ bool Runner::saveNamed(const QByteArray& path, const FileIdentity& before, Pictu
         return true;
     fail(path, saveFailure(errno));
     return false;
+}
+
+int Runner::convert()
+{
+    if (m_options.id3v2 == 0)
+        return usage("convert needs --id3v2 3 or --id3v2 4");
+    if (m_options.arguments.isEmpty())
+        return usage("convert needs at least one file or folder");
+    if (!namedFieldsAvailable())
+        return usage("the tag library in use cannot choose the ID3v2 version");
+    if (!startJournal())
+        return status();
+    forEachFile(m_options.arguments,
+                [&](const QByteArray& path) { convertFile(path, m_options.id3v2); });
+    summarize();
+    return status();
+}
+
+// The file's ID3v2 tag written in `version` (nothing for 0, or a file without ID3v2), as a
+// journalled change of its own. Frames the version cannot hold stop it unless --force.
+void Runner::convertFile(const QByteArray& path, int version, const QByteArray& undoes)
+{
+    FileIdentity before;
+    audiotag tag;
+    if (version == 0 || stopped() || !namedFieldsAvailable() || !load(path, before, tag))
+        return;
+    PictureFile file(path);
+    const int stored = file.isOpen() ? id3v2Version(file.handle()) : 0;
+    if (stored == 0 || stored == version) {
+        m_unchanged += m_options.command == "convert" ? 1 : 0;
+        return;
+    }
+    const QByteArray lost = id3v2LostFrames(file.handle(), version);
+    const QByteArray target = "ID3v2." + QByteArray::number(version);
+    if (!lost.isEmpty() && !m_options.force) {
+        fail(path, target + " cannot hold " + lost + "; left alone (--force drops them)");
+        return;
+    }
+    if (m_options.dryRun) {
+        ++m_changed;
+        print(terminalSafe(path) + ": ID3v2." + QByteArray::number(stored) + " → " + target +
+              (lost.isEmpty() ? QByteArray() : QByteArray(", dropping " + lost)) + '\n');
+        return;
+    }
+    JournalRecord entry;
+    entry.command = m_options.command;
+    entry.path = absolutePath(path);
+    entry.identity = before;
+    entry.undoes = undoes;
+    entry.fields = {"id3v2"};
+    entry.values = {QByteArray::number(stored)};
+    if (!setId3v2Version(file.handle(), version)) {
+        fail(path, target + " cannot be written; left alone");
+        return;
+    }
+    if (writeAhead(entry, path))
+        settle(entry, saveNamed(path, before, file));
 }
 
 int Runner::strip()
@@ -1072,6 +1137,7 @@ int Runner::fill()
             fail(path, "the name does not match the pattern; left alone");
             return false;
         });
+        convertFile(file, m_options.id3v2);
     });
     summarize();
     return status();
@@ -1233,6 +1299,7 @@ int Runner::import()
             return true;
         });
         importNamed(path, table, row);
+        convertFile(path, m_options.id3v2);
         m_progress->step();
     }
     m_progress.reset();
@@ -1483,6 +1550,10 @@ void Runner::undoRecord(const JournalRecord& entry)
         renameFile({entry.path, entry.previousName}, entry.key());
         return;
     }
+    if (entry.fields == QList<QByteArray>{"id3v2"}) {
+        convertFile(entry.path, entry.values.first().toInt(), entry.key());
+        return;
+    }
     if (!entry.fields.isEmpty() && !memberNamed(QString::fromUtf8(entry.fields.first()))) {
         QList<PropertyAssignment> putBack;
         for (qsizetype i = 0; i < entry.fields.size(); ++i)
@@ -1560,11 +1631,12 @@ int Runner::run()
             return usage(error);
     }
     const std::pair<const char*, int (Runner::*)()> commands[] = {
-        {"ls", &Runner::list},       {"get", &Runner::get},         {"set", &Runner::set},
-        {"strip", &Runner::strip},   {"copy", &Runner::copy},       {"fill", &Runner::fill},
-        {"rename", &Runner::rename}, {"import", &Runner::import},   {"history", &Runner::history},
-        {"undo", &Runner::undo},     {"replace", &Runner::replace}, {"case", &Runner::changeCase},
-        {"trim", &Runner::trim},     {"edit", &Runner::edit},       {"info", &Runner::info},
+        {"ls", &Runner::list},         {"get", &Runner::get},         {"set", &Runner::set},
+        {"strip", &Runner::strip},     {"copy", &Runner::copy},       {"fill", &Runner::fill},
+        {"rename", &Runner::rename},   {"import", &Runner::import},   {"history", &Runner::history},
+        {"undo", &Runner::undo},       {"replace", &Runner::replace}, {"case", &Runner::changeCase},
+        {"trim", &Runner::trim},       {"edit", &Runner::edit},       {"info", &Runner::info},
+        {"convert", &Runner::convert},
     };
     for (const auto& [name, command] : commands) {
         if (m_options.command == name)

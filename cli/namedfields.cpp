@@ -17,6 +17,9 @@ struct PropertyEntryPoints
     decltype(&::taglib_property_set) set;
     decltype(&::taglib_property_name_count) nameCount;
     decltype(&::taglib_property_name) name;
+    decltype(&::taglib_file_id3v2_version) version;
+    decltype(&::taglib_file_id3v2_lost_frames) lostFrames;
+    decltype(&::taglib_file_set_id3v2_version) setVersion;
 };
 
 // Looked up untyped, as the window never calls them.
@@ -28,7 +31,12 @@ PropertyEntryPoints entryPoints()
         reinterpret_cast<decltype(&::taglib_property_value)>(lib.taglib_property_value),
         reinterpret_cast<decltype(&::taglib_property_set)>(lib.taglib_property_set),
         reinterpret_cast<decltype(&::taglib_property_name_count)>(lib.taglib_property_name_count),
-        reinterpret_cast<decltype(&::taglib_property_name)>(lib.taglib_property_name)};
+        reinterpret_cast<decltype(&::taglib_property_name)>(lib.taglib_property_name),
+        reinterpret_cast<decltype(&::taglib_file_id3v2_version)>(lib.taglib_file_id3v2_version),
+        reinterpret_cast<decltype(&::taglib_file_id3v2_lost_frames)>(
+            lib.taglib_file_id3v2_lost_frames),
+        reinterpret_cast<decltype(&::taglib_file_set_id3v2_version)>(
+            lib.taglib_file_set_id3v2_version)};
 }
 
 const QString kShownSeparator = QStringLiteral("; ");
@@ -44,7 +52,8 @@ QStringList splitValues(const QString& text)
 bool namedFieldsAvailable()
 {
     const PropertyEntryPoints p = entryPoints();
-    return p.count && p.value && p.set && p.nameCount && p.name;
+    return p.count && p.value && p.set && p.nameCount && p.name && p.version && p.lostFrames &&
+           p.setVersion;
 }
 
 bool isPropertyName(const QByteArray& name)
@@ -85,6 +94,23 @@ QList<QByteArray> propertyNames(TagLib_File_s* file)
         names.append(QByteArray(p.name(file, i)));
     tagLibrary().taglib_tag_free_strings();
     return names;
+}
+
+int id3v2Version(TagLib_File_s* file)
+{
+    return entryPoints().version(file);
+}
+
+QByteArray id3v2LostFrames(TagLib_File_s* file, int version)
+{
+    const QByteArray frames(entryPoints().lostFrames(file, version));
+    tagLibrary().taglib_tag_free_strings();
+    return frames;
+}
+
+bool setId3v2Version(TagLib_File_s* file, int version)
+{
+    return entryPoints().setVersion(file, version) != 0;
 }
 
 FileFacts factsOf(TagLib_File_s* file, const QByteArray& path)

@@ -23,6 +23,12 @@ bool setPropertyValues(TagLib_File_s* file, const QByteArray& name, const QStrin
 // The names of every property the file holds.
 QList<QByteArray> propertyNames(TagLib_File_s* file);
 
+// The version of an MPEG file's ID3v2 tag (2, 3 or 4), 0 without one; the frames `version`
+// cannot hold ("TSOT, TMOO"); and the version the next save writes, false when not taken.
+int id3v2Version(TagLib_File_s* file);
+QByteArray id3v2LostFrames(TagLib_File_s* file, int version);
+bool setId3v2Version(TagLib_File_s* file, int version);
+
 // What a file is, beside its tags: the columns ls adds on request and info prints.
 struct FileFacts
 {

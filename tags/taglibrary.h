@@ -68,7 +68,10 @@ namespace tagora {
     X(taglib_property_name)                                                                        \
     X(taglib_file_tag_types)                                                                       \
     X(taglib_file_codec)                                                                           \
-    X(taglib_audioproperties_length_ms)
+    X(taglib_audioproperties_length_ms)                                                            \
+    X(taglib_file_id3v2_version)                                                                   \
+    X(taglib_file_id3v2_lost_frames)                                                               \
+    X(taglib_file_set_id3v2_version)
 
 // One slot per looked-up name, null when the library is not loaded or lacks the name.
 struct TagLibraryEntryPoints

@@ -43,6 +43,7 @@ struct SaveRequest
 {
     bool strip = false;
     int mpegTags = 0;
+    int id3v2Version = 0; // 3 or 4 to write the ID3v2 tag in that version; 0 keeps its own
 };
 
 class TagFamily

@@ -2,6 +2,7 @@
 
 #include "fileinfo.h"
 #include "guardreader.h"
+#include "id3v2frames.h"
 #include "inputguards.h"
 #include "pictures.h"
 #include "safesave.h"
@@ -25,6 +26,8 @@
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
@@ -65,6 +68,8 @@ struct FileHandle
     bool readInPart = false;
     // A picture was set or removed: the save reads every picture back.
     bool picturesChanged = false;
+    // The ID3v2 version the next save writes; 0 keeps the tag's own.
+    int id3v2Version = 0;
     // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
     // that copy, not the file, so this handle saves nothing any more.
     bool stale = false;
@@ -419,6 +424,21 @@ std::vector<std::string> itemsOf(TagLib::File& file)
     return items;
 }
 
+// A tag written as 2.3 keeps a full date's day and time in TDAT and TIME, frames TagLib reads
+// only as a part of the date, which the date compared already holds.
+std::vector<std::string> withoutDateParts(std::vector<std::string> items,
+                                          const tagwrapper::SaveRequest& request)
+{
+    if (request.id3v2Version == 3) {
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [](const std::string& item) {
+                                       return item == "UNKNOWN/TDAT" || item == "UNKNOWN/TIME";
+                                   }),
+                    items.end());
+    }
+    return items;
+}
+
 bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::SaveRequest& request)
 {
     TagLib::File* memory = h->ref.file();
@@ -430,7 +450,8 @@ bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::Save
         !h->picturesChanged || request.strip ||
         tagwrapper::samePictures(tagwrapper::picturesOf(*memory), tagwrapper::picturesOf(*disk));
     return picturesReadBack && tagwrapper::sameAudio(*memory, *disk) &&
-           h->family->readsBack(*memory, *disk, request) && itemsOf(*memory) == itemsOf(*disk);
+           h->family->readsBack(*memory, *disk, request) &&
+           itemsOf(*memory) == withoutDateParts(itemsOf(*disk), request);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
@@ -461,6 +482,7 @@ bool save(FileHandle* h, int options)
     request.strip = h->removePending;
     request.mpegTags =
         options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 | TagLib::MPEG::File::APE);
+    request.id3v2Version = h->id3v2Version;
     tagwrapper::SaveSteps steps;
     steps.write = [&] { return h->family->write(*file, request); };
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
@@ -801,6 +823,48 @@ char* taglib_file_codec(TagLib_File* file)
         return f ? toC(tagwrapper::codecName(*f)) : nullptr;
     } catch (...) {
         return nullptr;
+    }
+}
+
+int taglib_file_id3v2_version(TagLib_File* file)
+{
+    try {
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFile(file));
+        return mpeg && mpeg->hasID3v2Tag()
+                   ? static_cast<int>(mpeg->ID3v2Tag()->header()->majorVersion())
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_file_id3v2_lost_frames(TagLib_File* file, int version)
+{
+    try {
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFile(file));
+        if (!mpeg || !mpeg->hasID3v2Tag() || (version != 3 && version != 4))
+            return toC(String());
+        return toC(tagwrapper::framesLostIn(*mpeg->ID3v2Tag(), version));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_file_set_id3v2_version(TagLib_File* file, int version)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFileOf(h));
+        if (!mpeg || !mpeg->hasID3v2Tag() || (version != 3 && version != 4))
+            return 0;
+        if (static_cast<int>(mpeg->ID3v2Tag()->header()->majorVersion()) != version) {
+            tagwrapper::dropFramesLostIn(*mpeg->ID3v2Tag(), version);
+            h->id3v2Version = version;
+            h->changed = true;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
     }
 }
 

@@ -189,6 +189,19 @@ TAGWRAPPER_EXPORT char* taglib_property_name(TagLib_File* file, int index);
 TAGWRAPPER_EXPORT char* taglib_file_tag_types(TagLib_File* file);
 TAGWRAPPER_EXPORT char* taglib_file_codec(TagLib_File* file);
 
+/* The version of the MPEG file's ID3v2 tag (2, 3 or 4); 0 for a file without one or of another
+ * type. */
+TAGWRAPPER_EXPORT int taglib_file_id3v2_version(TagLib_File* file);
+/* The IDs of the frames of the file's ID3v2 tag that `version` (3 or 4) cannot hold, each
+ * once, joined by ", " ("TSOT, TDRL"); a text owned like the fields', empty when there are
+ * none. A 2.3 tag's TDAT and TIME are not among them: 2.4 keeps them in its date frame. */
+TAGWRAPPER_EXPORT char* taglib_file_id3v2_lost_frames(TagLib_File* file, int version);
+/* Has the next save write the MPEG file's ID3v2 tag in `version` (3 or 4), carrying over every
+ * frame it can hold (a full date as TYER, TDAT and TIME in 2.3, as TDRC in 2.4) and dropping
+ * those taglib_file_id3v2_lost_frames() names. Returns non-zero when taken; 0 for another
+ * version, another type of file or one without an ID3v2 tag. */
+TAGWRAPPER_EXPORT int taglib_file_set_id3v2_version(TagLib_File* file, int version);
+
 /* Marks every tag of the file for removal; the next save strips them (ID3v1, ID3v2, APE,
  * Vorbis comment fields and pictures, MP4 items, ASF attributes) and leaves the audio as
  * it is. */
