@@ -2,6 +2,9 @@
 // reads each named field as the format's own item, and nothing else in the file changes.
 #include "support/fixtures.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -206,6 +209,129 @@ private Q_SLOTS:
         }
         QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
         QCOMPARE(mutagenView(path), original);
+    }
+
+    // info names the tag types with the ID3v2 version, and lists every property with all its
+    // values and each picture by size.
+    void infoShowsEverything_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("mp3") << QStringLiteral("mp3")
+                             << QStringList{QStringLiteral("tags: ID3v2.4"),
+                                            QStringLiteral("codec: MPEG-2 Layer 3"),
+                                            QStringLiteral("ARTIST: Ann; Bob"),
+                                            QStringLiteral("LYRICS: First line\\nSecond line"),
+                                            QStringLiteral("picture 0: front, image/png, 1032 "
+                                                           "bytes, \"front\"")};
+        QTest::newRow("m4a") << QStringLiteral("m4a")
+                             << QStringList{QStringLiteral("tags: MP4"),
+                                            QStringLiteral("codec: AAC"),
+                                            QStringLiteral("GENRE: Rock; Pop"),
+                                            QStringLiteral("REPLAYGAIN_TRACK_GAIN: -6.50 dB")};
+        QTest::newRow("flac") << QStringLiteral("flac")
+                              << QStringList{QStringLiteral("tags: Xiph comment"),
+                                             QStringLiteral("codec: FLAC"),
+                                             QStringLiteral("DATE: 2019-05-17")};
+    }
+    void infoShowsEverything()
+    {
+        QFETCH(QString, type);
+        QFETCH(QStringList, lines);
+        const Run run = cli({QStringLiteral("info"), copyOfMade(type)});
+        QCOMPARE(run.code, 0);
+        const QStringList shown = QString::fromUtf8(run.out).split(u'\n');
+        for (const QString& line : lines)
+            QVERIFY2(shown.contains(line),
+                     qPrintable(line + QStringLiteral(" in\n") + QString::fromUtf8(run.out)));
+    }
+
+    // ls --fields gives several values as a json array and the file's facts as columns.
+    void listAddsNamedColumns()
+    {
+        const QString path = copyOfMade(QStringLiteral("ogg"));
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("composer=A; B"), path}).code, 0);
+        const Run run =
+            cli({QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("json"),
+                 QStringLiteral("--fields"), QStringLiteral("composer,tags,channels"), path});
+        QCOMPARE(run.code, 0);
+        const QJsonObject row = QJsonDocument::fromJson(run.out).array().first().toObject();
+        QCOMPARE(row.value(QStringLiteral("COMPOSER")).toArray(),
+                 QJsonArray({QStringLiteral("A"), QStringLiteral("B")}));
+        QCOMPARE(row.value(QStringLiteral("tags")).toString(), QStringLiteral("Xiph comment"));
+        QVERIFY(row.value(QStringLiteral("channels")).toInt() > 0);
+    }
+
+    // An import's named columns are written and undone like the ten fields.
+    void importTakesNamedColumns()
+    {
+        const QString path = copyOfMade(QStringLiteral("flac"));
+        const QString csv = m_dir->filePath(QStringLiteral("in.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("path,ALBUMARTIST,codec\nsong.flac,\"X; Y\",FLAC\n");
+        file.close();
+        QCOMPARE(cli({QStringLiteral("import"), csv}).code, 0);
+        QCOMPARE(get(QStringLiteral("albumartist"), path), QByteArray("X; Y\n"));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(get(QStringLiteral("albumartist"), path), QByteArray("\n"));
+    }
+
+    // convert changes only the version, both ways, and undo gives the version back; frames the
+    // target cannot hold stop it until --force.
+    void convertChangesOnlyTheVersion()
+    {
+        const QString path = copyOfMade(QStringLiteral("mp3"));
+        const QString frames = QStringLiteral("frames");
+        const auto view = [&] {
+            QProcess process;
+            process.start(kPython, {kRichTags, frames, path});
+            process.waitForFinished(60000);
+            return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+        };
+        const QStringList before = view();
+        QCOMPARE(
+            cli({QStringLiteral("convert"), QStringLiteral("--id3v2"), QStringLiteral("3"), path})
+                .code,
+            0);
+        const QStringList as23 = view();
+        QCOMPARE(as23.first(), QStringLiteral("version=2.3"));
+        QVERIFY(as23.contains(QStringLiteral("TYER=encoding=<Encoding.LATIN1: 0>, text=['2019']")));
+        QVERIFY(as23.contains(QStringLiteral("TDAT=encoding=<Encoding.LATIN1: 0>, text=['1705']")));
+        QCOMPARE(as23.size(), before.size() + 1); // TDRC became TYER and TDAT
+        QCOMPARE(get(QStringLiteral("year"), path), QByteArray("2019-05-17\n"));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(view().first(), QStringLiteral("version=2.4"));
+        QCOMPARE(get(QStringLiteral("year"), path), QByteArray("2019-05-17\n"));
+
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("TITLESORT=x"), path}).code, 0);
+        const QByteArray bytes = bytesOf(path);
+        const Run refused = cli({QStringLiteral("convert"), QStringLiteral("--id3v2=3"), path});
+        QCOMPARE(refused.code, 1);
+        QVERIFY(refused.err.contains("TSOT"));
+        QCOMPARE(bytesOf(path), bytes);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("--id3v2"), QStringLiteral("3"),
+                      QStringLiteral("--force"), QStringLiteral("composer=C"), path})
+                     .code,
+                 2); // set takes no --force
+        QCOMPARE(cli({QStringLiteral("convert"), QStringLiteral("--force"),
+                      QStringLiteral("--id3v2"), QStringLiteral("3"), path})
+                     .code,
+                 0);
+        QCOMPARE(get(QStringLiteral("titlesort"), path), QByteArray("\n"));
+    }
+
+    // --id3v2 on set writes the file's tag in that version along with the change.
+    void setWritesTheVersionAskedFor()
+    {
+        const QString path = copyOfMade(QStringLiteral("mp3"));
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("--id3v2"), QStringLiteral("3"),
+                      QStringLiteral("title=New"), path})
+                     .code,
+                 0);
+        const Run info = cli({QStringLiteral("info"), path});
+        QVERIFY(info.out.contains("tags: ID3v2.3\n"));
+        QCOMPARE(get(QStringLiteral("title"), path), QByteArray("New\n"));
     }
 
     // A name no format here can hold as given is refused per file, which stays as it was;
