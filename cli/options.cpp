@@ -41,7 +41,7 @@ const std::array<CommandInfo, 17> kCommands = {{
      "bitrate, sample rate, channels, length in ms and size, every property with all\n"
      "its values, and each picture by type, MIME type and size.\n"},
     {"set", "rnqwtsV",
-     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] FIELD=VALUE... PATH...\n"
+     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] [--id3v2 3|4] FIELD=VALUE... PATH...\n"
      "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"
      "With -t each VALUE is a template of the file's own fields, as in 'rename':\n"
      "  tagora-cli set -t 'title=%track:2% %title%' *.mp3\n"
@@ -56,12 +56,12 @@ const std::array<CommandInfo, 17> kCommands = {{
      "the ten fields, so 'undo' brings those back; other items the tag held\n"
      "(pictures, lyrics, ...) are not kept and do not come back.\n"},
     {"copy", "rnqwpV",
-     "Usage: tagora-cli copy [-r] [-n] [--pictures] SOURCE TARGET...\n"
+     "Usage: tagora-cli copy [-r] [-n] [--pictures] [--id3v2 3|4] SOURCE TARGET...\n"
      "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
      "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
      "(in place of its own).\n"},
     {"fill", "rnqwV",
-     "Usage: tagora-cli fill [-r] [-n] PATTERN PATH...\n"
+     "Usage: tagora-cli fill [-r] [-n] [--id3v2 3|4] PATTERN PATH...\n"
      "Fills fields from each file name (without folder and extension), e.g.\n"
      "  tagora-cli fill '%track% - %artist% - %title%' *.mp3\n"
      "The text between placeholders must match; a name that does not match is\n"
@@ -74,7 +74,7 @@ const std::array<CommandInfo, 17> kCommands = {{
      "An existing file is never replaced, two files never get one name, and an\n"
      "empty name is refused.\n"},
     {"import", "nqV",
-     "Usage: tagora-cli import [-n] [FILE.csv|-]\n"
+     "Usage: tagora-cli import [-n] [--id3v2 3|4] [FILE.csv|-]\n"
      "Writes the csv of 'ls --format csv' (standard input when no file or '-' is\n"
      "given) back into the files it names. The path column is required; a missing\n"
      "field column leaves that field alone, an empty cell empties it, and the\n"
