@@ -352,7 +352,6 @@ private:
     QByteArray infoOf(const QByteArray& path);
     int get();
     int set();
-    int setNamed();
     void setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
                     const QByteArray& undoes = {});
     bool saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file);
@@ -391,6 +390,7 @@ private:
     WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
     bool m_failed = false;
+    qint64 m_failures = 0;
     bool m_journalBroken = false;
     qint64 m_changed = 0;
     qint64 m_unchanged = 0;
@@ -427,6 +427,7 @@ void Runner::fail(const QByteArray& path, const QByteArray& reason)
         m_progress->clear();
     writeBytes(stderr, "tagora-cli: " + terminalSafe(path) + ": " + terminalSafe(reason) + '\n');
     m_failed = true;
+    ++m_failures;
 }
 
 // Results go to stdout; on a terminal the progress line is taken off first, so a result
@@ -788,34 +789,27 @@ int Runner::get()
     return status();
 }
 
-// True when the leading assignments of set name a property other than the ten fields, or add
-// or remove values.
-bool namedAssignmentsLead(const QList<QByteArray>& arguments)
-{
-    for (const QByteArray& arg : arguments) {
-        PropertyAssignment assignment;
-        if (::access(arg.constData(), F_OK) == 0 || !parsePropertyAssignment(arg, assignment))
-            return false;
-        if (assignment.kind != PropertyAssignment::Kind::Replace ||
-            !memberNamed(QString::fromUtf8(assignment.name)))
-            return true;
-    }
-    return false;
-}
-
 int Runner::set()
 {
-    if (namedAssignmentsLead(m_options.arguments))
-        return setNamed();
     QList<std::pair<QString audiotag::*, QString>> assignments;
+    QList<PropertyAssignment> named;
     qsizetype next = 0;
     for (; next < m_options.arguments.size(); ++next) {
         const QByteArray& arg = m_options.arguments[next];
         const qsizetype equals = arg.indexOf('=');
         QString audiotag::*member =
             equals > 0 ? memberNamed(QString::fromUtf8(arg.left(equals))) : nullptr;
-        if (!member && assignments.isEmpty())
+        PropertyAssignment property;
+        const bool isNamed = !member && ::access(arg.constData(), F_OK) != 0 &&
+                             parsePropertyAssignment(arg, property);
+        if (isNamed && memberNamed(QString::fromUtf8(property.name)))
+            return usage("'" + arg + "': += and -= take named fields, not the ten");
+        if (!member && !isNamed && assignments.isEmpty() && named.isEmpty())
             return usage("'" + arg + "' is not FIELD=VALUE with a known field");
+        if (isNamed) {
+            named.append(property);
+            continue;
+        }
         if (!member)
             break;
         const QString value = QString::fromUtf8(arg.mid(equals + 1));
@@ -834,6 +828,10 @@ int Runner::set()
     }
     if (m_options.strict && !m_options.templates)
         return usage("--strict goes with -t");
+    if (!named.isEmpty() && m_options.templates)
+        return usage("-t takes the ten fields only");
+    if (!named.isEmpty() && !namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
     QList<NamePattern> templates(assignments.size());
     for (qsizetype i = 0; m_options.templates && i < assignments.size(); ++i) {
         QString reason;
@@ -842,7 +840,7 @@ int Runner::set()
     }
     if (!startJournal())
         return status();
-    changeFiles(paths, [&](const QByteArray& path, audiotag& tag) {
+    const TagEdit edit = [&](const QByteArray& path, audiotag& tag) {
         const audiotag original = tag;
         for (qsizetype i = 0; i < assignments.size(); ++i) {
             const QList<QString audiotag::*> empty = templates[i].emptyFields(original);
@@ -859,38 +857,15 @@ int Runner::set()
             tag.*assignments[i].first = value;
         }
         return true;
-    });
-    return status();
-}
-
-// Properties by name go straight through the tag library, several values each; the ten
-// fields keep their own path, so one command does not mix the two.
-int Runner::setNamed()
-{
-    QList<PropertyAssignment> assignments;
-    qsizetype next = 0;
-    for (; next < m_options.arguments.size(); ++next) {
-        const QByteArray& arg = m_options.arguments[next];
-        PropertyAssignment assignment;
-        if (::access(arg.constData(), F_OK) == 0 || !parsePropertyAssignment(arg, assignment))
-            break;
-        if (memberNamed(QString::fromUtf8(assignment.name)))
-            return usage("'" + arg +
-                         "': the ten fields take '=' and go in a set of their own, apart from "
-                         "named fields");
-        assignments.append(assignment);
-    }
-    const QList<QByteArray> paths = m_options.arguments.mid(next);
-    if (paths.isEmpty())
-        return usage("set needs at least one file or folder");
-    if (m_options.templates)
-        return usage("-t takes the ten fields only");
-    if (!namedFieldsAvailable())
-        return usage("the tag library in use reads no fields by name");
-    if (!startJournal())
-        return status();
+    };
+    // The ten fields and the named ones are two changes, journalled each; a file refused for
+    // the first is left alone.
     forEachFile(paths, [&](const QByteArray& path) {
-        setNamedIn(path, assignments);
+        const qint64 failures = m_failures;
+        if (!assignments.isEmpty())
+            changeFile(path, edit);
+        if (!named.isEmpty() && failures == m_failures)
+            setNamedIn(path, named);
         convertFile(path, m_options.id3v2);
     });
     summarize();

@@ -48,8 +48,7 @@ const std::array<CommandInfo, 17> kCommands = {{
      "An empty field gives nothing; --strict refuses the file instead.\n"
      "Named fields (see 'get') take several values, 'NAME=A; B'; 'NAME+=V' adds a\n"
      "value, 'NAME-=V' removes it, 'NAME=' removes the field. A file whose type\n"
-     "cannot hold a name is reported and left alone. One set changes either the\n"
-     "ten fields or named fields.\n"},
+     "cannot hold a name is reported and left alone.\n"},
     {"strip", "rnqw",
      "Usage: tagora-cli strip [-r] [-n] PATH...\n"
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"

@@ -334,6 +334,21 @@ private Q_SLOTS:
         QCOMPARE(get(QStringLiteral("title"), path), QByteArray("New\n"));
     }
 
+    // One set may change the ten fields and named ones; one undo puts both back.
+    void tenAndNamedFieldsInOneSet()
+    {
+        const QString path = copyOfMade(QStringLiteral("wma"));
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title=New"),
+                      QStringLiteral("COMPOSER=C"), path})
+                     .code,
+                 0);
+        QCOMPARE(get(QStringLiteral("title"), path), QByteArray("New\n"));
+        QCOMPARE(get(QStringLiteral("composer"), path), QByteArray("C\n"));
+        QCOMPARE(cli({QStringLiteral("undo")}).code, 0);
+        QCOMPARE(get(QStringLiteral("title"), path), QByteArray("Old Title\n"));
+        QCOMPARE(get(QStringLiteral("composer"), path), QByteArray("\n"));
+    }
+
     // A name no format here can hold as given is refused per file, which stays as it was;
     // the ten fields keep their own names.
     void unusableNamesAreRefused()
