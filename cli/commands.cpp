@@ -267,6 +267,18 @@ QList<QString audiotag::*> leadingFields(const QList<QByteArray>& arguments)
     return members;
 }
 
+// A fill's named fields as assignments: "A; B" gives two values, an empty text none.
+QList<PropertyAssignment> namedAssignments(const NamedValues& named)
+{
+    QList<PropertyAssignment> assignments;
+    for (auto it = named.cbegin(); it != named.cend(); ++it) {
+        PropertyAssignment assignment;
+        if (parsePropertyAssignment(it.key() + '=' + it.value().toUtf8(), assignment))
+            assignments.append(assignment);
+    }
+    return assignments;
+}
+
 // The values of ls's extra columns for one file: its facts and named fields.
 QList<QStringList> extraValues(const QByteArray& path, const PictureFile& file,
                                const QList<QByteArray>& columns)
@@ -1087,9 +1099,10 @@ int Runner::fill()
         return usage("fill needs a pattern and at least one file or folder");
     NamePattern pattern;
     QString reason;
-    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
+    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason,
+                       namedFieldsAvailable()))
         return usage(reason.toUtf8());
-    if (pattern.fields().isEmpty())
+    if (pattern.fields().isEmpty() && pattern.namedFields().isEmpty())
         return usage("the pattern names no field to fill");
     // Every name is matched before any file is written: one that gives a track or year
     // that is no number stops the whole command.
@@ -1106,12 +1119,16 @@ int Runner::fill()
     if (!startJournal())
         return status();
     forEachListed(files, [&](const QByteArray& file) {
+        const qint64 failures = m_failures;
+        NamedValues named;
         changeFile(file, [&](const QByteArray& path, audiotag& tag) {
-            if (pattern.fill(pathFromNative(splitName(path).base), tag))
+            if (pattern.fill(pathFromNative(splitName(path).base), tag, &named))
                 return true;
             fail(path, "the name does not match the pattern; left alone");
             return false;
         });
+        if (!named.isEmpty() && failures == m_failures)
+            setNamedIn(file, namedAssignments(named));
         convertFile(file, m_options.id3v2);
     });
     summarize();
@@ -1124,11 +1141,12 @@ int Runner::rename()
         return usage("rename needs a pattern and at least one file or folder");
     NamePattern pattern;
     QString reason;
-    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
+    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason,
+                       namedFieldsAvailable()))
         return usage(reason.toUtf8());
     if (pattern.namesFolder())
         return usage("the pattern names a folder; a file is renamed in its own folder");
-    if (pattern.fields().isEmpty())
+    if (pattern.fields().isEmpty() && pattern.namedFields().isEmpty())
         return usage("the pattern names no field, so every file would get one name");
     // The dry run and the real one share the plan, and with it every refusal.
     QList<PlannedRename> plans;
@@ -1159,7 +1177,13 @@ bool Runner::planRename(const QByteArray& path, const NamePattern& pattern, QSet
     audiotag tag;
     if (!load(path, identity, tag))
         return false;
-    const QByteArray base = pathToNative(pattern.name(tag));
+    NamedValues named;
+    if (!pattern.namedFields().isEmpty()) {
+        const PictureFile file(path);
+        for (const QByteArray& name : pattern.namedFields())
+            named.insert(name, shownValues(propertyValues(file.handle(), name)));
+    }
+    const QByteArray base = pathToNative(pattern.name(tag, named));
     if (base.trimmed().isEmpty()) {
         fail(path, "the pattern gives an empty name; left alone");
         return false;

@@ -767,7 +767,7 @@ private Q_SLOTS:
                            good}
             << 2 << QByteArray("tagora-cli: option '-n'");
         QTest::newRow("bad placeholder")
-            << QStringList{QStringLiteral("rename"), QStringLiteral("%mood%"), good} << 2
+            << QStringList{QStringLiteral("rename"), QStringLiteral("%no such%"), good} << 2
             << QByteArray("tagora-cli: unknown placeholder");
         QTest::newRow("no paths") << QStringList{QStringLiteral("strip")} << 2
                                   << QByteArray("tagora-cli: strip needs");

@@ -349,6 +349,24 @@ private Q_SLOTS:
         QCOMPARE(get(QStringLiteral("composer"), path), QByteArray("\n"));
     }
 
+    // fill and rename take named fields as placeholders; undo puts name and values back.
+    void fillAndRenameTakeNamedFields()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("Various - 2.ogg"));
+        QVERIFY(QFile::copy(m_made.filePath(QStringLiteral("made.ogg")), path));
+        QCOMPARE(cli({QStringLiteral("fill"), QStringLiteral("%albumartist% - %DISCNUMBER%"), path})
+                     .code,
+                 0);
+        QCOMPARE(get(QStringLiteral("ALBUMARTIST"), path), QByteArray("Various\n"));
+        QCOMPARE(get(QStringLiteral("discnumber"), path), QByteArray("2\n"));
+        QCOMPARE(
+            cli({QStringLiteral("rename"), QStringLiteral("%albumartist% %title%"), path}).code, 0);
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("Various Old Title.ogg"))));
+        QCOMPARE(cli({QStringLiteral("undo"), QStringLiteral("2")}).code, 0);
+        QCOMPARE(get(QStringLiteral("discnumber"), path), QByteArray("\n"));
+        QCOMPARE(get(QStringLiteral("albumartist"), path), QByteArray("\n"));
+    }
+
     // A name no format here can hold as given is refused per file, which stays as it was;
     // the ten fields keep their own names.
     void unusableNamesAreRefused()
