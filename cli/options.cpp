@@ -69,6 +69,7 @@ const std::array<CommandInfo, 17> kCommands = {{
      "Usage: tagora-cli rename [-r] [-n] PATTERN PATH...\n"
      "Renames each file from its fields, keeping its folder and extension, e.g.\n"
      "  tagora-cli rename '%track:2% - %title%' *.flac\n"
+     "Placeholders (in fill too) may name fields by name: %albumartist%.\n"
      "%field:N% pads a number to N digits; '/' and NUL in a value become '_'.\n"
      "An existing file is never replaced, two files never get one name, and an\n"
      "empty name is refused.\n"},
