@@ -95,7 +95,8 @@ QByteArray historyLine(const JournalRecord& entry, bool undone)
     if (!entry.previousName.isEmpty())
         before.append("name was " + terminalSafe(entry.previousName));
     for (qsizetype i = 0; i < entry.fields.size(); ++i)
-        before.append(entry.fields[i] + " was \"" + terminalSafe(entry.values[i]) + '"');
+        before.append(entry.fields[i] + " was \"" +
+                      terminalSafe(shownValues(valuesFromJournal(entry.values[i])).toUtf8()) + '"');
     const QByteArray state = entry.stage == JournalRecord::Stage::Pending ? " (interrupted)"
                              : undone                                     ? " (undone)"
                                                                           : "";
