@@ -5,6 +5,7 @@
 #include "cli/filewalk.h"
 #include "cli/journal.h"
 #include "cli/listformat.h"
+#include "cli/namedfields.h"
 #include "cli/namepattern.h"
 #include "cli/options.h"
 #include "cli/picturecommand.h"
@@ -94,7 +95,8 @@ QByteArray historyLine(const JournalRecord& entry, bool undone)
     if (!entry.previousName.isEmpty())
         before.append("name was " + terminalSafe(entry.previousName));
     for (qsizetype i = 0; i < entry.fields.size(); ++i)
-        before.append(entry.fields[i] + " was \"" + terminalSafe(entry.values[i]) + '"');
+        before.append(entry.fields[i] + " was \"" +
+                      terminalSafe(shownValues(valuesFromJournal(entry.values[i])).toUtf8()) + '"');
     const QByteArray state = entry.stage == JournalRecord::Stage::Pending ? " (interrupted)"
                              : undone                                     ? " (undone)"
                                                                           : "";
@@ -135,6 +137,7 @@ QByteArray saveFailure(int error)
 struct ImportTable
 {
     QList<QString audiotag::*> members; // per column; null for path and length
+    QList<QByteArray> named;            // per column, a named field's name; empty for others
     qsizetype pathColumn = -1;
     QList<CsvRecord> rows;
 };
@@ -196,7 +199,11 @@ bool importTable(const QByteArray& text, ImportTable& table, QByteArray& refusal
     for (const QByteArray& column : header) {
         const QByteArray name = column.toLower();
         table.members.append(memberNamed(QString::fromUtf8(name)));
-        if (!table.members.last() && name != "path" && name != "length" && name != "pictures") {
+        const bool ignored = name == "path" || name == "length" || name == "pictures" ||
+                             factColumns().contains(name);
+        const bool namedField = !table.members.last() && !ignored && isPropertyName(name);
+        table.named.append(namedField ? column.toUpper() : QByteArray());
+        if (!table.members.last() && !ignored && !namedField) {
             refusal = "unknown column '" + column + "'";
             return false;
         }
@@ -259,6 +266,33 @@ QList<QString audiotag::*> leadingFields(const QList<QByteArray>& arguments)
         members.append(member);
     }
     return members;
+}
+
+// A fill's named fields as assignments: "A; B" gives two values, an empty text none.
+QList<PropertyAssignment> namedAssignments(const NamedValues& named)
+{
+    QList<PropertyAssignment> assignments;
+    for (auto it = named.cbegin(); it != named.cend(); ++it) {
+        PropertyAssignment assignment;
+        if (parsePropertyAssignment(it.key() + '=' + it.value().toUtf8(), assignment))
+            assignments.append(assignment);
+    }
+    return assignments;
+}
+
+// The values of ls's extra columns for one file: its facts and named fields.
+QList<QStringList> extraValues(const QByteArray& path, const PictureFile& file,
+                               const QList<QByteArray>& columns)
+{
+    QList<QStringList> values;
+    if (columns.isEmpty())
+        return values;
+    const FileFacts facts = factsOf(file.handle(), path);
+    for (const QByteArray& column : columns) {
+        values.append(factColumns().contains(column) ? QStringList{factText(facts, column)}
+                                                     : propertyValues(file.handle(), column));
+    }
+    return values;
 }
 
 // The fields of edit's --fields lists, all ten when none is given; false with the
@@ -327,8 +361,15 @@ private:
     void changeFiles(const QList<QByteArray>& paths, const TagEdit& edit);
 
     int list();
+    int info();
+    QByteArray infoOf(const QByteArray& path);
     int get();
     int set();
+    void setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
+                    const QByteArray& undoes = {});
+    bool saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file);
+    int convert();
+    void convertFile(const QByteArray& path, int version, const QByteArray& undoes = {});
     int strip();
     void stripFile(const QByteArray& path);
     int copy();
@@ -340,6 +381,7 @@ private:
     void renameFile(const PlannedRename& plan, const QByteArray& undoes = {});
     bool moveFile(const QByteArray& from, const QByteArray& to);
     int import();
+    void importNamed(const QByteArray& path, const ImportTable& table, const CsvRecord& row);
     int rewrite(const QList<QString audiotag::*>& members, const QList<QByteArray>& paths,
                 const std::function<QString(const QString&)>& rule);
     int replace();
@@ -361,6 +403,7 @@ private:
     WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
     bool m_failed = false;
+    qint64 m_failures = 0;
     bool m_journalBroken = false;
     qint64 m_changed = 0;
     qint64 m_unchanged = 0;
@@ -397,6 +440,7 @@ void Runner::fail(const QByteArray& path, const QByteArray& reason)
         m_progress->clear();
     writeBytes(stderr, "tagora-cli: " + terminalSafe(path) + ": " + terminalSafe(reason) + '\n');
     m_failed = true;
+    ++m_failures;
 }
 
 // Results go to stdout; on a terminal the progress line is taken off first, so a result
@@ -632,7 +676,10 @@ void Runner::changeFile(const QByteArray& path, const TagEdit& edit, const QByte
 
 void Runner::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit)
 {
-    forEachFile(paths, [&](const QByteArray& path) { changeFile(path, edit); });
+    forEachFile(paths, [&](const QByteArray& path) {
+        changeFile(path, edit);
+        convertFile(path, m_options.id3v2);
+    });
     summarize();
 }
 
@@ -640,7 +687,21 @@ int Runner::list()
 {
     if (m_options.arguments.isEmpty())
         return usage("ls needs at least one file or folder");
-    ListPrinter printer(m_options.format, stdout, terminalWidth());
+    QList<QByteArray> extra;
+    for (const QByteArray& list : m_options.fields) {
+        for (const QByteArray& name : list.split(',')) {
+            const QByteArray column = factColumns().contains(name.trimmed().toLower())
+                                          ? name.trimmed().toLower()
+                                          : name.trimmed().toUpper();
+            if (!factColumns().contains(column) &&
+                (!isPropertyName(column) || memberNamed(QString::fromUtf8(column))))
+                return usage("'" + name + "' is no field to add to the listing");
+            extra.append(column);
+        }
+    }
+    if (!extra.isEmpty() && !namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
+    ListPrinter printer(m_options.format, stdout, terminalWidth(), extra);
     printer.begin();
     // One open of each file gives the fields and the pictures.
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
@@ -661,10 +722,59 @@ int Runner::list()
         if (!m_where.matches(value))
             return;
         m_progress->clear();
-        printer.row(path, tag, file);
+        printer.row(path, tag, file, extraValues(path, file, extra));
     });
     printer.end();
     return status();
+}
+
+int Runner::info()
+{
+    if (m_options.arguments.isEmpty())
+        return usage("info needs at least one file or folder");
+    if (!namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
+    forEachFile(m_options.arguments, [&](const QByteArray& path) {
+        if (::access(path.constData(), R_OK) != 0) {
+            fail(path, "unreadable: " + errorText(errno));
+            return;
+        }
+        const QByteArray text = infoOf(path);
+        if (!text.isEmpty())
+            print(text);
+    });
+    return status();
+}
+
+// Every item of one file, a line each: what the file is, each property with all its values,
+// each picture by type, MIME type and size.
+QByteArray Runner::infoOf(const QByteArray& path)
+{
+    const PictureFile file(path);
+    if (!file.isOpen()) {
+        fail(path, "not an audio file of a known type");
+        return {};
+    }
+    QByteArray text = "== " + terminalSafe(path) + '\n';
+    const FileFacts facts = factsOf(file.handle(), path);
+    for (const QByteArray& column : factColumns())
+        text += column + ": " + terminalSafe(factText(facts, column).toUtf8()) + '\n';
+    for (const QByteArray& name : propertyNames(file.handle())) {
+        const QString values = shownValues(propertyValues(file.handle(), name));
+        text += terminalSafe(name) + ": " + terminalSafe(values.toUtf8()) + '\n';
+    }
+    const QList<StoredPicture> pictures = file.pictures();
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const StoredPicture& picture = pictures[i];
+        text += "picture " + QByteArray::number(i) + ": " + pictureTypeName(picture.type) + ", " +
+                terminalSafe(picture.mimeType) + ", " + QByteArray::number(picture.data.size()) +
+                " bytes" +
+                (picture.description.isEmpty()
+                     ? QByteArray()
+                     : QByteArray(", \"" + terminalSafe(picture.description) + '"')) +
+                '\n';
+    }
+    return text;
 }
 
 int Runner::get()
@@ -672,7 +782,8 @@ int Runner::get()
     if (m_options.arguments.size() < 2)
         return usage("get needs a field and at least one file or folder");
     QString audiotag::*member = memberNamed(QString::fromUtf8(m_options.arguments.first()));
-    if (!member)
+    const QByteArray property = m_options.arguments.first().toUpper();
+    if (!member && (!isPropertyName(property) || !namedFieldsAvailable()))
         return usage("unknown field '" + m_options.arguments.first() + "'");
     const QList<QByteArray> paths = m_options.arguments.mid(1);
     // Like grep, one named file gives the bare value; more give "path<tab>value" lines.
@@ -682,7 +793,9 @@ int Runner::get()
         audiotag tag;
         if (!load(path, identity, tag))
             return;
-        const QByteArray value = (tag.*member).toUtf8();
+        const QByteArray value =
+            member ? (tag.*member).toUtf8()
+                   : shownValues(propertyValues(PictureFile(path).handle(), property)).toUtf8();
         print(bare ? QByteArray(value + '\n')
                    : QByteArray(tsvEscaped(path) + '\t' + tsvEscaped(value) + '\n'));
     });
@@ -692,14 +805,24 @@ int Runner::get()
 int Runner::set()
 {
     QList<std::pair<QString audiotag::*, QString>> assignments;
+    QList<PropertyAssignment> named;
     qsizetype next = 0;
     for (; next < m_options.arguments.size(); ++next) {
         const QByteArray& arg = m_options.arguments[next];
         const qsizetype equals = arg.indexOf('=');
         QString audiotag::*member =
             equals > 0 ? memberNamed(QString::fromUtf8(arg.left(equals))) : nullptr;
-        if (!member && assignments.isEmpty())
+        PropertyAssignment property;
+        const bool isNamed = !member && ::access(arg.constData(), F_OK) != 0 &&
+                             parsePropertyAssignment(arg, property);
+        if (isNamed && memberNamed(QString::fromUtf8(property.name)))
+            return usage("'" + arg + "': += and -= take named fields, not the ten");
+        if (!member && !isNamed && assignments.isEmpty() && named.isEmpty())
             return usage("'" + arg + "' is not FIELD=VALUE with a known field");
+        if (isNamed) {
+            named.append(property);
+            continue;
+        }
         if (!member)
             break;
         const QString value = QString::fromUtf8(arg.mid(equals + 1));
@@ -718,6 +841,10 @@ int Runner::set()
     }
     if (m_options.strict && !m_options.templates)
         return usage("--strict goes with -t");
+    if (!named.isEmpty() && m_options.templates)
+        return usage("-t takes the ten fields only");
+    if (!named.isEmpty() && !namedFieldsAvailable())
+        return usage("the tag library in use reads no fields by name");
     QList<NamePattern> templates(assignments.size());
     for (qsizetype i = 0; m_options.templates && i < assignments.size(); ++i) {
         QString reason;
@@ -726,7 +853,7 @@ int Runner::set()
     }
     if (!startJournal())
         return status();
-    changeFiles(paths, [&](const QByteArray& path, audiotag& tag) {
+    const TagEdit edit = [&](const QByteArray& path, audiotag& tag) {
         const audiotag original = tag;
         for (qsizetype i = 0; i < assignments.size(); ++i) {
             const QList<QString audiotag::*> empty = templates[i].emptyFields(original);
@@ -743,8 +870,149 @@ int Runner::set()
             tag.*assignments[i].first = value;
         }
         return true;
+    };
+    // The ten fields and the named ones are two changes, journalled each; a file refused for
+    // the first is left alone.
+    forEachFile(paths, [&](const QByteArray& path) {
+        const qint64 failures = m_failures;
+        if (!assignments.isEmpty())
+            changeFile(path, edit);
+        if (!named.isEmpty() && failures == m_failures)
+            setNamedIn(path, named);
+        convertFile(path, m_options.id3v2);
     });
+    summarize();
     return status();
+}
+
+void Runner::setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
+                        const QByteArray& undoes)
+{
+    FileIdentity before;
+    audiotag tag;
+    if (stopped() || !load(path, before, tag))
+        return;
+    PictureFile file(path);
+    if (!file.isOpen()) {
+        fail(path, "not an audio file of a known type");
+        return;
+    }
+    JournalRecord entry;
+    QList<QStringList> after;
+    // Each change goes into memory at once, so a second assignment to a name sees the
+    // first; nothing reaches the disk unless every one was taken.
+    for (const PropertyAssignment& assignment : assignments) {
+        const QStringList stored = propertyValues(file.handle(), assignment.name);
+        const QStringList wanted = assignment.applied(stored);
+        if (wanted == stored)
+            continue;
+        if (!setPropertyValues(file.handle(), assignment.name, wanted)) {
+            fail(path, assignment.name + " is not a field this type of file can hold; left alone");
+            return;
+        }
+        const qsizetype known = entry.fields.indexOf(assignment.name);
+        if (known >= 0) {
+            after[known] = wanted;
+            continue;
+        }
+        entry.fields.append(assignment.name);
+        entry.values.append(journalValues(stored));
+        after.append(wanted);
+    }
+    if (entry.fields.isEmpty() && undoes.isEmpty()) {
+        ++m_unchanged;
+        return;
+    }
+    if (m_options.dryRun) {
+        ++m_changed;
+        for (qsizetype i = 0; i < entry.fields.size(); ++i) {
+            const QString was = shownValues(valuesFromJournal(entry.values[i]));
+            print(terminalSafe(path) + ": " + entry.fields[i] + ": " + terminalSafe(was.toUtf8()) +
+                  " → " + terminalSafe(shownValues(after[i]).toUtf8()) + '\n');
+        }
+        return;
+    }
+    entry.command = m_options.command;
+    entry.path = absolutePath(path);
+    entry.identity = before;
+    entry.undoes = undoes;
+    if (writeAhead(entry, path))
+        settle(entry, entry.fields.isEmpty() || saveNamed(path, before, file));
+}
+
+bool Runner::saveNamed(const QByteArray& path, const FileIdentity& before, PictureFile& file)
+{
+    if (::access(path.constData(), W_OK) != 0) {
+        fail(path, "read-only: " + errorText(errno));
+        return false;
+    }
+    FileIdentity now;
+    if (!identityOf(path, now) || now != before) {
+        fail(path, "changed while saving");
+        return false;
+    }
+    errno = 0;
+    if (file.save())
+        return true;
+    fail(path, saveFailure(errno));
+    return false;
+}
+
+int Runner::convert()
+{
+    if (m_options.id3v2 == 0)
+        return usage("convert needs --id3v2 3 or --id3v2 4");
+    if (m_options.arguments.isEmpty())
+        return usage("convert needs at least one file or folder");
+    if (!namedFieldsAvailable())
+        return usage("the tag library in use cannot choose the ID3v2 version");
+    if (!startJournal())
+        return status();
+    forEachFile(m_options.arguments,
+                [&](const QByteArray& path) { convertFile(path, m_options.id3v2); });
+    summarize();
+    return status();
+}
+
+// The file's ID3v2 tag written in `version` (nothing for 0, or a file without ID3v2), as a
+// journalled change of its own. Frames the version cannot hold stop it unless --force.
+void Runner::convertFile(const QByteArray& path, int version, const QByteArray& undoes)
+{
+    FileIdentity before;
+    audiotag tag;
+    if (version == 0 || stopped() || !namedFieldsAvailable() || !load(path, before, tag))
+        return;
+    PictureFile file(path);
+    const int stored = file.isOpen() ? id3v2Version(file.handle()) : 0;
+    if (stored == 0 || stored == version) {
+        m_unchanged += m_options.command == "convert" ? 1 : 0;
+        return;
+    }
+    const QByteArray lost = id3v2LostFrames(file.handle(), version);
+    const QByteArray target = "ID3v2." + QByteArray::number(version);
+    if (!lost.isEmpty() && !m_options.force) {
+        fail(path, target + " cannot hold " + lost + "; left alone (--force drops them)");
+        return;
+    }
+    if (m_options.dryRun) {
+        ++m_changed;
+        print(terminalSafe(path) + ": ID3v2." + QByteArray::number(stored) + " → " + target +
+              (lost.isEmpty() ? QByteArray() : QByteArray(", dropping " + lost)) + '\n');
+        return;
+    }
+    JournalRecord entry;
+    entry.command = m_options.command;
+    entry.path = absolutePath(path);
+    entry.identity = before;
+    entry.undoes = undoes;
+    entry.fields = {"id3v2"};
+    entry.values = {QByteArray::number(stored)};
+    if (!setId3v2Version(file.handle(), version)) {
+        fail(path, target + " cannot be written; left alone");
+        return;
+    }
+    if (writeAhead(entry, path))
+        settle(entry, saveNamed(path, before, file));
 }
 
 int Runner::strip()
@@ -832,9 +1100,10 @@ int Runner::fill()
         return usage("fill needs a pattern and at least one file or folder");
     NamePattern pattern;
     QString reason;
-    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
+    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason,
+                       namedFieldsAvailable()))
         return usage(reason.toUtf8());
-    if (pattern.fields().isEmpty())
+    if (pattern.fields().isEmpty() && pattern.namedFields().isEmpty())
         return usage("the pattern names no field to fill");
     // Every name is matched before any file is written: one that gives a track or year
     // that is no number stops the whole command.
@@ -851,12 +1120,17 @@ int Runner::fill()
     if (!startJournal())
         return status();
     forEachListed(files, [&](const QByteArray& file) {
+        const qint64 failures = m_failures;
+        NamedValues named;
         changeFile(file, [&](const QByteArray& path, audiotag& tag) {
-            if (pattern.fill(pathFromNative(splitName(path).base), tag))
+            if (pattern.fill(pathFromNative(splitName(path).base), tag, &named))
                 return true;
             fail(path, "the name does not match the pattern; left alone");
             return false;
         });
+        if (!named.isEmpty() && failures == m_failures)
+            setNamedIn(file, namedAssignments(named));
+        convertFile(file, m_options.id3v2);
     });
     summarize();
     return status();
@@ -868,11 +1142,12 @@ int Runner::rename()
         return usage("rename needs a pattern and at least one file or folder");
     NamePattern pattern;
     QString reason;
-    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason))
+    if (!pattern.parse(QString::fromUtf8(m_options.arguments.first()), reason,
+                       namedFieldsAvailable()))
         return usage(reason.toUtf8());
     if (pattern.namesFolder())
         return usage("the pattern names a folder; a file is renamed in its own folder");
-    if (pattern.fields().isEmpty())
+    if (pattern.fields().isEmpty() && pattern.namedFields().isEmpty())
         return usage("the pattern names no field, so every file would get one name");
     // The dry run and the real one share the plan, and with it every refusal.
     QList<PlannedRename> plans;
@@ -903,7 +1178,13 @@ bool Runner::planRename(const QByteArray& path, const NamePattern& pattern, QSet
     audiotag tag;
     if (!load(path, identity, tag))
         return false;
-    const QByteArray base = pathToNative(pattern.name(tag));
+    NamedValues named;
+    if (!pattern.namedFields().isEmpty()) {
+        const PictureFile file(path);
+        for (const QByteArray& name : pattern.namedFields())
+            named.insert(name, shownValues(propertyValues(file.handle(), name)));
+    }
+    const QByteArray base = pathToNative(pattern.name(tag, named));
     if (base.trimmed().isEmpty()) {
         fail(path, "the pattern gives an empty name; left alone");
         return false;
@@ -972,6 +1253,21 @@ bool Runner::moveFile(const QByteArray& from, const QByteArray& to)
     return false;
 }
 
+// A row's named fields go in after its ten fields, as a change of their own that undo puts
+// back by itself; an empty cell removes the field, "A; B" stores two values.
+void Runner::importNamed(const QByteArray& path, const ImportTable& table, const CsvRecord& row)
+{
+    QList<PropertyAssignment> assignments;
+    for (qsizetype i = 0; i < row.cells.size(); ++i) {
+        PropertyAssignment assignment;
+        if (!table.named[i].isEmpty() &&
+            parsePropertyAssignment(table.named[i] + '=' + row.cells[i], assignment))
+            assignments.append(assignment);
+    }
+    if (!assignments.isEmpty() && namedFieldsAvailable())
+        setNamedIn(path, assignments);
+}
+
 int Runner::import()
 {
     if (m_options.arguments.size() > 1)
@@ -994,14 +1290,16 @@ int Runner::import()
     m_progress = std::make_unique<Progress>(progressWanted(m_options.quiet), table.rows.size());
     for (const CsvRecord& row : std::as_const(table.rows)) {
         const QByteArray& named = row.cells[table.pathColumn];
-        changeFile(named.startsWith('/') ? named : folder + named,
-                   [&](const QByteArray&, audiotag& tag) {
-                       for (qsizetype i = 0; i < row.cells.size(); ++i) {
-                           if (table.members[i])
-                               tag.*table.members[i] = QString::fromUtf8(row.cells[i]);
-                       }
-                       return true;
-                   });
+        const QByteArray path = named.startsWith('/') ? named : folder + named;
+        changeFile(path, [&](const QByteArray&, audiotag& tag) {
+            for (qsizetype i = 0; i < row.cells.size(); ++i) {
+                if (table.members[i])
+                    tag.*table.members[i] = QString::fromUtf8(row.cells[i]);
+            }
+            return true;
+        });
+        importNamed(path, table, row);
+        convertFile(path, m_options.id3v2);
         m_progress->step();
     }
     m_progress.reset();
@@ -1252,6 +1550,18 @@ void Runner::undoRecord(const JournalRecord& entry)
         renameFile({entry.path, entry.previousName}, entry.key());
         return;
     }
+    if (entry.fields == QList<QByteArray>{"id3v2"}) {
+        convertFile(entry.path, entry.values.first().toInt(), entry.key());
+        return;
+    }
+    if (!entry.fields.isEmpty() && !memberNamed(QString::fromUtf8(entry.fields.first()))) {
+        QList<PropertyAssignment> putBack;
+        for (qsizetype i = 0; i < entry.fields.size(); ++i)
+            putBack.append({entry.fields[i], PropertyAssignment::Kind::Replace,
+                            valuesFromJournal(entry.values[i])});
+        setNamedIn(entry.path, putBack, entry.key());
+        return;
+    }
     changeFile(
         entry.path,
         [&](const QByteArray&, audiotag& tag) {
@@ -1321,11 +1631,12 @@ int Runner::run()
             return usage(error);
     }
     const std::pair<const char*, int (Runner::*)()> commands[] = {
-        {"ls", &Runner::list},       {"get", &Runner::get},         {"set", &Runner::set},
-        {"strip", &Runner::strip},   {"copy", &Runner::copy},       {"fill", &Runner::fill},
-        {"rename", &Runner::rename}, {"import", &Runner::import},   {"history", &Runner::history},
-        {"undo", &Runner::undo},     {"replace", &Runner::replace}, {"case", &Runner::changeCase},
-        {"trim", &Runner::trim},     {"edit", &Runner::edit},
+        {"ls", &Runner::list},         {"get", &Runner::get},         {"set", &Runner::set},
+        {"strip", &Runner::strip},     {"copy", &Runner::copy},       {"fill", &Runner::fill},
+        {"rename", &Runner::rename},   {"import", &Runner::import},   {"history", &Runner::history},
+        {"undo", &Runner::undo},       {"replace", &Runner::replace}, {"case", &Runner::changeCase},
+        {"trim", &Runner::trim},       {"edit", &Runner::edit},       {"info", &Runner::info},
+        {"convert", &Runner::convert},
     };
     for (const auto& [name, command] : commands) {
         if (m_options.command == name)

@@ -204,13 +204,20 @@ QList<QByteArray> listColumns()
     return columns;
 }
 
-ListPrinter::ListPrinter(ListFormat format, std::FILE* out, int width)
-    : m_format(format), m_out(out), m_widths(tableWidths(width))
-{}
+constexpr int kExtraColumnWidth = 16;
+
+ListPrinter::ListPrinter(ListFormat format, std::FILE* out, int width,
+                         const QList<QByteArray>& extra)
+    : m_format(format), m_out(out),
+      m_widths(tableWidths(width - int(extra.size()) * (kExtraColumnWidth + 1))), m_extra(extra)
+{
+    for (qsizetype i = 0; i < extra.size(); ++i)
+        m_widths.append(kExtraColumnWidth);
+}
 
 void ListPrinter::begin()
 {
-    QList<QByteArray> header = listColumns();
+    QList<QByteArray> header = listColumns() + m_extra;
     switch (m_format) {
     case ListFormat::Table:
         header = {"Path"};
@@ -218,7 +225,7 @@ void ListPrinter::begin()
             header.append(field.name);
         header << "Length"
                << "Pics";
-        tableLine(header);
+        tableLine(header + m_extra);
         break;
     case ListFormat::Tsv:
         std::fputs(header.join('\t').append('\n').constData(), m_out);
@@ -243,9 +250,12 @@ QList<QByteArray> ListPrinter::cells(const QByteArray& path, const audiotag& tag
     return cells;
 }
 
-void ListPrinter::row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures)
+void ListPrinter::row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures,
+                      const QList<QStringList>& extraValues)
 {
     QList<QByteArray> values = cells(path, tag, pictures);
+    for (const QStringList& extra : extraValues)
+        values.append(extra.join(QLatin1String("; ")).toUtf8());
     QByteArray line;
     switch (m_format) {
     case ListFormat::Table:
@@ -273,12 +283,32 @@ void ListPrinter::row(const QByteArray& path, const audiotag& tag, const Picture
         for (int i = 0; i < int(TagFields.size()); ++i)
             line += ", \"" + columns[i + 1] + "\": " + jsonQuoted(tag.*TagFields[i].member);
         line += ", \"length\": " + QByteArray::number(tag.Length) +
-                ", \"pictures\": " + picturesJson(pictures.pictures()) + '}';
+                ", \"pictures\": " + picturesJson(pictures.pictures());
+        for (qsizetype i = 0; i < m_extra.size() && i < extraValues.size(); ++i)
+            line += ", " + jsonQuoted(QString::fromUtf8(m_extra[i])) + ": " +
+                    jsonValues(extraValues[i]);
+        line += '}';
         break;
     }
     }
     m_firstRow = false;
     std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+}
+
+// Several values as an array, one as a string (a number as a number), none as null.
+QByteArray ListPrinter::jsonValues(const QStringList& values)
+{
+    if (values.isEmpty())
+        return "null";
+    bool number = false;
+    values.first().toLongLong(&number);
+    if (values.size() == 1)
+        return number && !values.first().startsWith(u'0') ? values.first().toUtf8()
+                                                          : jsonQuoted(values.first());
+    QList<QByteArray> items;
+    for (const QString& value : values)
+        items.append(jsonQuoted(value));
+    return '[' + items.join(", ") + ']';
 }
 
 void ListPrinter::end()
@@ -292,7 +322,7 @@ void ListPrinter::tableLine(const QList<QByteArray>& values)
 {
     QByteArray line;
     for (qsizetype i = 0; i < values.size(); ++i) {
-        const bool number = kFixedWidths[i] != 0;
+        const bool number = i < kColumnCount && kFixedWidths[i] != 0;
         line += tableCell(values[i], m_widths[i], number, i == 0);
         line += i + 1 < values.size() ? ' ' : '\n';
     }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <cstdio>
 #include <optional>
@@ -31,21 +32,27 @@ QList<QByteArray> listColumns();
 class ListPrinter
 {
 public:
-    // `width` is the table's width in columns; the other formats ignore it.
-    ListPrinter(ListFormat format, std::FILE* out, int width);
+    // `width` is the table's width in columns; the other formats ignore it. `extra` names the
+    // columns asked for after the usual ones (named fields, facts of the file).
+    ListPrinter(ListFormat format, std::FILE* out, int width, const QList<QByteArray>& extra = {});
     void begin();
     // The pictures' bytes are read for json only, which gives each one's size in pixels.
-    void row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures);
+    // `extraValues` has the values of each extra column: json writes several as an array,
+    // the other formats join them with "; ".
+    void row(const QByteArray& path, const audiotag& tag, const PictureFile& pictures,
+             const QList<QStringList>& extraValues = {});
     void end();
 
 private:
     QList<QByteArray> cells(const QByteArray& path, const audiotag& tag,
                             const PictureFile& pictures) const;
     void tableLine(const QList<QByteArray>& cells);
+    static QByteArray jsonValues(const QStringList& values);
 
     ListFormat m_format;
     std::FILE* m_out;
     QList<int> m_widths;
+    QList<QByteArray> m_extra;
     bool m_firstRow = true;
 };
 

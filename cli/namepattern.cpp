@@ -1,5 +1,7 @@
 #include "namepattern.h"
 
+#include <algorithm>
+
 #include "tags/tagfields.h"
 
 #include <QRegularExpression>
@@ -52,7 +54,17 @@ QByteArray scriptName(QString audiotag::*member)
     return {};
 }
 
-bool NamePattern::parse(const QString& pattern, QString& reason)
+// A placeholder's name for a named field: TagLib's property names are letters, digits and
+// "_", which keeps a mistyped "%ti tle%" an error.
+bool placeholderName(const QString& name)
+{
+    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'_';
+    });
+}
+
+bool NamePattern::parse(const QString& pattern, QString& reason, bool namedFields)
 {
     m_pieces.clear();
     QString literal;
@@ -68,11 +80,14 @@ bool NamePattern::parse(const QString& pattern, QString& reason)
         }
         const QString inside = pattern.mid(i + 1, close - i - 1);
         const QStringList parts = inside.split(u':');
-        Piece piece{literal, memberNamed(parts[0]), 0};
+        Piece piece{literal, memberNamed(parts[0]), {}, 0};
+        if (!piece.member && namedFields && placeholderName(parts[0]))
+            piece.property = parts[0].toUpper().toLatin1();
         bool paddingOk = true;
         if (parts.size() == 2)
             piece.padding = parts[1].toInt(&paddingOk);
-        if (!piece.member || parts.size() > 2 || !paddingOk || piece.padding < 0) {
+        if ((!piece.member && piece.property.isEmpty()) || parts.size() > 2 || !paddingOk ||
+            piece.padding < 0) {
             reason = QStringLiteral("unknown placeholder %") + inside + u'%';
             return false;
         }
@@ -97,7 +112,7 @@ bool NamePattern::namesFolder() const
     return literal.contains(u'/');
 }
 
-bool NamePattern::fill(const QString& baseName, audiotag& tag) const
+bool NamePattern::fill(const QString& baseName, audiotag& tag, NamedValues* named) const
 {
     QString expression = QStringLiteral("^");
     for (qsizetype i = 0; i < m_pieces.size(); ++i) {
@@ -110,36 +125,40 @@ bool NamePattern::fill(const QString& baseName, audiotag& tag) const
             .match(baseName);
     if (!match.hasMatch())
         return false;
-    for (qsizetype i = 0; i < m_pieces.size(); ++i)
-        tag.*m_pieces[i].member = match.captured(int(i) + 1);
+    for (qsizetype i = 0; i < m_pieces.size(); ++i) {
+        if (m_pieces[i].member)
+            tag.*m_pieces[i].member = match.captured(int(i) + 1);
+        else if (named)
+            named->insert(m_pieces[i].property, match.captured(int(i) + 1));
+    }
     return true;
 }
 
-QString NamePattern::name(const audiotag& tag) const
+QString NamePattern::name(const audiotag& tag, const NamedValues& named) const
 {
-    return compose(tag, true);
+    return compose(tag, named, true);
 }
 
 QString NamePattern::text(const audiotag& tag) const
 {
-    return compose(tag, false);
+    return compose(tag, {}, false);
 }
 
 QList<QString audiotag::*> NamePattern::emptyFields(const audiotag& tag) const
 {
     QList<QString audiotag::*> empty;
     for (const Piece& piece : m_pieces) {
-        if (shownText(tag, piece.member).isEmpty() && !empty.contains(piece.member))
+        if (piece.member && shownText(tag, piece.member).isEmpty() && !empty.contains(piece.member))
             empty.append(piece.member);
     }
     return empty;
 }
 
-QString NamePattern::compose(const audiotag& tag, bool forName) const
+QString NamePattern::compose(const audiotag& tag, const NamedValues& named, bool forName) const
 {
     QString result;
     for (const Piece& piece : m_pieces) {
-        QString value = shownText(tag, piece.member);
+        QString value = piece.member ? shownText(tag, piece.member) : named.value(piece.property);
         if (forName)
             value = safeNamePart(value);
         if (!value.isEmpty())
@@ -153,9 +172,21 @@ QString NamePattern::compose(const audiotag& tag, bool forName) const
 QList<QString audiotag::*> NamePattern::fields() const
 {
     QList<QString audiotag::*> members;
-    for (const Piece& piece : m_pieces)
-        members.append(piece.member);
+    for (const Piece& piece : m_pieces) {
+        if (piece.member)
+            members.append(piece.member);
+    }
     return members;
+}
+
+QList<QByteArray> NamePattern::namedFields() const
+{
+    QList<QByteArray> names;
+    for (const Piece& piece : m_pieces) {
+        if (!piece.member)
+            names.append(piece.property);
+    }
+    return names;
 }
 
 NameParts splitName(const QByteArray& path)

@@ -16,36 +16,51 @@ struct CommandInfo
     const char* help;
 };
 
-const std::array<CommandInfo, 15> kCommands = {{
-    {"ls", "rqFw",
-     "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] PATH...\n"
+const std::array<CommandInfo, 17> kCommands = {{
+    {"ls", "rqFwL",
+     "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] [--fields F1,F2...] PATH...\n"
      "One row per audio file: the path, the ten fields, the length in seconds and\n"
      "the number of pictures (json: each picture's type, MIME type, size and\n"
      "description).\n"
      "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
      "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
-     "\\udcXX). The csv is what 'import' reads back.\n"},
+     "\\udcXX). The csv is what 'import' reads back.\n"
+     "--fields adds columns: named fields (see 'get'; json gives several values as\n"
+     "an array) and tags (the tag types, 'ID3v2.3, APE, ID3v1'), codec, bitrate,\n"
+     "samplerate, channels, lengthms, size.\n"},
     {"get", "rqw",
      "Usage: tagora-cli get [-r] FIELD PATH...\n"
-     "Prints FIELD of each file as 'PATH<tab>VALUE'.\n"},
-    {"set", "rnqwts",
-     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] FIELD=VALUE... PATH...\n"
+     "Prints FIELD of each file as 'PATH<tab>VALUE' (the bare value for one file).\n"
+     "FIELD is one of the ten fields or any name TagLib's property interface knows,\n"
+     "case ignored: ALBUMARTIST, DISCNUMBER, COMPOSER, LYRICS, TITLESORT,\n"
+     "REPLAYGAIN_TRACK_GAIN, MUSICBRAINZ_ALBUMID, ... or a free-form name. Several\n"
+     "values are joined by '; '.\n"},
+    {"info", "rq",
+     "Usage: tagora-cli info [-r] PATH...\n"
+     "Prints everything a file holds: its tag types (with the ID3v2 version), codec,\n"
+     "bitrate, sample rate, channels, length in ms and size, every property with all\n"
+     "its values, and each picture by type, MIME type and size.\n"},
+    {"set", "rnqwtsV",
+     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] [--id3v2 3|4] FIELD=VALUE... PATH...\n"
      "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"
      "With -t each VALUE is a template of the file's own fields, as in 'rename':\n"
      "  tagora-cli set -t 'title=%track:2% %title%' *.mp3\n"
-     "An empty field gives nothing; --strict refuses the file instead.\n"},
+     "An empty field gives nothing; --strict refuses the file instead.\n"
+     "Named fields (see 'get') take several values, 'NAME=A; B'; 'NAME+=V' adds a\n"
+     "value, 'NAME-=V' removes it, 'NAME=' removes the field. A file whose type\n"
+     "cannot hold a name is reported and left alone.\n"},
     {"strip", "rnqw",
      "Usage: tagora-cli strip [-r] [-n] PATH...\n"
      "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
      "the ten fields, so 'undo' brings those back; other items the tag held\n"
      "(pictures, lyrics, ...) are not kept and do not come back.\n"},
-    {"copy", "rnqwp",
-     "Usage: tagora-cli copy [-r] [-n] [--pictures] SOURCE TARGET...\n"
+    {"copy", "rnqwpV",
+     "Usage: tagora-cli copy [-r] [-n] [--pictures] [--id3v2 3|4] SOURCE TARGET...\n"
      "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
      "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
      "(in place of its own).\n"},
-    {"fill", "rnqw",
-     "Usage: tagora-cli fill [-r] [-n] PATTERN PATH...\n"
+    {"fill", "rnqwV",
+     "Usage: tagora-cli fill [-r] [-n] [--id3v2 3|4] PATTERN PATH...\n"
      "Fills fields from each file name (without folder and extension), e.g.\n"
      "  tagora-cli fill '%track% - %artist% - %title%' *.mp3\n"
      "The text between placeholders must match; a name that does not match is\n"
@@ -54,15 +69,24 @@ const std::array<CommandInfo, 15> kCommands = {{
      "Usage: tagora-cli rename [-r] [-n] PATTERN PATH...\n"
      "Renames each file from its fields, keeping its folder and extension, e.g.\n"
      "  tagora-cli rename '%track:2% - %title%' *.flac\n"
+     "Placeholders (in fill too) may name fields by name: %albumartist%.\n"
      "%field:N% pads a number to N digits; '/' and NUL in a value become '_'.\n"
      "An existing file is never replaced, two files never get one name, and an\n"
      "empty name is refused.\n"},
-    {"import", "nq",
-     "Usage: tagora-cli import [-n] [FILE.csv|-]\n"
+    {"import", "nqV",
+     "Usage: tagora-cli import [-n] [--id3v2 3|4] [FILE.csv|-]\n"
      "Writes the csv of 'ls --format csv' (standard input when no file or '-' is\n"
      "given) back into the files it names. The path column is required; a missing\n"
      "field column leaves that field alone, an empty cell empties it, and the\n"
      "length column is ignored.\n"},
+    {"convert", "rnqfwV",
+     "Usage: tagora-cli convert --id3v2 3|4 [-r] [-n] [--force] PATH...\n"
+     "Writes each MPEG file's ID3v2 tag in version 2.3 or 2.4 and changes nothing\n"
+     "else: every frame the version can hold is carried over (a full date as TYER,\n"
+     "TDAT and TIME in 2.3, as TDRC in 2.4). A file with frames the version cannot\n"
+     "hold (TSOT, TMOO, ... in 2.3; RVAD, EQUA, ... in 2.4) is named with them and\n"
+     "left alone unless --force is given, which drops them. 'undo' gives the file\n"
+     "its version back, not the frames dropped.\n"},
     {"history", "q",
      "Usage: tagora-cli history [PATH...]\n"
      "Lists the changes tagora-cli made, newest last, optionally only those to the\n"
@@ -110,6 +134,8 @@ constexpr std::pair<char, const char*> kOptionHelp[] = {
     {'a', "      --all        undo every operation not undone yet\n"},
     {'F', "      --format F   table (the default), tsv, csv or json\n"},
     {'p', "      --pictures   the pictures too\n"},
+    {'V', "      --id3v2 3|4  write MPEG files' ID3v2 tags in that version (each keeps its\n"
+          "                   own by default)\n"},
     {'w', "      --where EXPR only files whose fields match EXPR; given again, all\n"
           "                   must match. FIELD=TEXT FIELD!=TEXT FIELD~REGEX FIELD:\n"
           "                   (empty) FIELD<N FIELD<=N FIELD>N FIELD>=N FIELD=N..M\n"
@@ -158,7 +184,8 @@ char optionLetter(const QByteArray& arg)
         {"--version", 'v'},
     }};
     // The options of choosing files and of the value rules.
-    static const std::array<std::pair<const char*, char>, 9> kRuleNames = {{
+    static const std::array<std::pair<const char*, char>, 10> kRuleNames = {{
+        {"--id3v2", 'V'},
         {"--where", 'w'},
         {"--fields", 'L'},
         {"-t", 't'},
@@ -175,7 +202,7 @@ char optionLetter(const QByteArray& arg)
     const auto letterIn = [&](const auto& names) -> char {
         for (const auto& [text, letter] : names) {
             if (name == text)
-                return equals < 0 || std::strchr("FwL", letter) ? letter : 0;
+                return equals < 0 || std::strchr("FwLV", letter) ? letter : 0;
         }
         return 0;
     };
@@ -222,6 +249,19 @@ bool takeFormat(const QList<QByteArray>& argv, qsizetype& i, Options& options, Q
         return false;
     }
     options.format = *format;
+    return true;
+}
+
+bool takeId3v2Version(const QList<QByteArray>& argv, qsizetype& i, Options& options,
+                      QByteArray& error)
+{
+    QByteArray value;
+    takeValue(argv, i, value);
+    if (value != "3" && value != "4") {
+        error = "--id3v2 takes 3 or 4";
+        return false;
+    }
+    options.id3v2 = value.toInt();
     return true;
 }
 
@@ -279,6 +319,9 @@ bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& 
             optionsEnded = true;
         } else if (letter == 'F' && command && std::strchr(command->options, 'F')) {
             if (!takeFormat(argv, i, options, error))
+                return false;
+        } else if (letter == 'V' && command && std::strchr(command->options, 'V')) {
+            if (!takeId3v2Version(argv, i, options, error))
                 return false;
         } else if ((letter == 'w' || letter == 'L' || letter == 'c') && command &&
                    std::strchr(command->options, letter)) {

@@ -29,6 +29,7 @@ struct Options
     bool templates = false; // set -t: values are %field% templates
     bool strict = false;    // a template's empty field refuses the file
     bool pictures = false;  // copy --pictures
+    int id3v2 = 0;          // --id3v2: the ID3v2 version to write; 0 keeps each file's
     ListFormat format = ListFormat::Table;
     QList<QByteArray> where;  // --where conditions, all of which must hold
     QList<QByteArray> fields; // edit --fields, one or more comma-separated lists

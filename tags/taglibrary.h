@@ -51,7 +51,7 @@ namespace tagora {
     X(taglib_file_read_in_full)
 
 // Looked up for completeness but never called by the window; a library may lack them. Only
-// tagora-cli calls the cover ones.
+// tagora-cli calls the cover and property ones.
 #define TAGORA_UNTYPED_ENTRY_POINTS(X)                                                             \
     X(taglib_tag_get_cover)                                                                        \
     X(taglib_tag_get_cover_data)                                                                   \
@@ -60,7 +60,18 @@ namespace tagora {
     X(taglib_tag_add_cover)                                                                        \
     X(taglib_tag_remove_cover)                                                                     \
     X(taglib_tag_get_rating)                                                                       \
-    X(taglib_tag_copy)
+    X(taglib_tag_copy)                                                                             \
+    X(taglib_property_count)                                                                       \
+    X(taglib_property_value)                                                                       \
+    X(taglib_property_set)                                                                         \
+    X(taglib_property_name_count)                                                                  \
+    X(taglib_property_name)                                                                        \
+    X(taglib_file_tag_types)                                                                       \
+    X(taglib_file_codec)                                                                           \
+    X(taglib_audioproperties_length_ms)                                                            \
+    X(taglib_file_id3v2_version)                                                                   \
+    X(taglib_file_id3v2_lost_frames)                                                               \
+    X(taglib_file_set_id3v2_version)
 
 // One slot per looked-up name, null when the library is not loaded or lacks the name.
 struct TagLibraryEntryPoints

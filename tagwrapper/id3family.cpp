@@ -484,10 +484,50 @@ void carryOver22Frames(TagLib::ID3v2::Tag& tag)
     }
 }
 
+// A 2.3 tag's day and time (TDAT "DDMM", TIME "HHMM") join the year in 2.4's one date frame
+// (TDRC "YYYY-MM-DDTHH:MM"), which 2.4 has in their place.
+void mergeDateFrames(TagLib::ID3v2::Tag& tag, int wantedVersion)
+{
+    // TagLib keeps 2.3's TDAT and TIME as frames it cannot read: their text is taken from
+    // the bytes (an encoding byte, then four digits).
+    const auto textOf = [&](const char* id) {
+        const TagLib::ID3v2::FrameList frames = tag.frameList(id);
+        if (frames.isEmpty())
+            return TagLib::String();
+        const auto* unknown = dynamic_cast<const TagLib::ID3v2::UnknownFrame*>(frames.front());
+        if (!unknown)
+            return frames.front()->toString();
+        const TagLib::ByteVector body = unknown->data();
+        if (body.isEmpty())
+            return TagLib::String();
+        const TagLib::String::Type type = body[0] == 1   ? TagLib::String::UTF16
+                                          : body[0] == 2 ? TagLib::String::UTF16BE
+                                                         : TagLib::String::Latin1;
+        TagLib::String text(body.mid(1), type);
+        return text.substr(0, 4);
+    };
+    const TagLib::String year = textOf("TDRC");
+    const TagLib::String day = textOf("TDAT");
+    const TagLib::String time = textOf("TIME");
+    if (wantedVersion != 4 || day.isEmpty())
+        return;
+    if (year.size() == 4 && day.size() == 4) {
+        TagLib::String date = year + "-" + day.substr(2, 2) + "-" + day.substr(0, 2);
+        if (time.size() == 4)
+            date += "T" + time.substr(0, 2) + ":" + time.substr(2, 2);
+        tag.removeFrames("TDRC");
+        auto* frame = new TagLib::ID3v2::TextIdentificationFrame("TDRC", TagLib::String::Latin1);
+        frame->setText(date);
+        tag.addFrame(frame);
+    }
+    tag.removeFrames("TDAT");
+    tag.removeFrames("TIME");
+}
+
 // Every tag of the file in its own form: the ID3v2 tag keeps its version (TagLib writes no
 // 2.2, so that becomes 2.4) and the frames the edit did not touch, ID3v1 and APE stay where
 // they are. A file without ID3v2 gets a 2.4 tag.
-bool saveEveryTag(TagLib::MPEG::File& file)
+bool saveEveryTag(TagLib::MPEG::File& file, int wantedVersion)
 {
     const int others = otherTagTypes(file);
     constexpr auto keepOthers = TagLib::MPEG::File::StripNone;
@@ -497,6 +537,13 @@ bool saveEveryTag(TagLib::MPEG::File& file)
         return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, TagLib::ID3v2::v4,
                          noCopies);
     const unsigned int storedSize = id3->header()->completeTagSize();
+    const bool converting =
+        wantedVersion != 0 && static_cast<int>(id3->header()->majorVersion()) != wantedVersion;
+    if (converting) {
+        mergeDateFrames(*id3, wantedVersion);
+        const auto version = wantedVersion == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+        return file.save(others | TagLib::MPEG::File::ID3v2, keepOthers, version, noCopies);
+    }
     TagLib::ByteVector rendered;
     if (renderKeepingStoredFrames(file, *id3, rendered)) {
         // The tags at the end first: the new ID3v2 tag moves every offset TagLib keeps.
@@ -600,7 +647,7 @@ public:
         if (request.strip)
             return mpeg.strip(TagLib::MPEG::File::AllTags);
         if (request.mpegTags == 0 || request.mpegTags == kEveryTag)
-            return saveEveryTag(mpeg);
+            return saveEveryTag(mpeg, request.id3v2Version);
         // An APE tag about to be dropped still lends ID3v2 the fields it lacks.
         if (!(request.mpegTags & TagLib::MPEG::File::APE) &&
             (request.mpegTags & TagLib::MPEG::File::ID3v2) && mpeg.APETag(false))

@@ -6,7 +6,10 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
+#include <taglib/tstringlist.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -299,6 +302,47 @@ bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edi
     body.append(tail);
     tag = assembled(body, version, storedSize);
     return true;
+}
+
+namespace {
+
+const char* const kOnlyIn24[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN", "TDRL",
+                                 "TDTG", "TMOO", "TPRO", "TSOA", "TSOT", "TSST"};
+const char* const kOnlyIn23[] = {"EQUA", "RVAD", "TRDA", "TSIZ"};
+
+template <std::size_t N> bool listed(const TagLib::ByteVector& id, const char* const (&ids)[N])
+{
+    return std::any_of(std::begin(ids), std::end(ids),
+                       [&](const char* known) { return id == TagLib::ByteVector(known); });
+}
+
+bool lostIn(const TagLib::ID3v2::Frame& frame, int version)
+{
+    return version == 3 ? listed(frame.frameID(), kOnlyIn24) : listed(frame.frameID(), kOnlyIn23);
+}
+
+} // namespace
+
+TagLib::String framesLostIn(const TagLib::ID3v2::Tag& tag, int version)
+{
+    TagLib::StringList ids;
+    for (const TagLib::ID3v2::Frame* frame : tag.frameList()) {
+        const TagLib::String id(frame->frameID(), TagLib::String::Latin1);
+        if (lostIn(*frame, version) && !ids.contains(id))
+            ids.append(id);
+    }
+    return ids.toString(", ");
+}
+
+void dropFramesLostIn(TagLib::ID3v2::Tag& tag, int version)
+{
+    std::vector<TagLib::ID3v2::Frame*> lost;
+    for (TagLib::ID3v2::Frame* frame : tag.frameList()) {
+        if (lostIn(*frame, version))
+            lost.push_back(frame);
+    }
+    for (TagLib::ID3v2::Frame* frame : lost)
+        tag.removeFrame(frame);
 }
 
 } // namespace tagwrapper

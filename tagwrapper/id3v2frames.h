@@ -5,6 +5,7 @@
 #pragma once
 
 #include <taglib/tbytevector.h>
+#include <taglib/tstring.h>
 
 namespace TagLib {
 class File;
@@ -29,5 +30,12 @@ void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag);
 
 bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
                                TagLib::ByteVector& tag);
+
+// The IDs of the frames of `tag` that an ID3v2 tag of `version` (3 or 4) cannot hold, each
+// once, joined by ", ": 2.4's ASPI, EQU2, RVA2, SEEK, SIGN, TDRL, TDTG, TMOO, TPRO, TSOA, TSOT
+// and TSST in 2.3; 2.3's EQUA, RVAD, TRDA and TSIZ in 2.4 (TDAT and TIME join the date).
+TagLib::String framesLostIn(const TagLib::ID3v2::Tag& tag, int version);
+// Removes those frames from `tag`.
+void dropFramesLostIn(TagLib::ID3v2::Tag& tag, int version);
 
 } // namespace tagwrapper

@@ -1,9 +1,19 @@
 #include "tagfamily.h"
 
+#include <taglib/asffile.h>
 #include <taglib/audioproperties.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
 #include <taglib/tag.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/unsynchronizedlyricsframe.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace tagwrapper {
 
@@ -107,6 +117,219 @@ void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagL
     else
         map.replace(name, TagLib::StringList(value));
     file.setProperties(map);
+}
+
+namespace {
+
+const TagLib::String kMp4FreeForm = "----:com.apple.iTunes:";
+
+// TagLib's property interface leaves out MP4 free-form atoms and ASF attributes it has no
+// name for, and refuses to store such names: they are read and written here as the formats'
+// own free-form items, under the name they are stored with (case ignored).
+TagLib::StringList freeFormValues(TagLib::File& file, const TagLib::String& storedKey)
+{
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
+        const TagLib::MP4::ItemMap& items = mp4->tag()->itemMap();
+        const auto it = items.find(storedKey);
+        return it == items.end() ? TagLib::StringList() : it->second.toStringList();
+    }
+    if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file)) {
+        // Not ASF::Tag::attribute(), which adds an empty attribute under a name it lacks.
+        const TagLib::ASF::AttributeListMap& attributes = asf->tag()->attributeListMap();
+        const auto it = attributes.find(storedKey);
+        TagLib::StringList values;
+        if (it == attributes.end())
+            return values;
+        for (const TagLib::ASF::Attribute& attribute : it->second) {
+            if (attribute.type() == TagLib::ASF::Attribute::UnicodeType)
+                values.append(attribute.toString());
+        }
+        return values;
+    }
+    return TagLib::StringList();
+}
+
+// The name a free-form item is shown by, empty for an item that is not free-form text.
+TagLib::String freeFormName(TagLib::File& file, const TagLib::String& storedKey)
+{
+    if (dynamic_cast<TagLib::MP4::File*>(&file))
+        return storedKey.startsWith(kMp4FreeForm) ? storedKey.substr(kMp4FreeForm.size()).upper()
+                                                  : TagLib::String();
+    return dynamic_cast<TagLib::ASF::File*>(&file) ? storedKey.upper() : TagLib::String();
+}
+
+TagLib::String storedFreeFormKey(TagLib::File& file, const TagLib::String& name)
+{
+    const TagLib::PropertyMap map = file.properties();
+    for (const TagLib::String& key : map.unsupportedData()) {
+        if (freeFormName(file, key) == name)
+            return key;
+    }
+    return dynamic_cast<TagLib::MP4::File*>(&file) ? kMp4FreeForm + name : name;
+}
+
+bool setFreeForm(TagLib::File& file, const TagLib::String& name, const TagLib::StringList& values)
+{
+    const TagLib::String key = storedFreeFormKey(file, name);
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
+        if (values.isEmpty())
+            mp4->tag()->removeItem(key);
+        else
+            mp4->tag()->setItem(key, TagLib::MP4::Item(values));
+        return true;
+    }
+    auto* asf = dynamic_cast<TagLib::ASF::File*>(&file);
+    if (!asf)
+        return false;
+    asf->tag()->removeItem(key);
+    for (const TagLib::String& value : values)
+        asf->tag()->addAttribute(key, TagLib::ASF::Attribute(value));
+    return true;
+}
+
+} // namespace
+
+TagLib::PropertyMap namedProperties(TagLib::File& file)
+{
+    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
+    if (mpeg) {
+        const TagLib::ID3v2::Tag* id3v2 = mpeg->ID3v2Tag();
+        return id3v2 ? id3v2->properties() : TagLib::PropertyMap();
+    }
+    TagLib::PropertyMap map = file.properties();
+    for (const TagLib::String& key : map.unsupportedData()) {
+        const TagLib::String name = freeFormName(file, key);
+        const TagLib::StringList values = freeFormValues(file, key);
+        if (!name.isEmpty() && !values.isEmpty() && !map.contains(name))
+            map.insert(name, values);
+    }
+    return map;
+}
+
+namespace {
+
+// MP4 and ASF: TagLib's setProperties() stores every item of the map anew (an ASF track
+// number would turn from a number into a text), so the item is made in an empty tag and
+// only it is moved over. False when TagLib has no item for the name.
+template <typename FormatTag, typename Store>
+bool setOneItem(const TagLib::String& name, const TagLib::StringList& values, const Store& store)
+{
+    FormatTag scratch;
+    TagLib::PropertyMap map;
+    map.insert(name, values.isEmpty() ? TagLib::StringList(TagLib::String("-")) : values);
+    if (scratch.setProperties(map).contains(name))
+        return false;
+    store(scratch);
+    return true;
+}
+
+bool setMp4Item(TagLib::MP4::File& file, const TagLib::String& name,
+                const TagLib::StringList& values)
+{
+    return setOneItem<TagLib::MP4::Tag>(name, values, [&](TagLib::MP4::Tag& scratch) {
+        for (const auto& item : scratch.itemMap()) {
+            if (values.isEmpty())
+                file.tag()->removeItem(item.first);
+            else
+                file.tag()->setItem(item.first, item.second);
+        }
+    });
+}
+
+bool setAsfItem(TagLib::ASF::File& file, const TagLib::String& name,
+                const TagLib::StringList& values)
+{
+    return setOneItem<TagLib::ASF::Tag>(name, values, [&](TagLib::ASF::Tag& scratch) {
+        for (const auto& attribute : scratch.attributeListMap()) {
+            file.tag()->removeItem(attribute.first);
+            if (!values.isEmpty())
+                file.tag()->setAttribute(attribute.first, attribute.second);
+        }
+    });
+}
+
+// TagLib writes the MusicBrainz and AcoustID TXXX descriptions in capitals, where other
+// software writes and looks for "MusicBrainz Album Id".
+TagLib::String usualTxxxDescription(const TagLib::String& description)
+{
+    if (!description.startsWith("MUSICBRAINZ ") && !description.startsWith("ACOUSTID "))
+        return description;
+    std::string words = description.to8Bit(true);
+    bool wordStart = true;
+    for (char& c : words) {
+        if (c >= 'A' && c <= 'Z' && !wordStart)
+            c = static_cast<char>(c - 'A' + 'a');
+        wordStart = c == ' ';
+    }
+    const std::size_t space = words.find(' ');
+    return TagLib::String(description.startsWith("MUSICBRAINZ ") ? "MusicBrainz" : "Acoustid") +
+           TagLib::String(words.substr(space), TagLib::String::UTF8);
+}
+
+// TagLib names a new lyrics frame "LYRICS" in an unknown language; other software writes
+// and reads the frame without a description, in the language of the one it replaces.
+void settleNewFrame(TagLib::ID3v2::Frame* frame, const TagLib::ByteVector& language)
+{
+    if (auto* txxx = dynamic_cast<TagLib::ID3v2::UserTextIdentificationFrame*>(frame))
+        txxx->setDescription(usualTxxxDescription(txxx->description()));
+    if (auto* lyrics = dynamic_cast<TagLib::ID3v2::UnsynchronizedLyricsFrame*>(frame)) {
+        if (lyrics->description() == "LYRICS")
+            lyrics->setDescription(TagLib::String());
+        lyrics->setLanguage(language);
+    }
+}
+
+bool setId3v2Item(TagLib::MPEG::File& file, const TagLib::String& name,
+                  const TagLib::StringList& values)
+{
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    // Pointers only: a copy of the tag's own list would delete its frames when it goes.
+    std::vector<const TagLib::ID3v2::Frame*> before;
+    for (const TagLib::ID3v2::Frame* frame : tag->frameList())
+        before.push_back(frame);
+    TagLib::ByteVector language("eng");
+    for (const TagLib::ID3v2::Frame* frame : tag->frameList("USLT"))
+        language = static_cast<const TagLib::ID3v2::UnsynchronizedLyricsFrame*>(frame)->language();
+    TagLib::PropertyMap map = tag->properties();
+    if (values.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, values);
+    // TagLib's setProperties() leaves every frame the map holds unchanged as it is stored.
+    if (tag->setProperties(map).contains(name))
+        return false;
+    for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
+        if (std::find(before.begin(), before.end(), frame) == before.end())
+            settleNewFrame(frame, language);
+    }
+    return true;
+}
+
+bool setKnownItem(TagLib::File& file, const TagLib::String& name, const TagLib::StringList& values)
+{
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file))
+        return setMp4Item(*mp4, name, values);
+    if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file))
+        return setAsfItem(*asf, name, values);
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file))
+        return setId3v2Item(*mpeg, name, values);
+    TagLib::PropertyMap map = file.properties();
+    if (values.isEmpty())
+        map.erase(name);
+    else
+        map.replace(name, values);
+    // TagLib's setProperties() leaves every other item of these formats as it is stored.
+    return !file.setProperties(map).contains(name);
+}
+
+} // namespace
+
+bool setNamedProperty(TagLib::File& file, const TagLib::String& name,
+                      const TagLib::StringList& values)
+{
+    const bool freeForm = !freeFormValues(file, storedFreeFormKey(file, name)).isEmpty();
+    return freeForm ? setFreeForm(file, name, values)
+                    : setKnownItem(file, name, values) || setFreeForm(file, name, values);
 }
 
 TagLib::String joinedValues(const TagLib::StringList& values)

@@ -10,6 +10,7 @@
 namespace TagLib {
 class File;
 class IOStream;
+class PropertyMap;
 class Tag;
 } // namespace TagLib
 
@@ -42,6 +43,7 @@ struct SaveRequest
 {
     bool strip = false;
     int mpegTags = 0;
+    int id3v2Version = 0; // 3 or 4 to write the ID3v2 tag in that version; 0 keeps its own
 };
 
 class TagFamily
@@ -127,6 +129,14 @@ const char* propertyNameOf(Field field);
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name);
 // Stores `value` as the property's only value, or removes the property when it is empty.
 void setPropertyValue(TagLib::File& file, const TagLib::String& name, const TagLib::String& value);
+
+// The properties of the tag a named property lives in: the ID3v2 tag of an MPEG file (so the
+// file's APE or ID3v1 items never move into it), the file's merged view otherwise.
+TagLib::PropertyMap namedProperties(TagLib::File& file);
+// Stores `values` as the property's values (none removes it), every other item left as it is.
+// False, with nothing changed, when the file's format cannot store the name.
+bool setNamedProperty(TagLib::File& file, const TagLib::String& name,
+                      const TagLib::StringList& values);
 
 // The number a track or date text begins with ("3/12" gives 3, "2019-05-17" 2019); 0 without.
 unsigned int leadingNumber(const TagLib::String& text);

@@ -1,6 +1,8 @@
 #include "tagwrapper.h"
 
+#include "fileinfo.h"
 #include "guardreader.h"
+#include "id3v2frames.h"
 #include "inputguards.h"
 #include "pictures.h"
 #include "safesave.h"
@@ -24,6 +26,8 @@
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
@@ -64,6 +68,8 @@ struct FileHandle
     bool readInPart = false;
     // A picture was set or removed: the save reads every picture back.
     bool picturesChanged = false;
+    // The ID3v2 version the next save writes; 0 keeps the tag's own.
+    int id3v2Version = 0;
     // A save failed after TagLib had written into the copy: the offsets TagLib keeps describe
     // that copy, not the file, so this handle saves nothing any more.
     bool stale = false;
@@ -298,6 +304,30 @@ void setProperty(FileHandle* h, const String& name, const char* text)
     h->changed = true;
 }
 
+// A property name as TagLib's property interface takes it: printable ASCII without "=", upper
+// case; empty for anything else.
+String propertyName(const char* name)
+{
+    if (!name || !*name)
+        return String();
+    for (const char* c = name; *c; ++c) {
+        if (*c < 0x20 || *c > 0x7e || *c == '=')
+            return String();
+    }
+    return String(name, String::Latin1).upper();
+}
+
+TagLib::StringList namedValues(const TagLib_File* file, const char* name)
+{
+    TagLib::File* f = validFile(file);
+    const String key = propertyName(name);
+    if (!f || key.isEmpty())
+        return TagLib::StringList();
+    const TagLib::PropertyMap map = tagwrapper::namedProperties(*f);
+    const auto it = map.find(key);
+    return it == map.end() ? TagLib::StringList() : it->second;
+}
+
 // --- Pictures ---------------------------------------------------------------------------------
 
 // The picture at `index` of the handle's file; false when there is none.
@@ -394,6 +424,21 @@ std::vector<std::string> itemsOf(TagLib::File& file)
     return items;
 }
 
+// A tag written as 2.3 keeps a full date's day and time in TDAT and TIME, frames TagLib reads
+// only as a part of the date, which the date compared already holds.
+std::vector<std::string> withoutDateParts(std::vector<std::string> items,
+                                          const tagwrapper::SaveRequest& request)
+{
+    if (request.id3v2Version == 3) {
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [](const std::string& item) {
+                                       return item == "UNKNOWN/TDAT" || item == "UNKNOWN/TIME";
+                                   }),
+                    items.end());
+    }
+    return items;
+}
+
 bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::SaveRequest& request)
 {
     TagLib::File* memory = h->ref.file();
@@ -405,7 +450,8 @@ bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::Save
         !h->picturesChanged || request.strip ||
         tagwrapper::samePictures(tagwrapper::picturesOf(*memory), tagwrapper::picturesOf(*disk));
     return picturesReadBack && tagwrapper::sameAudio(*memory, *disk) &&
-           h->family->readsBack(*memory, *disk, request) && itemsOf(*memory) == itemsOf(*disk);
+           h->family->readsBack(*memory, *disk, request) &&
+           itemsOf(*memory) == withoutDateParts(itemsOf(*disk), request);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)
@@ -436,6 +482,7 @@ bool save(FileHandle* h, int options)
     request.strip = h->removePending;
     request.mpegTags =
         options & (TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2 | TagLib::MPEG::File::APE);
+    request.id3v2Version = h->id3v2Version;
     tagwrapper::SaveSteps steps;
     steps.write = [&] { return h->family->write(*file, request); };
     steps.verify = [&](int copyFd) { return readsBack(h, copyFd, request); };
@@ -688,6 +735,139 @@ void taglib_tag_set_byname(TagLib_File* file, const char* name, const char* valu
     }
 }
 
+int taglib_property_count(TagLib_File* file, const char* name)
+{
+    try {
+        return static_cast<int>(namedValues(file, name).size());
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_property_value(TagLib_File* file, const char* name, int index)
+{
+    try {
+        const TagLib::StringList values = namedValues(file, name);
+        if (index < 0 || static_cast<unsigned int>(index) >= values.size())
+            return nullptr;
+        return toC(values[static_cast<unsigned int>(index)]);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_property_set(TagLib_File* file, const char* name, const char* const* values, int count)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        TagLib::File* f = validFileOf(h);
+        const String key = propertyName(name);
+        if (!f || key.isEmpty() || count < 0 || (count > 0 && !values))
+            return 0;
+        TagLib::StringList wanted;
+        for (int i = 0; i < count; ++i)
+            wanted.append(fromC(values[i]));
+        if (wanted == namedValues(file, name))
+            return 1;
+        if (!tagwrapper::setNamedProperty(*f, key, wanted))
+            return 0;
+        h->changed = true;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_property_name_count(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? static_cast<int>(tagwrapper::namedProperties(*f).size()) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_property_name(TagLib_File* file, int index)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        if (!f || index < 0)
+            return nullptr;
+        const TagLib::PropertyMap map = tagwrapper::namedProperties(*f);
+        int at = 0;
+        for (const auto& property : map) {
+            if (at++ == index)
+                return toC(property.first);
+        }
+        return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+char* taglib_file_tag_types(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? toC(tagwrapper::tagTypes(*f)) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+char* taglib_file_codec(TagLib_File* file)
+{
+    try {
+        TagLib::File* f = validFile(file);
+        return f ? toC(tagwrapper::codecName(*f)) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_file_id3v2_version(TagLib_File* file)
+{
+    try {
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFile(file));
+        return mpeg && mpeg->hasID3v2Tag()
+                   ? static_cast<int>(mpeg->ID3v2Tag()->header()->majorVersion())
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+char* taglib_file_id3v2_lost_frames(TagLib_File* file, int version)
+{
+    try {
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFile(file));
+        if (!mpeg || !mpeg->hasID3v2Tag() || (version != 3 && version != 4))
+            return toC(String());
+        return toC(tagwrapper::framesLostIn(*mpeg->ID3v2Tag(), version));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int taglib_file_set_id3v2_version(TagLib_File* file, int version)
+{
+    try {
+        FileHandle* h = handleOf(file);
+        auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(validFileOf(h));
+        if (!mpeg || !mpeg->hasID3v2Tag() || (version != 3 && version != 4))
+            return 0;
+        if (static_cast<int>(mpeg->ID3v2Tag()->header()->majorVersion()) != version) {
+            tagwrapper::dropFramesLostIn(*mpeg->ID3v2Tag(), version);
+            h->id3v2Version = version;
+            h->changed = true;
+        }
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 char* taglib_tag_get_bpm(TagLib_File* file)
 {
     try {
@@ -770,6 +950,16 @@ int taglib_audioproperties_channels(const TagLib_AudioProperties* properties)
     try {
         auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
         return p ? p->channels() : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_audioproperties_length_ms(const TagLib_AudioProperties* properties)
+{
+    try {
+        auto* p = reinterpret_cast<const TagLib::AudioProperties*>(properties);
+        return p ? p->lengthInMilliseconds() : 0;
     } catch (...) {
         return 0;
     }

@@ -158,6 +158,50 @@ TAGWRAPPER_EXPORT void taglib_tag_set_bpm(TagLib_File* file, const char* bpm);
 TAGWRAPPER_EXPORT char* taglib_tag_get_key(TagLib_File* file);
 TAGWRAPPER_EXPORT void taglib_tag_set_key(TagLib_File* file, const char* key);
 
+/* Any property by the name TagLib's property interface gives it, case ignored: ALBUMARTIST,
+ * DISCNUMBER, COMPOSER, LYRICS, TITLESORT, REPLAYGAIN_TRACK_GAIN, MUSICBRAINZ_ALBUMID, ... Each
+ * format keeps a known name in its standard item (ALBUMARTIST: ID3v2 TPE2, MP4 aART, ASF
+ * WM/AlbumArtist, APE "Album Artist", Vorbis ALBUMARTIST) and any other name in its free-form
+ * item (ID3v2 TXXX, a Vorbis field, an MP4 ----:com.apple.iTunes atom, an APE item, an ASF
+ * attribute). In MPEG files the properties are the ID3v2 tag's. A property holds several
+ * values where the format allows. Names are printable ASCII without "="; NULL, empty or
+ * other names read as absent and set nothing.
+ * The number of values the property holds; 0 when it is absent. */
+TAGWRAPPER_EXPORT int taglib_property_count(TagLib_File* file, const char* name);
+/* Value `index` (from 0) of the property, a text owned like the fields' (valid until
+ * taglib_tag_free_strings()); NULL past the last value. */
+TAGWRAPPER_EXPORT char* taglib_property_value(TagLib_File* file, const char* name, int index);
+/* Stores the `count` texts at `values` as the property's values (0 removes it); the caller
+ * keeps ownership of them. Every other item keeps its bytes, and values equal to those stored
+ * change nothing. Returns non-zero when the file holds the values as given; 0, changing
+ * nothing, for a name the format cannot store or that is no property name. */
+TAGWRAPPER_EXPORT int taglib_property_set(TagLib_File* file, const char* name,
+                                          const char* const* values, int count);
+/* The names of the properties the file holds, in TagLib's order: how many, and each by index
+ * (a text owned like the fields'; NULL past the last). */
+TAGWRAPPER_EXPORT int taglib_property_name_count(TagLib_File* file);
+TAGWRAPPER_EXPORT char* taglib_property_name(TagLib_File* file, int index);
+
+/* What the file is, as texts owned like the fields': the tag types it holds, in the order
+ * TagLib prefers them, an ID3v2 tag with its version ("ID3v2.3, APE, ID3v1", "Xiph comment",
+ * "MP4", "ASF"; empty for none), and the audio's codec ("MPEG-1 Layer 3", "Vorbis", "FLAC",
+ * "AAC", "ALAC", "WMA 2", "Monkey's Audio", ...). NULL for an invalid file. */
+TAGWRAPPER_EXPORT char* taglib_file_tag_types(TagLib_File* file);
+TAGWRAPPER_EXPORT char* taglib_file_codec(TagLib_File* file);
+
+/* The version of the MPEG file's ID3v2 tag (2, 3 or 4); 0 for a file without one or of another
+ * type. */
+TAGWRAPPER_EXPORT int taglib_file_id3v2_version(TagLib_File* file);
+/* The IDs of the frames of the file's ID3v2 tag that `version` (3 or 4) cannot hold, each
+ * once, joined by ", " ("TSOT, TDRL"); a text owned like the fields', empty when there are
+ * none. A 2.3 tag's TDAT and TIME are not among them: 2.4 keeps them in its date frame. */
+TAGWRAPPER_EXPORT char* taglib_file_id3v2_lost_frames(TagLib_File* file, int version);
+/* Has the next save write the MPEG file's ID3v2 tag in `version` (3 or 4), carrying over every
+ * frame it can hold (a full date as TYER, TDAT and TIME in 2.3, as TDRC in 2.4) and dropping
+ * those taglib_file_id3v2_lost_frames() names. Returns non-zero when taken; 0 for another
+ * version, another type of file or one without an ID3v2 tag. */
+TAGWRAPPER_EXPORT int taglib_file_set_id3v2_version(TagLib_File* file, int version);
+
 /* Marks every tag of the file for removal; the next save strips them (ID3v1, ID3v2, APE,
  * Vorbis comment fields and pictures, MP4 items, ASF attributes) and leaves the audio as
  * it is. */
@@ -215,6 +259,8 @@ TAGWRAPPER_EXPORT int taglib_audioproperties_length(const TagLib_AudioProperties
 TAGWRAPPER_EXPORT int taglib_audioproperties_bitrate(const TagLib_AudioProperties* properties);
 TAGWRAPPER_EXPORT int taglib_audioproperties_samplerate(const TagLib_AudioProperties* properties);
 TAGWRAPPER_EXPORT int taglib_audioproperties_channels(const TagLib_AudioProperties* properties);
+/* The playing time in milliseconds, as exact as the format tells it. */
+TAGWRAPPER_EXPORT int taglib_audioproperties_length_ms(const TagLib_AudioProperties* properties);
 
 #ifdef __cplusplus
 }
