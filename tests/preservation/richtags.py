@@ -138,9 +138,9 @@ def frames(path):
 
 def describe_frame(frame):
     fields = []
-    for spec in frame._framespec + frame._optionalspec:
-        value = getattr(frame, spec.name, None)
-        fields.append("%s=%s" % (spec.name, describe(value) if isinstance(value, bytes)
+    for part in frame._framespec + frame._optionalspec:
+        value = getattr(frame, part.name, None)
+        fields.append("%s=%s" % (part.name, describe(value) if isinstance(value, bytes)
                                  else repr(value)))
     return ", ".join(fields)
 
