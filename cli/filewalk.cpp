@@ -188,4 +188,27 @@ QByteArray errorText(int error)
     return QByteArray(std::strerror(error));
 }
 
+qint64 countAudioFiles(const QList<QByteArray>& paths, bool recursive)
+{
+    qint64 total = 0;
+    const WalkVisitor counter{[&](const QByteArray&) { ++total; },
+                              [](const QByteArray&, const QByteArray&) {}};
+    for (const QByteArray& path : paths)
+        walkAudioFiles(path, recursive, counter);
+    return total;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
 } // namespace tagora::cli

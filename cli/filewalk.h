@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <functional>
 #include <sys/types.h>
@@ -49,6 +50,13 @@ struct WalkVisitor
 // Copies a save that died left in a folder walked (unlocked, at least five seconds old) are
 // removed on the way.
 void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor);
+
+// How many audio files walkAudioFiles() would visit under `paths`, for a progress line.
+qint64 countAudioFiles(const QList<QByteArray>& paths, bool recursive);
+
+// Writes all of `bytes` to `fd`, going on after an interrupted or short write; false with
+// errno set when a write fails.
+bool writeAll(int fd, const QByteArray& bytes);
 
 // `path` made absolute against the current folder, with "." parts and doubled slashes
 // dropped; ".." is kept, as a link may stand before it.

@@ -41,19 +41,6 @@ bool makeFolders(const QByteArray& folder)
     return ::mkdir(folder.constData(), 0700) == 0 || errno == EEXIST;
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 QByteArray identityColumns(const FileIdentity& identity)
 {
     return QByteArray::number(quint64(identity.device)) + '\t' +

@@ -30,19 +30,6 @@ QByteArray blobPath(const QByteArray& hash)
     return folder() + '/' + hash;
 }
 
-bool writeWhole(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 bool readWhole(const QByteArray& path, QByteArray& bytes)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
@@ -98,7 +85,7 @@ bool keep(const QByteArray& bytes)
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const bool written = writeWhole(fd, bytes) && ::fdatasync(fd) == 0;
+    const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     const int error = errno;
     ::close(fd);
     if (written && ::rename(temporary.constData(), path.constData()) == 0) {

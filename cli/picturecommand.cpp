@@ -426,13 +426,7 @@ void PictureRunner::forEachFile(const QList<QByteArray>& paths,
                                 const std::function<void(const QByteArray&)>& visit)
 {
     const bool wanted = progressWanted(m_options.quiet);
-    qint64 total = 0;
-    if (wanted) {
-        const WalkVisitor counter{[&](const QByteArray&) { ++total; },
-                                  [](const QByteArray&, const QByteArray&) {}};
-        for (const QByteArray& path : paths)
-            walkAudioFiles(path, m_options.recursive, counter);
-    }
+    const qint64 total = wanted ? countAudioFiles(paths, m_options.recursive) : 0;
     m_progress = std::make_unique<Progress>(wanted, total);
     const WalkVisitor visitor{
         [&](const QByteArray& file) {
