@@ -7,7 +7,9 @@
 # and our own headers, which every library reaches through the source root.
 #
 # Layers, lowest first: tagwrapper (no Qt), services-base, tags, scan, services, ui, app;
-# cli sits beside ui and app and uses no Qt Gui or Widgets.
+# edit (what the user is editing, apart from widgets) stands on tags alone, under ui and
+# cli, and no layer below those reaches it; cli sits beside ui and app and uses no Qt Gui or
+# Widgets.
 cmake_minimum_required(VERSION 3.25)
 
 set(services_base errors nativepath directories messageboxes)
@@ -16,15 +18,17 @@ set(allowed_tagwrapper tagwrapper)
 set(allowed_services-base ${allowed_tagwrapper} services-base)
 set(allowed_tags ${allowed_services-base} tags)
 set(allowed_scan ${allowed_tags} scan)
+set(allowed_edit ${allowed_tags} edit)
 set(allowed_services ${allowed_scan} services)
-set(allowed_ui ${allowed_services} ui)
+set(allowed_ui ${allowed_services} edit ui)
 set(allowed_app ${allowed_ui} app)
-set(allowed_cli ${allowed_services} cli)
+set(allowed_cli ${allowed_services} edit cli)
 
 set(qt_tagwrapper "")
 set(qt_services-base Core)
 set(qt_tags Core)
 set(qt_scan Core)
+set(qt_edit Core)
 set(qt_services Core Network)
 set(qt_ui Core Gui Widgets)
 set(qt_app Core Gui Widgets)
@@ -63,7 +67,7 @@ function(qt_module_of header out)
 endfunction()
 
 set(problems "")
-foreach(layer tagwrapper services ui app scan tags cli)
+foreach(layer tagwrapper services ui app scan tags edit cli)
   file(GLOB_RECURSE files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/${layer}/*.h"
        "${SOURCE_DIR}/${layer}/*.cpp")
   foreach(file IN LISTS files)

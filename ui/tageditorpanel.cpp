@@ -9,76 +9,82 @@
 #include "ui/filelist.h"
 #include "ui/foldertree.h"
 #include "ui/limitededit.h"
-#include "ui/tmainform.h"
 
 #include <QUrl>
+#include <QWidget>
 
 #include <utility>
 
 namespace tagora {
 
-TagEditorPanel::TagEditorPanel(TMainForm& form) : QObject(&form), m_form(form) {}
-
-std::array<LimitedEdit*, 10> TagEditorPanel::fields() const
+TagEditorPanel::TagEditorPanel(FileList& files, FolderTree& folders, QWidget& page)
+    : QObject(&page), m_files(files), m_folders(folders)
 {
-    std::array<LimitedEdit*, 10> edits = {};
-    for (std::size_t i = 0; i < TagFields.size(); ++i)
-        edits[i] = m_form.findChild<LimitedEdit*>(QLatin1String(TagFields[i].editName));
-    return edits;
+    for (const TagField& field : TagFields)
+        m_edits.push_back(page.findChild<LimitedEdit*>(QLatin1String(field.editName)));
 }
 
 int TagEditorPanel::selectedRow() const
 {
-    return m_form.files->selectedRow();
+    return m_files.selectedRow();
 }
 
 QString TagEditorPanel::SelectedFilePath() const
 {
     const int row = selectedRow();
-    const QModelIndex folder = m_form.ShellTreeView1->selectedFolder();
+    const QModelIndex folder = m_folders.selectedFolder();
     if (row < 0 || !folder.isValid())
         return QString();
-    return m_form.ShellTreeView1->folderPath(folder) + QLatin1Char('/') +
-           m_form.files->cellText(row, FileList::FileColumn);
+    return m_folders.folderPath(folder) + QLatin1Char('/') +
+           m_files.cellText(row, FileList::FileColumn);
 }
 
 bool TagEditorPanel::selectedFolderIsListed() const
 {
-    const QModelIndex folder = m_form.ShellTreeView1->selectedFolder();
+    const QModelIndex folder = m_folders.selectedFolder();
     return folder.isValid() &&
-           fileStampOf(m_form.ShellTreeView1->folderPath(folder)).isSameFileAs(m_listedFolder);
+           fileStampOf(m_folders.folderPath(folder)).isSameFileAs(m_listedFolder);
 }
 
 void TagEditorPanel::ShowTag()
 {
-    m_form.ClearAll();
-    m_shown = audiotag();
-    m_pasted.fill(false);
-    m_shownStamp = FileStamp();
+    clearFields();
+    m_session.showNothing();
     const QString path = SelectedFilePath();
     if (path.isEmpty() || !selectedFolderIsListed())
         return;
     // Stamped before the read: a change in between makes the save merge, never miss it.
-    m_shownStamp = fileStampOf(path);
+    const FileStamp stamp = fileStampOf(path);
     audiotag tag;
     ReadTag(path, tag);
     TagToEditors(tag);
-    m_shown = tag;
+    m_session.show(tag, stamp);
 }
 
 void TagEditorPanel::TagToEditors(const audiotag& tag)
 {
     const audiotag source = tag;
-    const auto edits = fields();
-    for (std::size_t i = 0; i < edits.size(); ++i)
-        edits[i]->setText(source.*TagFields[i].member);
+    for (std::size_t i = 0; i < TagFields.size(); ++i)
+        edit(i).setText(source.*TagFields[i].member);
 }
 
 void TagEditorPanel::EditorsToTag(audiotag& tag) const
 {
-    const auto edits = fields();
-    for (std::size_t i = 0; i < edits.size(); ++i)
-        tag.*TagFields[i].member = edits[i]->text();
+    for (std::size_t i = 0; i < TagFields.size(); ++i)
+        tag.*TagFields[i].member = edit(i).text();
+}
+
+void TagEditorPanel::clearFields()
+{
+    for (LimitedEdit* field : m_edits)
+        field->setText(QString());
+}
+
+void TagEditorPanel::setRowCellsFromFields()
+{
+    audiotag shown;
+    EditorsToTag(shown);
+    setRowCells(shown.Title, shown.Artist);
 }
 
 void TagEditorPanel::setRowCells(const QString& title, const QString& artist)
@@ -87,8 +93,8 @@ void TagEditorPanel::setRowCells(const QString& title, const QString& artist)
     if (row < 0)
         return;
     const bool wasUpdating = std::exchange(m_updatingRow, true);
-    m_form.files->setCellText(row, FileList::TitleColumn, title);
-    m_form.files->setCellText(row, FileList::ArtistColumn, artist);
+    m_files.setCellText(row, FileList::TitleColumn, title);
+    m_files.setCellText(row, FileList::ArtistColumn, artist);
     m_updatingRow = wasUpdating;
 }
 
@@ -104,9 +110,9 @@ void TagEditorPanel::saveTag()
     // Not even tried in a folder renamed away: what stands at its old path is another file.
     WriteTagResult result = WriteTagResult::NotOpened;
     if (selectedFolderIsListed()) {
-        if (!mergeWithCurrentTag(path, tag)) {
+        if (!confirmSave(path, tag)) {
             ShowTag();
-            setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+            setRowCellsFromFields();
             return;
         }
         result = WriteTag(path, tag);
@@ -118,29 +124,14 @@ void TagEditorPanel::saveTag()
     // A file that could not even be opened keeps its row as listed: the empty fields say
     // nothing about the tag inside it.
     if (result != WriteTagResult::NotOpened)
-        setRowCells(m_form.TitleEdit->text(), m_form.ArtistEdit->text());
+        setRowCellsFromFields();
 }
 
-bool TagEditorPanel::mergeWithCurrentTag(const QString& path, audiotag& tag) const
+bool TagEditorPanel::confirmSave(const QString& path, audiotag& tag) const
 {
-    const FileStamp now = fileStampOf(path);
-    // A file that is gone is left to the save to report.
-    if (now == m_shownStamp || !now.exists)
-        return true;
-    audiotag current;
-    ReadTag(path, current);
-    bool overwritesOtherChange = false;
-    for (std::size_t i = 0; i < TagFields.size(); ++i) {
-        QString audiotag::*member = TagFields[i].member;
-        const bool changedHere = m_pasted[i] || tag.*member != m_shown.*member;
-        if (!changedHere) {
-            tag.*member = current.*member;
-            continue;
-        }
-        if (current.*member != m_shown.*member && current.*member != tag.*member)
-            overwritesOtherChange = true;
-    }
-    if (!overwritesOtherChange)
+    const SavePlan plan = m_session.planSave(path, tag);
+    tag = plan.tag;
+    if (plan.step == SavePlan::Step::Write)
         return true;
     const QString question = path + QStringLiteral("\r\nwas changed by another program since its "
                                                    "tag was shown. Save your changes over it?");
@@ -164,31 +155,23 @@ void TagEditorPanel::removeTag()
         ShowTag();
         return;
     }
-    m_form.ClearAll();
+    clearFields();
     setRowCells(QString(), QString());
     // The empty fields stand for the stripped file from now on: the removal is this
     // program's own change, which a later save must not take for another program's.
-    m_shown = audiotag();
-    m_pasted.fill(false);
-    m_shownStamp = fileStampOf(path);
+    m_session.show(audiotag(), fileStampOf(path));
 }
 
 void TagEditorPanel::copyTag()
 {
     audiotag tag;
     EditorsToTag(tag);
-    m_clipboard = tag;
+    m_session.copy(tag);
 }
 
 void TagEditorPanel::pasteTag()
 {
-    TagToEditors(m_clipboard);
-    m_pasted.fill(true);
-}
-
-void TagEditorPanel::clear()
-{
-    m_form.ClearAll();
+    TagToEditors(m_session.paste());
 }
 
 void TagEditorPanel::play()

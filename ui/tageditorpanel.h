@@ -1,27 +1,34 @@
 #pragma once
 
+#include "edit/editsession.h"
 #include "tags/audiotag.h"
 #include "tags/filestamp.h"
 
 #include <QObject>
 #include <QString>
 
-#include <array>
+#include <vector>
+
+class QWidget;
 
 namespace tagora {
 
+class FileList;
+class FolderTree;
 class LimitedEdit;
-class TMainForm;
 
-// What ties the " Tag Info " page to the selected row of the file list: the selected file's
-// path, its tag in the ten fields, and the tag commands. The window's handlers forward here;
-// emptying the fields and enabling the commands stay the window's. GUI thread only.
+// The " Tag Info " page as a view of an EditSession: it fills the page's fields from the
+// selected file, hands their texts to the session and turns the session's answers into
+// message boxes and row cells. It knows the list, the tree and the page, never the window;
+// the window's handlers forward here. GUI thread only.
 class TagEditorPanel : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TagEditorPanel(TMainForm& form);
+    // `page` holds one LimitedEdit per row of TagFields, named by its editName. All three
+    // outlive the panel, which `page` owns.
+    TagEditorPanel(FileList& files, FolderTree& folders, QWidget& page);
 
     // Folder path of the tree's selected folder, "/" and the selected row's caption; empty
     // when no row (or no folder) is selected. The separator is always inserted.
@@ -29,20 +36,21 @@ public:
     // Empties the fields and fills them from the selected file; unreadable files leave
     // them empty, and nothing is shown.
     void ShowTag();
-    // Field texts from `tag` and back, Title to Key; Length is never touched.
+    // Field texts from `tag` and back, in TagFields order; Length is never touched.
     void TagToEditors(const audiotag& tag);
     void EditorsToTag(audiotag& tag) const;
+    // Every field gets the empty text.
+    void clearFields();
 
     // The commands. Each works on the selected row and the fields only.
     void saveTag();
     void removeTag();
     void copyTag();
     void pasteTag();
-    void clear();
     void play();
 
     // The window's private tag clipboard: replaced by copyTag, read by pasteTag.
-    const audiotag& TagClipboard() const { return m_clipboard; }
+    const audiotag& TagClipboard() const { return m_session.clipboard(); }
 
     // True while the panel writes the selected row's cells itself; the list's change event
     // need not read the file again then.
@@ -58,21 +66,21 @@ private:
     // that folder has been renamed away, a file of a listed name under the old path is
     // another file, and is neither read nor written.
     bool selectedFolderIsListed() const;
-    // When the file changed since its tag was shown, puts the fields the user changed onto the
-    // file's current tag in `tag`; false when the user would rather not overwrite another
-    // program's change of such a field.
-    bool mergeWithCurrentTag(const QString& path, audiotag& tag) const;
+    // Puts the user's changes in `tag` onto the file's current tag when another program
+    // saved it since it was shown; false when the user would rather not overwrite that
+    // program's change of a field they changed too.
+    bool confirmSave(const QString& path, audiotag& tag) const;
+    // The selected row's Title and Artist cells from the fields.
+    void setRowCellsFromFields();
     void setRowCells(const QString& title, const QString& artist);
-    std::array<LimitedEdit*, 10> fields() const;
+    LimitedEdit& edit(std::size_t index) const { return *m_edits[index]; }
 
-    TMainForm& m_form;
-    audiotag m_clipboard;
+    FileList& m_files;
+    FolderTree& m_folders;
+    // The page's fields, in TagFields order.
+    std::vector<LimitedEdit*> m_edits;
+    EditSession m_session;
     bool m_updatingRow = false;
-    // What ShowTag last put into the fields, and the file it came from as it was then.
-    audiotag m_shown;
-    FileStamp m_shownStamp;
-    // Fields filled by Paste Tag since then: they count as changed whatever they hold.
-    std::array<bool, 10> m_pasted = {};
     FileStamp m_listedFolder;
 };
 

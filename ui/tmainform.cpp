@@ -30,6 +30,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 #include <utility>
 
 namespace tagora {
@@ -41,7 +43,6 @@ namespace {
 // Size of the client area the window opens with, and of the tag page it was laid out on.
 constexpr QSize kClientSize(785, 525);
 constexpr QSize kPageDesignSize(596, 221);
-constexpr int kTypingLimit = 250;
 
 // Where Tahoma and Segoe UI are missing, fonts of similar width stand in, so the tool bar
 // captions still fit their 55-pixel buttons.
@@ -115,6 +116,17 @@ void bindButton(QPushButton* button, QAction* action)
     update();
     QObject::connect(action, &QAction::changed, button, update);
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
+
+// The row of TagFields whose edit control is named `editName`.
+const TagField& fieldEditedIn(const char* editName)
+{
+    const auto* found =
+        std::find_if(TagFields.begin(), TagFields.end(), [editName](const TagField& field) {
+            return qstrcmp(field.editName, editName) == 0;
+        });
+    Q_ASSERT(found != TagFields.end());
+    return *found;
 }
 
 } // namespace
@@ -481,16 +493,16 @@ void TMainForm::createTagPage()
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     PageControl1->addTab(TabSheet1, QStringLiteral(" Tag Info "));
 
-    auto label = [this](const char* name, const char* caption, int x, int rowTop) {
-        auto* text = new QLabel(QLatin1String(caption), TabSheet1);
+    auto label = [this](const char* name, const QString& caption, int x, int rowTop) {
+        auto* text = new QLabel(caption, TabSheet1);
         text->setObjectName(QLatin1String(name));
         // Labels sit on the text line of the field beside them.
         return place(text, QRect(QPoint(x, rowTop + 3), text->sizeHint()), Anchor::Left);
     };
-    auto edit = [this](const char* name, int limit, int x, int rowTop, int width, Anchor anchor) {
-        auto* field = new LimitedEdit(limit, TabSheet1);
-        field->setObjectName(QLatin1String(name));
-        return place(field, QRect(x, rowTop, width, 21), anchor);
+    auto edit = [this](const TagField& field, int x, int rowTop, int width, Anchor anchor) {
+        auto* text = new LimitedEdit(field.typingLimit, TabSheet1);
+        text->setObjectName(QLatin1String(field.editName));
+        return place(text, QRect(x, rowTop, width, 21), anchor);
     };
     auto button = [this](const char* name, int x, int width, Anchor anchor) {
         auto* push = new QPushButton(TabSheet1);
@@ -498,26 +510,44 @@ void TMainForm::createTagPage()
         return place(push, QRect(x, 183, width, 25), anchor);
     };
 
-    TitleLabel = label("TitleLabel", "Title:", 16, 16);
-    TitleEdit = edit("TitleEdit", kTypingLimit, 80, 16, 497, Anchor::Stretch);
-    ArtistLabel = label("ArtistLabel", "Artist:", 16, 44);
-    ArtistEdit = edit("ArtistEdit", kTypingLimit, 80, 44, 497, Anchor::Stretch);
-    AlbumLabel = label("AlbumLabel", "Album:", 16, 72);
-    AlbumEdit = edit("AlbumEdit", kTypingLimit, 80, 72, 497, Anchor::Stretch);
-    TrackLabel = label("TrackLabel", "Track:", 16, 100);
-    TrackEdit = edit("TrackEdit", kTypingLimit, 80, 100, 50, Anchor::Left);
-    YearLabel = label("YearLabel", "Year:", 138, 100);
-    YearEdit = edit("YearEdit", kTypingLimit, 170, 100, 50, Anchor::Left);
-    Label1 = label("Label1", "BPM:", 230, 100);
-    BPMEdit = edit("BPMEdit", 0, 265, 100, 50, Anchor::Left);
-    Label2 = label("Label2", "Key:", 323, 100);
-    KeyEdit = edit("KeyEdit", 0, 355, 100, 50, Anchor::Left);
-    GenreLabel = label("GenreLabel", "Genre:", 415, 100);
-    GenreEdit = edit("GenreEdit", kTypingLimit, 460, 100, 117, Anchor::Stretch);
-    CommentLabel = label("CommentLabel", "Comment:", 16, 128);
-    CommentEdit = edit("CommentEdit", kTypingLimit, 80, 128, 497, Anchor::Stretch);
-    CopyrightLabel = label("CopyrightLabel", "Copyright:", 16, 156);
-    CopyrightEdit = edit("CopyrightEdit", kTypingLimit, 80, 156, 497, Anchor::Stretch);
+    // Where each field of the tag stands at the page's design size, in the order they are
+    // laid out: the label's left edge, the field's left edge, the row's top, the field's
+    // width. Names, captions and typing limits come from the field's row in TagFields.
+    struct FieldPlace
+    {
+        const char* editName;
+        QLabel* TMainForm::*label;
+        LimitedEdit* TMainForm::*edit;
+        int labelX;
+        int editX;
+        int rowTop;
+        int width;
+        Anchor anchor;
+    };
+    const FieldPlace places[] = {
+        {"TitleEdit", &TMainForm::TitleLabel, &TMainForm::TitleEdit, 16, 80, 16, 497,
+         Anchor::Stretch},
+        {"ArtistEdit", &TMainForm::ArtistLabel, &TMainForm::ArtistEdit, 16, 80, 44, 497,
+         Anchor::Stretch},
+        {"AlbumEdit", &TMainForm::AlbumLabel, &TMainForm::AlbumEdit, 16, 80, 72, 497,
+         Anchor::Stretch},
+        {"TrackEdit", &TMainForm::TrackLabel, &TMainForm::TrackEdit, 16, 80, 100, 50, Anchor::Left},
+        {"YearEdit", &TMainForm::YearLabel, &TMainForm::YearEdit, 138, 170, 100, 50, Anchor::Left},
+        {"BPMEdit", &TMainForm::Label1, &TMainForm::BPMEdit, 230, 265, 100, 50, Anchor::Left},
+        {"KeyEdit", &TMainForm::Label2, &TMainForm::KeyEdit, 323, 355, 100, 50, Anchor::Left},
+        {"GenreEdit", &TMainForm::GenreLabel, &TMainForm::GenreEdit, 415, 460, 100, 117,
+         Anchor::Stretch},
+        {"CommentEdit", &TMainForm::CommentLabel, &TMainForm::CommentEdit, 16, 80, 128, 497,
+         Anchor::Stretch},
+        {"CopyrightEdit", &TMainForm::CopyrightLabel, &TMainForm::CopyrightEdit, 16, 80, 156, 497,
+         Anchor::Stretch},
+    };
+    for (const FieldPlace& at : places) {
+        const TagField& field = fieldEditedIn(at.editName);
+        this->*at.label = label(field.labelName, QLatin1String(field.name) + QLatin1Char(':'),
+                                at.labelX, at.rowTop);
+        this->*at.edit = edit(field, at.editX, at.rowTop, at.width, at.anchor);
+    }
 
     Button1 = button("Button1", 421, 75, Anchor::Right);
     Button2 = button("Button2", 502, 76, Anchor::Right);
@@ -534,7 +564,7 @@ void TMainForm::createTagPage()
             [this] { runGuarded([this] { Button5Click(Button5); }); });
 
     TabSheet1->installEventFilter(this);
-    TagPanel = new TagEditorPanel(*this);
+    TagPanel = new TagEditorPanel(*files, *ShellTreeView1, *TabSheet1);
 }
 
 void TMainForm::nameForAssistiveTools()
@@ -623,9 +653,7 @@ void TMainForm::showEvent(QShowEvent* e)
 
 void TMainForm::ClearAll()
 {
-    for (LimitedEdit* field : {TitleEdit, ArtistEdit, AlbumEdit, TrackEdit, YearEdit, GenreEdit,
-                               CommentEdit, CopyrightEdit, BPMEdit, KeyEdit})
-        field->setText(QString());
+    TagPanel->clearFields();
 }
 
 void TMainForm::enablecontrols(bool Value)

@@ -48,7 +48,7 @@ void TMainForm::PasteTagActionExecute(QObject*)
 
 void TMainForm::Button5Click(QObject*)
 {
-    TagPanel->clear();
+    ClearAll();
 }
 
 void TMainForm::PlayActionExecute(QObject*)

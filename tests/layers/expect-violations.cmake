@@ -12,6 +12,10 @@ set(expected
   "services/settings.h: services includes Qt Widgets (<QWidget>)"
   "tags/reachesup.h: tags includes ui (ui/widget.h)"
   "tags/reachesup.h: tags includes Qt Widgets (<QtWidgets/QWidget>)"
+  "tags/reachesedit.h: tags includes edit (edit/session.h)"
+  "edit/session.h: edit includes ui (ui/widget.h)"
+  "edit/session.h: edit includes scan (scan/worker.h)"
+  "edit/session.h: edit includes Qt Gui (<QColor>)"
   "cli/tool.cpp: cli includes ui (ui/widget.h)"
   "cli/tool.cpp: cli includes Qt Gui (<QtGui/QImage>)")
 if(result EQUAL 0)

@@ -1,0 +1,1 @@
+// A header of the scan, which the editing session does not need.

@@ -1,0 +1,2 @@
+// What the editing session may use.
+#include <QString>

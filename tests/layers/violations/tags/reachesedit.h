@@ -1,0 +1,2 @@
+// Tags reaching up into the editing session.
+#include "edit/session.h"
