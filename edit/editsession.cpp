@@ -32,8 +32,11 @@ SavePlan EditSession::planSave(const QString& path, const audiotag& fields) cons
 {
     const FileStamp now = fileStampOf(path);
     audiotag current;
-    if (changedSinceShown(now))
-        ReadTag(path, current);
+    // A file that no longer reads (cut short, or in the middle of another program's save)
+    // would hand the merge ten empty texts and blank every field the user left alone;
+    // nothing is known of another change then, so the fields go as they are shown.
+    if (changedSinceShown(now) && !ReadTag(path, current))
+        current = m_shown;
     return planSave(now, current, fields);
 }
 

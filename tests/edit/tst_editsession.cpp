@@ -65,6 +65,7 @@ private Q_SLOTS:
     void clipboard();
     void showingAgainForgetsThePaste();
     void planReadsTheFileOnlyWhenItChanged();
+    void unreadableFileBlanksNothing();
 };
 
 void TestEditSession::whatCountsAsChanged_data()
@@ -210,6 +211,22 @@ void TestEditSession::planReadsTheFileOnlyWhenItChanged()
     QCOMPARE(plan.step, SavePlan::Step::Write);
     QCOMPARE(plan.tag.Title, QStringLiteral("mine"));
     QCOMPARE(plan.tag.Album, QStringLiteral("theirs"));
+}
+
+// Another program leaves the file unreadable: what the user left alone is not emptied.
+void TestEditSession::unreadableFileBlanksNothing()
+{
+    loadTagLibraryBesideProgram();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("song.mp3"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("garbage.mp3")), path));
+    EditSession session;
+    session.show(shownTag(), kShownStamp);
+    audiotag fields = shownTag();
+    fields.Title = QStringLiteral("mine");
+    const SavePlan plan = session.planSave(path, fields);
+    QCOMPARE(plan.step, SavePlan::Step::Write);
+    QCOMPARE(plan.tag, fields);
 }
 
 QTEST_GUILESS_MAIN(TestEditSession)
