@@ -22,12 +22,13 @@ namespace {
 
 constexpr int kFixtureSeconds = 2; // every sample plays for 2 whole seconds
 
-// What reading gives back after `written` was saved: numbers as decimal text, the length
-// from the audio.
+// What reading gives back after `written` was saved: numbers as decimal text (no year as
+// nothing), the length from the audio.
 audiotag readBack(audiotag written)
 {
     written.Track = QString::number(tagNumberFromText(written.Track));
-    written.Year = QString::number(tagNumberFromText(written.Year));
+    const unsigned int year = tagNumberFromText(written.Year);
+    written.Year = year ? QString::number(year) : QString();
     written.Length = kFixtureSeconds;
     return written;
 }
@@ -36,7 +37,6 @@ audiotag untagged()
 {
     audiotag tag;
     tag.Track = QStringLiteral("0");
-    tag.Year = QStringLiteral("0");
     tag.Length = kFixtureSeconds;
     return tag;
 }
@@ -142,6 +142,26 @@ private Q_SLOTS:
         audiotag read;
         ReadTag(path, read);
         QCOMPARE(read, untagged());
+    }
+
+    // An empty year is written as no year and comes back empty, read either way, also after
+    // a full date.
+    void clearedYearReadsEmpty_data() { addTypeRows("extension"); }
+    void clearedYearReadsEmpty()
+    {
+        QFETCH(QString, extension);
+        const QString path = copyOfSample(extension);
+        audiotag tag = plainTag();
+        tag.Year = QStringLiteral("2019-05-17");
+        QCOMPARE(WriteTag(path, tag), WriteTagResult::Saved);
+        tag.Year.clear();
+        QCOMPARE(WriteTag(path, tag), WriteTagResult::Saved);
+        audiotag read;
+        QVERIFY(ReadTag(path, read));
+        QCOMPARE(read.Year, QString());
+        QVERIFY(ReadTagAsStored(path, read));
+        QCOMPARE(read.Year, QString());
+        QCOMPARE(read.Title, tag.Title);
     }
 
     void removeStripsEveryField_data() { addTypeRows("extension"); }
