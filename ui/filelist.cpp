@@ -15,9 +15,6 @@
 
 namespace tagora {
 
-QStringList RowTexts;
-audiotag LastReadTag;
-
 namespace {
 
 constexpr std::chrono::milliseconds kInsertInterval(100);
@@ -321,15 +318,9 @@ void FileList::insertPendingRows()
 
 void FileList::addfile(const QString& fileName)
 {
-    RowTexts.clear();
     if (m_model->rowCount() == 0 && m_pendingRows.empty())
         beginListing();
-    audiotag tag;
-    QStringList texts = fileRowTexts(fileName, m_format, tag);
-    LastReadTag = tag;
-    appendBuiltRow(rowFromTexts(texts, m_format));
-    texts.removeFirst();
-    RowTexts = std::move(texts);
+    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format), m_format));
 }
 
 void FileList::appendRow(const QStringList& texts)

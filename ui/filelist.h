@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tags/audiotag.h"
 #include "tags/filerow.h"
 
 #include <QDate>
@@ -11,11 +10,6 @@
 #include <vector>
 
 namespace tagora {
-
-// Scratch list of the four cell texts of the row addfile builds; emptied by every addfile.
-extern QStringList RowTexts;
-// The tag addfile read last, replaced as a whole by every addfile.
-extern audiotag LastReadTag;
 
 // The file list `files`: one row per audio file found by the folder scan, five text
 // columns (File, Title, Artist, Duration, Last Modified). A row keeps its sort keys beside

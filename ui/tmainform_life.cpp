@@ -32,7 +32,6 @@ void TMainForm::FormCreate(QObject*)
     // which the tag library reports, instead of killing the window with SIGXFSZ.
     ::signal(SIGXFSZ, SIG_IGN);
     LoadTagLibrary();
-    RowTexts.clear();
     ClearAll();
     SortColumn = 0;
     SortFlag = true;
@@ -60,7 +59,6 @@ void TMainForm::FormDestroy(QObject*)
     // The worker hands rows over until it ends, and reading them needs the tag library.
     stopScan();
     UnloadTagLibrary();
-    RowTexts.clear();
     SaveSettings(Settings);
 }
 
@@ -102,7 +100,6 @@ void TMainForm::RefreshActionExecute(QObject*)
 
     files->setAutoSort(false);
     ScanThread = std::make_unique<CThread>();
-    ScanThread->FreeOnTerminate = false;
     ScanThread->OnTerminate = [this](TThread*) { onterminate(this); };
     ScanThread->Start();
 }

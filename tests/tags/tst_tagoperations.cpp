@@ -178,7 +178,7 @@ private Q_SLOTS:
         ReadTag(kPath, tag);
         audiotag expected;
         expected.Track = QStringLiteral("0"); // an unset track reads as the text 0
-        QCOMPARE(tag, expected);                // an unset year as nothing
+        QCOMPARE(tag, expected);              // an unset year as nothing
     }
 
     void readWithoutPropertiesLeavesLengthZero()
