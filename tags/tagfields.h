@@ -85,7 +85,7 @@ constexpr FieldCalls byName(const char* name)
 
 // One of the texts of an audiotag, with everything the program needs to show, name, read and
 // write it. Adding a field to the program is a row here, a member in audiotag, and the row of
-// its item names in the tag library (tagwrapper/fieldnames.cpp).
+// its item names in the tag library (tagwrapper/fieldtable.h).
 struct TagField
 {
     const char* name; // the label's text without its colon
