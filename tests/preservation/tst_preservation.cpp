@@ -635,8 +635,10 @@ private Q_SLOTS:
         audiotag back;
         ReadTag(path, back);
         back.Length = 0;
-        if (clear)
-            saved.Track = QStringLiteral("0"); // an unset track reads as the text 0
+        if (clear) {
+            saved.Track = QStringLiteral("0"); // an unset number reads as the text 0
+            saved.Year = QStringLiteral("0");
+        }
         QCOMPARE(back.Comment, saved.Comment);
         QVERIFY(back == saved);
         if (lookAlike) {
