@@ -123,7 +123,7 @@ inline constexpr std::array<TagField, 10> TagFields = {{
      3},
     {"Year", &audiotag::Year, "YearLabel", "YearEdit", kFieldTypingLimit, "year",
      tagNumber(&TagLibraryEntryPoints::taglib_tag_year, &TagLibraryEntryPoints::taglib_tag_set_year,
-               "DATE", &fullDateText, '-', ""),
+               "DATE", &fullDateText, '-', "0"),
      4},
     {"Genre", &audiotag::Genre, "GenreLabel", "GenreEdit", kFieldTypingLimit, "genre",
      tagText(&TagLibraryEntryPoints::taglib_tag_genre,

@@ -20,9 +20,9 @@ namespace tagora {
 
 // Fills `tag` from the file. What cannot be read stays empty: a file that cannot be
 // opened or is not a valid audio file gives the empty record; a file without a tag gives
-// empty texts and its playing time. An unset track number reads as "0", an unset year as
-// the empty text. True when the file opened as a valid audio file,
-// so a caller can tell a file that failed to read from one whose tag is empty.
+// empty texts and its playing time. An unset track number or year reads as "0". True when the file
+// opened as a valid audio file, so a caller can tell a file that failed to read from one whose tag
+// is empty.
 bool ReadTag(const QString& path, audiotag& tag);
 
 // ReadTag, but Track and Year as the file stores them when that is a full form of their

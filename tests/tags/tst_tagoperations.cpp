@@ -177,8 +177,9 @@ private Q_SLOTS:
         audiotag tag;
         ReadTag(kPath, tag);
         audiotag expected;
-        expected.Track = QStringLiteral("0"); // an unset track reads as the text 0
-        QCOMPARE(tag, expected);              // an unset year as nothing
+        expected.Track = QStringLiteral("0"); // an unset number reads as the text 0
+        expected.Year = QStringLiteral("0");
+        QCOMPARE(tag, expected);
     }
 
     void readWithoutPropertiesLeavesLengthZero()
