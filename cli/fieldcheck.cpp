@@ -1,6 +1,7 @@
 #include "fieldcheck.h"
 
 #include "cli/namepattern.h"
+#include "tags/tagfields.h"
 
 #include <QRegularExpression>
 
@@ -9,7 +10,8 @@ namespace {
 
 bool isNumberField(QString audiotag::*member)
 {
-    return member == &audiotag::Track || member == &audiotag::Year;
+    const TagField* field = fieldOf(member);
+    return field && field->calls.way == FieldCalls::Way::TagNumber;
 }
 
 // A number the tag library stores as given: decimal digits within a signed 32-bit integer.

@@ -198,7 +198,7 @@ QList<QByteArray> listColumns()
 {
     QList<QByteArray> columns{"path"};
     for (const TagField& field : TagFields)
-        columns.append(QByteArray(field.name).toLower());
+        columns.append(field.cliName);
     columns.append("length");
     columns.append("pictures");
     return columns;

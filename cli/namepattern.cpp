@@ -39,7 +39,7 @@ QString withoutLeadingDots(QString name)
 QString audiotag::*memberNamed(const QString& name)
 {
     for (const TagField& field : TagFields) {
-        if (name.compare(QLatin1String(field.name), Qt::CaseInsensitive) == 0)
+        if (name.compare(QLatin1String(field.cliName), Qt::CaseInsensitive) == 0)
             return field.member;
     }
     return nullptr;
@@ -47,11 +47,8 @@ QString audiotag::*memberNamed(const QString& name)
 
 QByteArray scriptName(QString audiotag::*member)
 {
-    for (const TagField& field : TagFields) {
-        if (field.member == member)
-            return QByteArray(field.name).toLower();
-    }
-    return {};
+    const TagField* field = fieldOf(member);
+    return field ? QByteArray(field->cliName) : QByteArray();
 }
 
 // A placeholder's name for a named field: TagLib's property names are letters, digits and

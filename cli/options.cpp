@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "tags/tagfields.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -142,6 +144,15 @@ constexpr std::pair<char, const char*> kOptionHelp[] = {
           "                   (length too)\n"},
 };
 
+// Bash completion reads the field names from this line.
+QByteArray fieldsHelp()
+{
+    QByteArray line = "Fields:";
+    for (const TagField& field : TagFields)
+        line += ' ' + QByteArray(field.cliName);
+    return line + '\n';
+}
+
 // The options part of a command's help: only what the command takes.
 QByteArray optionsHelp(const CommandInfo& command)
 {
@@ -152,7 +163,7 @@ QByteArray optionsHelp(const CommandInfo& command)
     }
     help += "  -h, --help       this help\n";
     if (std::strcmp(command.name, "history") != 0 && std::strcmp(command.name, "undo") != 0)
-        help += "Fields: title artist album track year genre comment copyright bpm key\n";
+        help += fieldsHelp();
     return help;
 }
 

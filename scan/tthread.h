@@ -13,8 +13,8 @@ namespace tagora {
 // The object is created suspended on the GUI thread (a QCoreApplication must exist), so
 // the creator can set OnTerminate before Start. Execute runs on the worker; when it has
 // returned (or was skipped because Terminate came first) OnTerminate runs on the GUI
-// thread, then the thread is finished. The object never deletes itself (FreeOnTerminate
-// stays false): its owner destroys it after WaitFor.
+// thread, then the thread is finished. The object never deletes itself: its owner destroys
+// it after WaitFor.
 //
 // Synchronize blocks the worker until the GUI thread has run the given method. The GUI
 // thread runs pending hand-offs from its event loop and inside WaitFor, so waiting for a
@@ -43,8 +43,6 @@ public:
     void WaitFor();
     bool Finished() const;
 
-    // Kept for the familiar contract; the thread never frees itself, whatever this says.
-    bool FreeOnTerminate = false;
     // Run on the GUI thread after Execute, given this thread. Anything it throws, and
     // anything that escaped Execute before it, goes to the standard error display.
     std::function<void(TThread*)> OnTerminate;

@@ -5,7 +5,8 @@
 
 namespace tagora {
 
-// The program's whole picture of one file's tag: ten texts and the playing time.
+// The program's whole picture of one file's tag: the texts of the fields in tags/tagfields.h
+// and the playing time.
 // A plain value record; it holds nothing of the tag library's.
 struct audiotag
 {
@@ -13,7 +14,7 @@ struct audiotag
     QString Artist;
     QString Album;
     QString Track; // decimal text; the library stores a number
-    QString Year;  // decimal text; the library stores a number
+    QString Year;  // decimal text, empty when unset; the library stores a number
     QString Genre;
     QString Comment;
     QString Copyright; // the field the library addresses by the name "COPYRIGHT"
@@ -21,13 +22,8 @@ struct audiotag
     QString Bpm;
     QString Key;
 
-    friend bool operator==(const audiotag& a, const audiotag& b)
-    {
-        return a.Title == b.Title && a.Artist == b.Artist && a.Album == b.Album &&
-               a.Track == b.Track && a.Year == b.Year && a.Genre == b.Genre &&
-               a.Comment == b.Comment && a.Copyright == b.Copyright && a.Length == b.Length &&
-               a.Bpm == b.Bpm && a.Key == b.Key;
-    }
+    // Field by field as the field table lists them, and the length.
+    friend bool operator==(const audiotag& a, const audiotag& b);
     friend bool operator!=(const audiotag& a, const audiotag& b) { return !(a == b); }
 };
 

@@ -211,7 +211,7 @@ void beginListing()
     ::tzset();
 }
 
-QStringList fileRowTexts(const QString& fileName, const RowFormat& format, audiotag& tag)
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format)
 {
     QDate date = kDayZero;
     struct stat info;
@@ -219,7 +219,7 @@ QStringList fileRowTexts(const QString& fileName, const RowFormat& format, audio
     if (::stat(pathToNative(fileName).constData(), &info) == 0 &&
         ::localtime_r(&info.st_mtim.tv_sec, &local))
         date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-    tag = audiotag();
+    audiotag tag;
     ReadTag(fileName, tag);
 
     const QString caption = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);

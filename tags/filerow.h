@@ -79,10 +79,10 @@ private:
 void beginListing();
 
 // The five texts of an audio file's row: its modification day (day zero when unreadable),
-// the tag read through the tag library into `tag` (empty texts when unreadable), written as
-// `format` writes them. `fileName` is relative to the current directory or absolute; the
+// the tag read through the tag library (empty texts when unreadable), written as `format`
+// writes them. `fileName` is relative to the current directory or absolute; the
 // File cell is its name part. GUI thread, like every tag read.
-QStringList fileRowTexts(const QString& fileName, const RowFormat& format, audiotag& tag);
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format);
 
 // A row from given texts (missing ones empty), its keys read back with `format`.
 FileRowData rowFromTexts(const QStringList& texts, const RowFormat& format);

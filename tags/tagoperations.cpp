@@ -1,6 +1,7 @@
 #include "tagoperations.h"
 
 #include "services/nativepath.h"
+#include "tags/tagfields.h"
 #include "tags/taglibrary.h"
 
 #include <QByteArray>
@@ -12,10 +13,6 @@ namespace {
 
 constexpr int kUnicodeStrings = -1; // "true" as the library's callers have always passed it
 constexpr int kSaveOptions = 3;     // the wrapper reads it as ID3v1 + ID3v2 for MPEG
-constexpr char kCopyrightField[] = "COPYRIGHT";
-// Where the library takes a track with its total, and a full date.
-constexpr char kFullTrackField[] = "TRACKNUMBER";
-constexpr char kFullDateField[] = "DATE";
 
 template <typename... EntryPoint> bool allPresent(EntryPoint... entryPoints)
 {
@@ -65,19 +62,12 @@ QStringView withoutLeadingSpaces(const QString& text)
 }
 
 // The number stored with a full form: the track number before the slash, the year of a date.
-unsigned int trackNumberToStore(const QString& text, const QString& fullTrack)
+unsigned int numberToStore(const QString& text, const QString& fullForm, char separator)
 {
-    if (fullTrack.isEmpty())
+    if (fullForm.isEmpty())
         return tagNumberFromText(text);
     return static_cast<unsigned int>(
-        decimalValue(QStringView(fullTrack).left(fullTrack.indexOf(u'/'))));
-}
-
-unsigned int yearToStore(const QString& text, const QString& fullDate)
-{
-    return fullDate.isEmpty()
-               ? tagNumberFromText(text)
-               : static_cast<unsigned int>(decimalValue(QStringView(fullDate).left(4)));
+        decimalValue(QStringView(fullForm).left(fullForm.indexOf(QLatin1Char(separator)))));
 }
 
 } // namespace
@@ -146,22 +136,44 @@ unsigned int tagNumberFromText(const QString& text)
 
 namespace {
 
+// A slot the field does not use counts as present.
+template <typename Slot> bool presentOrUnused(const TagLibraryEntryPoints& lib, Slot slot)
+{
+    return !slot || lib.*slot;
+}
+
 bool readEntryPointsPresent(const TagLibraryEntryPoints& lib)
 {
+    for (const TagField& field : TagFields) {
+        const FieldCalls& c = field.calls;
+        if (!presentOrUnused(lib, c.tagTextGet) || !presentOrUnused(lib, c.numberGet) ||
+            !presentOrUnused(lib, c.fileTextGet))
+            return false;
+    }
     return allPresent(lib.taglib_set_strings_unicode, lib.taglib_file_is_valid, lib.taglib_file_tag,
-                      lib.taglib_tag_title, lib.taglib_tag_artist, lib.taglib_tag_album,
-                      lib.taglib_tag_track, lib.taglib_tag_year, lib.taglib_tag_genre,
-                      lib.taglib_tag_comment, lib.taglib_tag_get_byname, lib.taglib_tag_get_bpm,
-                      lib.taglib_tag_get_key, lib.taglib_file_audioproperties,
+                      lib.taglib_tag_get_byname, lib.taglib_file_audioproperties,
                       lib.taglib_audioproperties_length, lib.taglib_tag_free_strings);
+}
+
+bool writeEntryPointsPresent(const TagLibraryEntryPoints& lib)
+{
+    for (const TagField& field : TagFields) {
+        const FieldCalls& c = field.calls;
+        if (!presentOrUnused(lib, c.tagTextSet) || !presentOrUnused(lib, c.numberSet) ||
+            !presentOrUnused(lib, c.fileTextSet))
+            return false;
+    }
+    return allPresent(lib.taglib_file_newu, lib.taglib_file_tag, lib.taglib_tag_set_byname,
+                      lib.taglib_file_save_ex, lib.taglib_file_free);
 }
 
 // The stored text of Track or Year when it is a full form of the number read ("3/12" for
 // 3, "2001-05-17" for 2001); the number read otherwise.
-QString storedForm(const QString& number, const QString& full, QChar separator)
+QString storedForm(const QString& number, const QString& full, char separator)
 {
-    return !full.isEmpty() && full.section(separator, 0, 0).toUInt() == number.toUInt() ? full
-                                                                                        : number;
+    return !full.isEmpty() && full.section(QLatin1Char(separator), 0, 0).toUInt() == number.toUInt()
+               ? full
+               : number;
 }
 
 enum class Numbers
@@ -169,6 +181,24 @@ enum class Numbers
     AsNumbers,
     AsStored
 };
+
+QString readField(const TagLibraryEntryPoints& lib, TagLib_File* file, const TagLib_Tag* fileTag,
+                  const FieldCalls& calls)
+{
+    switch (calls.way) {
+    case FieldCalls::Way::TagText:
+        return fromLibrary((lib.*calls.tagTextGet)(fileTag));
+    case FieldCalls::Way::TagNumber: {
+        const unsigned int number = (lib.*calls.numberGet)(fileTag);
+        return number == 0 ? QLatin1String(calls.unsetText) : QString::number(number);
+    }
+    case FieldCalls::Way::FileText:
+        return fromLibrary((lib.*calls.fileTextGet)(file));
+    case FieldCalls::Way::ByName:
+        return fromLibrary(lib.taglib_tag_get_byname(file, calls.name));
+    }
+    return QString();
+}
 
 // The fields and length of an open file; the texts stay the library's until the caller
 // frees them.
@@ -178,26 +208,16 @@ bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag&
     const bool valid = file && lib.taglib_file_is_valid(file);
     if (valid) {
         if (const TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
-            tag.Title = fromLibrary(lib.taglib_tag_title(fileTag));
-            tag.Artist = fromLibrary(lib.taglib_tag_artist(fileTag));
-            tag.Album = fromLibrary(lib.taglib_tag_album(fileTag));
-            // An unset number (0) deliberately reads as the text 0.
-            tag.Track = QString::number(lib.taglib_tag_track(fileTag));
-            tag.Year = QString::number(lib.taglib_tag_year(fileTag));
-            tag.Genre = fromLibrary(lib.taglib_tag_genre(fileTag));
-            tag.Comment = fromLibrary(lib.taglib_tag_comment(fileTag));
-            tag.Copyright = fromLibrary(lib.taglib_tag_get_byname(file, kCopyrightField));
-            tag.Bpm = fromLibrary(lib.taglib_tag_get_bpm(file));
-            tag.Key = fromLibrary(lib.taglib_tag_get_key(file));
-            if (numbers == Numbers::AsStored) {
-                tag.Track = storedForm(
-                    tag.Track,
-                    fullTrackText(fromLibrary(lib.taglib_tag_get_byname(file, kFullTrackField))),
-                    u'/');
-                tag.Year = storedForm(
-                    tag.Year,
-                    fullDateText(fromLibrary(lib.taglib_tag_get_byname(file, kFullDateField))),
-                    u'-');
+            for (const TagField& field : TagFields)
+                tag.*field.member = readField(lib, file, fileTag, field.calls);
+            // The full forms are asked for after every field, each by its name.
+            for (const TagField& field : TagFields) {
+                const FieldCalls& c = field.calls;
+                if (numbers == Numbers::AsStored && c.way == FieldCalls::Way::TagNumber)
+                    tag.*field.member =
+                        storedForm(tag.*field.member,
+                                   c.fullForm(fromLibrary(lib.taglib_tag_get_byname(file, c.name))),
+                                   c.fullFormSeparator);
             }
         }
         // A library that gives no properties is not asked for a length at all, so it never
@@ -207,10 +227,6 @@ bool readOpenFile(const TagLibraryEntryPoints& lib, TagLib_File* file, audiotag&
     }
     return valid;
 }
-
-} // namespace
-
-namespace {
 
 bool readPath(const QString& path, audiotag& tag, Numbers numbers)
 {
@@ -226,6 +242,33 @@ bool readPath(const QString& path, audiotag& tag, Numbers numbers)
     lib.taglib_tag_free_strings();
     lib.taglib_file_free(file); // null when the file did not open; the library ignores it
     return valid;
+}
+
+// Empty texts go as empty strings, never skipped, so a cleared field is cleared in the file
+// too.
+void writeField(const TagLibraryEntryPoints& lib, TagLib_File* file, TagLib_Tag* fileTag,
+                const FieldCalls& calls, const QString& text)
+{
+    switch (calls.way) {
+    case FieldCalls::Way::TagText:
+        (lib.*calls.tagTextSet)(fileTag, text.toUtf8().constData());
+        return;
+    case FieldCalls::Way::TagNumber: {
+        // A full form takes one more call, made only for it: the number alone would drop the
+        // total or the month and day. A file that holds the form already sees no change.
+        const QString fullForm = calls.fullForm(text);
+        (lib.*calls.numberSet)(fileTag, numberToStore(text, fullForm, calls.fullFormSeparator));
+        if (!fullForm.isEmpty())
+            lib.taglib_tag_set_byname(file, calls.name, fullForm.toUtf8().constData());
+        return;
+    }
+    case FieldCalls::Way::FileText:
+        (lib.*calls.fileTextSet)(file, text.toUtf8().constData());
+        return;
+    case FieldCalls::Way::ByName:
+        lib.taglib_tag_set_byname(file, calls.name, text.toUtf8().constData());
+        return;
+    }
 }
 
 } // namespace
@@ -255,11 +298,7 @@ bool ReadTagOf(TagLib_File* file, audiotag& tag)
 WriteTagResult WriteTag(const QString& path, const audiotag& tag)
 {
     const TagLibraryEntryPoints& lib = tagLibrary();
-    if (!allPresent(lib.taglib_file_newu, lib.taglib_file_tag, lib.taglib_tag_set_title,
-                    lib.taglib_tag_set_artist, lib.taglib_tag_set_album, lib.taglib_tag_set_track,
-                    lib.taglib_tag_set_year, lib.taglib_tag_set_genre, lib.taglib_tag_set_comment,
-                    lib.taglib_tag_set_byname, lib.taglib_tag_set_key, lib.taglib_tag_set_bpm,
-                    lib.taglib_file_save_ex, lib.taglib_file_free))
+    if (!writeEntryPointsPresent(lib))
         return WriteTagResult::NotOpened;
 
     // No taglib_set_strings_unicode here: ReadTag switched it on, and every file saved has
@@ -270,26 +309,8 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag)
         return WriteTagResult::NotOpened;
 
     if (TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
-        // Empty texts go as empty strings, never skipped, so a cleared field is cleared in
-        // the file too.
-        lib.taglib_tag_set_title(fileTag, tag.Title.toUtf8().constData());
-        lib.taglib_tag_set_artist(fileTag, tag.Artist.toUtf8().constData());
-        lib.taglib_tag_set_album(fileTag, tag.Album.toUtf8().constData());
-        // A full form takes one more call, made only for it: the number alone would drop the
-        // total or the month and day. A file that holds the form already sees no change.
-        const QString fullTrack = fullTrackText(tag.Track);
-        lib.taglib_tag_set_track(fileTag, trackNumberToStore(tag.Track, fullTrack));
-        if (!fullTrack.isEmpty())
-            lib.taglib_tag_set_byname(file, kFullTrackField, fullTrack.toUtf8().constData());
-        const QString fullDate = fullDateText(tag.Year);
-        lib.taglib_tag_set_year(fileTag, yearToStore(tag.Year, fullDate));
-        if (!fullDate.isEmpty())
-            lib.taglib_tag_set_byname(file, kFullDateField, fullDate.toUtf8().constData());
-        lib.taglib_tag_set_genre(fileTag, tag.Genre.toUtf8().constData());
-        lib.taglib_tag_set_comment(fileTag, tag.Comment.toUtf8().constData());
-        lib.taglib_tag_set_byname(file, kCopyrightField, tag.Copyright.toUtf8().constData());
-        lib.taglib_tag_set_key(file, tag.Key.toUtf8().constData());
-        lib.taglib_tag_set_bpm(file, tag.Bpm.toUtf8().constData());
+        for (const TagField* field : fieldsInWriteOrder())
+            writeField(lib, file, fileTag, field->calls, tag.*field->member);
     }
     const WriteTagResult result = lib.taglib_file_save_ex(file, kSaveOptions) != 0
                                       ? WriteTagResult::Saved

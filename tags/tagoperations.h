@@ -20,8 +20,9 @@ namespace tagora {
 
 // Fills `tag` from the file. What cannot be read stays empty: a file that cannot be
 // opened or is not a valid audio file gives the empty record; a file without a tag gives
-// ten empty texts and its playing time. True when the file opened as a valid audio file,
-// so a caller can tell a file that failed to read from one whose tag is empty.
+// empty texts and its playing time. An unset track number or year reads as "0". True when the file
+// opened as a valid audio file, so a caller can tell a file that failed to read from one whose tag
+// is empty.
 bool ReadTag(const QString& path, audiotag& tag);
 
 // ReadTag, but Track and Year as the file stores them when that is a full form of their
@@ -33,7 +34,7 @@ bool ReadTagAsStored(const QString& path, audiotag& tag);
 // and still owns, for a caller that asks the same handle more (tagora-cli counts its pictures).
 bool ReadTagOf(TagLib_File_s* file, audiotag& tag);
 
-// Writes the ten texts of `tag` into the file (Length is ignored). Every field is written,
+// Writes the texts of `tag` into the file (Length is ignored). Every field is written,
 // an empty text as an empty string. Without a tag handle nothing is set, yet the file is
 // still saved and the result is that save's.
 WriteTagResult WriteTag(const QString& path, const audiotag& tag);

@@ -14,29 +14,7 @@ namespace {
 // Item keys as the APEv2 convention spells them; TagLib finds items whatever their case.
 const char* itemOf(Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "Title";
-    case Field::Artist:
-        return "Artist";
-    case Field::Album:
-        return "Album";
-    case Field::Track:
-        return "Track";
-    case Field::Year:
-        return "Year";
-    case Field::Genre:
-        return "Genre";
-    case Field::Comment:
-        return "Comment";
-    case Field::Copyright:
-        return "Copyright";
-    case Field::Bpm:
-        return "BPM";
-    case Field::Key:
-        return "INITIALKEY";
-    }
-    return "";
+    return rowOf(field).apeItem;
 }
 
 TagLib::StringList valuesOf(const TagLib::APE::Tag* ape, Field field)

@@ -200,40 +200,14 @@ namespace {
 // other fields are attributes, which may hold several values.
 const char* attributeOf(Field field)
 {
-    switch (field) {
-    case Field::Album:
-        return "WM/AlbumTitle";
-    case Field::Track:
-        return "WM/TrackNumber";
-    case Field::Year:
-        return "WM/Year";
-    case Field::Genre:
-        return "WM/Genre";
-    case Field::Bpm:
-        return "WM/BeatsPerMinute";
-    case Field::Key:
-        return "WM/InitialKey";
-    default:
-        return nullptr;
-    }
+    return rowOf(field).asfAttribute;
 }
 
 // The name other programs give the attribute that holds more values of a content description
 // field (the content description holds one text each).
 const char* spillOf(Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "Title";
-    case Field::Artist:
-        return "Author";
-    case Field::Comment:
-        return "Description";
-    case Field::Copyright:
-        return "Copyright";
-    default:
-        return nullptr;
-    }
+    return rowOf(field).asfSpill;
 }
 
 // True when the header extension object, which holds the metadata objects, comes before the
@@ -386,8 +360,10 @@ public:
     void strip(TagLib::File& file) const override
     {
         TagLib::ASF::Tag* asf = asfTagOf(file);
-        for (Field field : {Field::Title, Field::Artist, Field::Comment, Field::Copyright})
-            setText(file, field, TagLib::String());
+        for (const FieldRow& row : kFieldRows) {
+            if (row.asfSpill)
+                setText(file, row.field, TagLib::String());
+        }
         asf->setRating(TagLib::String());
         TagLib::StringList names;
         for (const auto& attribute : asf->attributeListMap())

@@ -221,37 +221,14 @@ namespace {
 
 const char* frameIdOf(Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "TIT2";
-    case Field::Artist:
-        return "TPE1";
-    case Field::Album:
-        return "TALB";
-    case Field::Track:
-        return "TRCK";
-    case Field::Year:
-        return "TDRC";
-    case Field::Genre:
-        return "TCON";
-    case Field::Comment:
-        return "COMM";
-    case Field::Copyright:
-        return "TCOP";
-    case Field::Bpm:
-        return "TBPM";
-    case Field::Key:
-        return "TKEY";
-    }
-    return "";
+    return rowOf(field).id3v2Frame;
 }
 
 // Fields TagLib also keeps in ID3v1 and APE tags; a change is made there too, so that neither
 // brings the old value back when the tags are merged on save.
 bool isSharedField(Field field)
 {
-    return field == Field::Title || field == Field::Artist || field == Field::Album ||
-           field == Field::Genre || field == Field::Comment;
+    return rowOf(field).genericGet != nullptr;
 }
 
 const TagLib::ID3v2::FrameList* framesOf(const TagLib::ID3v2::Tag* tag, const char* id)
@@ -372,27 +349,10 @@ void setComment(TagLib::ID3v2::Tag* tag, const TagLib::String& value)
     tag->addFrame(frame);
 }
 
-// The item of an APE tag that holds the field, as TagLib names it.
-const char* apeItemOf(Field field)
+// The item of an APE tag that holds the field, as TagLib's own setters name it.
+TagLib::String apeItemOf(Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "TITLE";
-    case Field::Artist:
-        return "ARTIST";
-    case Field::Album:
-        return "ALBUM";
-    case Field::Genre:
-        return "GENRE";
-    case Field::Comment:
-        return "COMMENT";
-    case Field::Track:
-        return "TRACK";
-    case Field::Year:
-        return "YEAR";
-    default:
-        return "";
-    }
+    return TagLib::String(rowOf(field).apeItem).upper();
 }
 
 // The other tags the file holds, which TagLib reads a field from when ID3v2 lacks it, so that
@@ -702,11 +662,14 @@ private:
     static FieldValues id3v2Values(TagLib::ID3v2::Tag* tag)
     {
         FieldValues values;
-        for (std::size_t i = 0; i < sizeof kTextFields / sizeof kTextFields[0]; ++i)
-            values.texts[i] = id3v2Text(tag, kTextFields[i]);
+        for (const FieldRow& row : kFieldRows) {
+            const auto i = static_cast<std::size_t>(row.field);
+            if (!row.number)
+                values.texts[i] = id3v2Text(tag, row.field);
+        }
         if (tag) {
-            values.numbers[0] = tag->track();
-            values.numbers[1] = tag->year();
+            values.numbers[static_cast<std::size_t>(Field::Track)] = tag->track();
+            values.numbers[static_cast<std::size_t>(Field::Year)] = tag->year();
         }
         return values;
     }
@@ -715,9 +678,10 @@ private:
     {
         const auto fields = [](TagLib::Tag* tag) {
             TagLib::StringList texts;
-            for (Field field :
-                 {Field::Title, Field::Artist, Field::Album, Field::Genre, Field::Comment})
-                texts.append(genericText(tag, field));
+            for (const FieldRow& row : kFieldRows) {
+                if (row.genericGet)
+                    texts.append(genericText(tag, row.field));
+            }
             texts.append(TagLib::String::number(tag ? static_cast<int>(tag->track()) : 0));
             texts.append(TagLib::String::number(tag ? static_cast<int>(tag->year()) : 0));
             return texts;

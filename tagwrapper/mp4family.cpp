@@ -119,35 +119,12 @@ namespace {
 
 // --- Fields -------------------------------------------------------------------------------------
 
-const char* const kKeyItem = "----:com.apple.iTunes:initialkey";
 // tmpo holds only a number; any other BPM text goes here so it is not lost.
 const char* const kBpmTextItem = "----:com.apple.iTunes:BPM";
 
 const char* itemOf(Field field)
 {
-    switch (field) {
-    case Field::Title:
-        return "\251nam";
-    case Field::Artist:
-        return "\251ART";
-    case Field::Album:
-        return "\251alb";
-    case Field::Track:
-        return "trkn";
-    case Field::Year:
-        return "\251day";
-    case Field::Genre:
-        return "\251gen";
-    case Field::Comment:
-        return "\251cmt";
-    case Field::Copyright:
-        return "cprt";
-    case Field::Bpm:
-        return "tmpo";
-    case Field::Key:
-        return kKeyItem;
-    }
-    return "";
+    return rowOf(field).mp4Item;
 }
 
 TagLib::String itemText(const TagLib::MP4::Tag* mp4, const char* name)

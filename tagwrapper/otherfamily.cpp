@@ -17,12 +17,12 @@ public:
 
     TagLib::String text(TagLib::File& file, Field field) const override
     {
-        return joinedValues(propertyValues(file, propertyNameOf(field)));
+        return joinedValues(propertyValues(file, rowOf(field).property));
     }
 
     void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
     {
-        setPropertyValue(file, propertyNameOf(field), value);
+        setPropertyValue(file, rowOf(field).property, value);
     }
 
     void setNumber(TagLib::File& file, Field field, unsigned int value) const override
@@ -31,9 +31,9 @@ public:
             setGenericNumber(file.tag(), field, value);
             return;
         }
-        const TagLib::StringList stored = propertyValues(file, propertyNameOf(field));
+        const TagLib::StringList stored = propertyValues(file, rowOf(field).property);
         setPropertyValue(
-            file, propertyNameOf(field),
+            file, rowOf(field).property,
             withTrackNumber(stored.isEmpty() ? TagLib::String() : stored.front(), value));
     }
 
@@ -53,9 +53,8 @@ public:
         }
         const TagLib::PropertyMap rest = file.setProperties(TagLib::PropertyMap());
         file.removeUnsupportedProperties(rest.unsupportedData());
-        for (Field field :
-             {Field::Title, Field::Artist, Field::Album, Field::Genre, Field::Comment})
-            setGenericText(file.tag(), field, TagLib::String());
+        for (const FieldRow& row : kFieldRows)
+            setGenericText(file.tag(), row.field, TagLib::String());
         setGenericNumber(file.tag(), Field::Track, 0);
         setGenericNumber(file.tag(), Field::Year, 0);
     }

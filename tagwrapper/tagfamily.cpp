@@ -75,33 +75,6 @@ const TagFamily& familyOf(TagLib::File& file)
     return otherFamily();
 }
 
-const char* propertyNameOf(Field field)
-{
-    switch (field) {
-    case Field::Title:
-        return "TITLE";
-    case Field::Artist:
-        return "ARTIST";
-    case Field::Album:
-        return "ALBUM";
-    case Field::Track:
-        return "TRACKNUMBER";
-    case Field::Year:
-        return "DATE";
-    case Field::Genre:
-        return "GENRE";
-    case Field::Comment:
-        return "COMMENT";
-    case Field::Copyright:
-        return "COPYRIGHT";
-    case Field::Bpm:
-        return "BPM";
-    case Field::Key:
-        return "INITIALKEY";
-    }
-    return "";
-}
-
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name)
 {
     const TagLib::PropertyMap map = file.properties();
@@ -341,7 +314,7 @@ TagLib::StringList valuesToStore(Field field, const TagLib::String& text)
 {
     if (text.isEmpty())
         return TagLib::StringList();
-    if (field != Field::Artist && field != Field::Genre)
+    if (!rowOf(field).severalValues)
         return TagLib::StringList(text);
     TagLib::StringList values;
     const TagLib::String separator(kValueSeparator);
@@ -386,47 +359,15 @@ TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number
 
 TagLib::String genericText(TagLib::Tag* tag, Field field)
 {
-    if (!tag)
-        return TagLib::String();
-    switch (field) {
-    case Field::Title:
-        return tag->title();
-    case Field::Artist:
-        return tag->artist();
-    case Field::Album:
-        return tag->album();
-    case Field::Genre:
-        return tag->genre();
-    case Field::Comment:
-        return tag->comment();
-    default:
-        return TagLib::String();
-    }
+    const auto get = rowOf(field).genericGet;
+    return tag && get ? (tag->*get)() : TagLib::String();
 }
 
 void setGenericText(TagLib::Tag* tag, Field field, const TagLib::String& value)
 {
-    if (!tag)
-        return;
-    switch (field) {
-    case Field::Title:
-        tag->setTitle(value);
-        break;
-    case Field::Artist:
-        tag->setArtist(value);
-        break;
-    case Field::Album:
-        tag->setAlbum(value);
-        break;
-    case Field::Genre:
-        tag->setGenre(value);
-        break;
-    case Field::Comment:
-        tag->setComment(value);
-        break;
-    default:
-        break;
-    }
+    const auto set = rowOf(field).genericSet;
+    if (tag && set)
+        (tag->*set)(value);
 }
 
 void setGenericNumber(TagLib::Tag* tag, Field field, unsigned int value)
@@ -441,12 +382,8 @@ void setGenericNumber(TagLib::Tag* tag, Field field, unsigned int value)
 
 bool operator==(const FieldValues& a, const FieldValues& b)
 {
-    for (std::size_t i = 0; i < sizeof a.texts / sizeof a.texts[0]; ++i) {
-        if (a.texts[i] != b.texts[i])
-            return false;
-    }
-    for (std::size_t i = 0; i < sizeof a.numbers / sizeof a.numbers[0]; ++i) {
-        if (a.numbers[i] != b.numbers[i])
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        if (a.texts[i] != b.texts[i] || a.numbers[i] != b.numbers[i])
             return false;
     }
     return true;
@@ -455,10 +392,13 @@ bool operator==(const FieldValues& a, const FieldValues& b)
 FieldValues fieldValues(const TagFamily& family, TagLib::File& file)
 {
     FieldValues values;
-    for (std::size_t i = 0; i < sizeof kTextFields / sizeof kTextFields[0]; ++i)
-        values.texts[i] = family.text(file, kTextFields[i]);
-    for (std::size_t i = 0; i < sizeof kNumberFields / sizeof kNumberFields[0]; ++i)
-        values.numbers[i] = family.number(file, kNumberFields[i]);
+    for (const FieldRow& row : kFieldRows) {
+        const auto i = static_cast<std::size_t>(row.field);
+        if (row.number)
+            values.numbers[i] = family.number(file, row.field);
+        else
+            values.texts[i] = family.text(file, row.field);
+    }
     return values;
 }
 

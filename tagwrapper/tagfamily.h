@@ -4,6 +4,8 @@
 // safe save call into a family only through TagFamily.
 #pragma once
 
+#include "fieldtable.h"
+
 #include <taglib/tstring.h>
 #include <taglib/tstringlist.h>
 
@@ -17,26 +19,6 @@ class Tag;
 namespace tagwrapper {
 
 class Reader;
-
-// The fields the C interface reads and writes.
-enum class Field
-{
-    Title,
-    Artist,
-    Album,
-    Track,
-    Year,
-    Genre,
-    Comment,
-    Copyright,
-    Bpm,
-    Key
-};
-
-inline constexpr Field kTextFields[] = {Field::Title, Field::Artist,  Field::Album,
-                                        Field::Genre, Field::Comment, Field::Copyright,
-                                        Field::Bpm,   Field::Key};
-inline constexpr Field kNumberFields[] = {Field::Track, Field::Year};
 
 // What a save is asked to do; `mpegTags` are the MPEG tag types to keep (0: those the file has).
 struct SaveRequest
@@ -118,12 +100,9 @@ inline const char* const kValueSeparator = "; ";
 
 TagLib::String joinedValues(const TagLib::StringList& values);
 
-// The values a changed text is stored as: Artist and Genre are split at kValueSeparator into
-// several values (empty parts left out), every other field is one value as typed.
+// The values a changed text is stored as: a field of several values is split at
+// kValueSeparator (empty parts left out), every other field is one value as typed.
 TagLib::StringList valuesToStore(Field field, const TagLib::String& text);
-
-// The field's name in TagLib's property interface, which Vorbis comments use as well.
-const char* propertyNameOf(Field field);
 
 // A property's values through TagLib's property interface; empty when the file has none.
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name);
@@ -147,19 +126,20 @@ unsigned int trackTotal(const TagLib::String& text);
 // for 0.
 TagLib::String withTrackNumber(const TagLib::String& stored, unsigned int number);
 
-// All ten fields as a family shows them, for comparing a file before and after its save.
+// Every field as a family shows them, for comparing a file before and after its save: the
+// text of a text field, the number of a number field.
 struct FieldValues
 {
-    TagLib::String texts[sizeof kTextFields / sizeof kTextFields[0]];
-    unsigned int numbers[sizeof kNumberFields / sizeof kNumberFields[0]] = {};
+    TagLib::String texts[kFieldCount];
+    unsigned int numbers[kFieldCount] = {};
 };
 bool operator==(const FieldValues& a, const FieldValues& b);
 FieldValues fieldValues(const TagFamily& family, TagLib::File& file);
 
-// Title, artist, album, genre or comment as TagLib's generic tag gives it (for a file with
-// several tags, the first that has it); empty for the other fields.
+// A field of TagLib's generic tag as it gives it (for a file with several tags, the first that
+// has it); empty for the other fields.
 TagLib::String genericText(TagLib::Tag* tag, Field field);
-// Sets one of those five through TagLib's generic tag.
+// Sets a field of the generic tag; other fields are left alone.
 void setGenericText(TagLib::Tag* tag, Field field, const TagLib::String& value);
 // Sets track or year through TagLib's generic tag.
 void setGenericNumber(TagLib::Tag* tag, Field field, unsigned int value);

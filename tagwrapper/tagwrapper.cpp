@@ -213,7 +213,7 @@ enum class WhenUnset
 
 bool isNumberField(Field field)
 {
-    return field == Field::Track || field == Field::Year;
+    return tagwrapper::rowOf(field).number;
 }
 
 // Track and year addressed by name are texts in full ("3/12", "2019-05-17").
@@ -268,19 +268,14 @@ void setNumber(FileHandle* h, Field field, unsigned int value)
 // knows.
 bool fieldNamed(const String& upperName, Field& field)
 {
-    if (upperName == "COPYRIGHT")
-        field = Field::Copyright;
-    else if (upperName == "BPM")
-        field = Field::Bpm;
-    else if (upperName == "INITIALKEY" || upperName == "KEY")
-        field = Field::Key;
-    else if (upperName == "TRACKNUMBER")
-        field = Field::Track;
-    else if (upperName == "DATE")
-        field = Field::Year;
-    else
-        return false;
-    return true;
+    for (const tagwrapper::FieldRow& row : tagwrapper::kFieldRows) {
+        if (row.reachedByName &&
+            (upperName == row.property || (row.alias && upperName == row.alias))) {
+            field = row.field;
+            return true;
+        }
+    }
+    return false;
 }
 
 char* getProperty(const FileHandle* h, const String& name)

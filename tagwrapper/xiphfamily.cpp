@@ -334,7 +334,7 @@ public:
     TagLib::String text(TagLib::File& file, Field field) const override
     {
         const TagLib::Ogg::XiphComment* xiph = xiphOf(file, false);
-        const TagLib::String own = joinedValues(valuesOf(xiph, propertyNameOf(field)));
+        const TagLib::String own = joinedValues(valuesOf(xiph, rowOf(field).property));
         auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file);
         if (!own.isEmpty() || !flac)
             return own;
@@ -354,9 +354,9 @@ public:
         // comment would come back with DESCRIPTION's text. DESCRIPTION holding the old
         // comment's text is a copy of it (some programs write both) and goes with it.
         if (field == Field::Comment &&
-            valuesOf(xiph, "DESCRIPTION") == valuesOf(xiph, propertyNameOf(field)))
+            valuesOf(xiph, "DESCRIPTION") == valuesOf(xiph, rowOf(field).property))
             xiph->removeFields("DESCRIPTION");
-        replaceField(xiph, propertyNameOf(field), valuesToStore(field, value));
+        replaceField(xiph, rowOf(field).property, valuesToStore(field, value));
     }
 
     // TagLib stops reading a comment at the first field that runs past its block or packet,

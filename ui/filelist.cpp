@@ -320,8 +320,7 @@ void FileList::addfile(const QString& fileName)
 {
     if (m_model->rowCount() == 0 && m_pendingRows.empty())
         beginListing();
-    audiotag tag;
-    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format, tag), m_format));
+    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format), m_format));
 }
 
 void FileList::appendRow(const QStringList& texts)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tags/audiotag.h"
 #include "tags/filerow.h"
 
 #include <QDate>

@@ -100,7 +100,6 @@ void TMainForm::RefreshActionExecute(QObject*)
 
     files->setAutoSort(false);
     ScanThread = std::make_unique<CThread>();
-    ScanThread->FreeOnTerminate = false;
     ScanThread->OnTerminate = [this](TThread*) { onterminate(this); };
     ScanThread->Start();
 }

@@ -144,6 +144,25 @@ private Q_SLOTS:
         QCOMPARE(read, untagged());
     }
 
+    // An emptied year leaves no year, not the full date it replaced, read either way.
+    void clearedFullDateLeavesNoYear_data() { addTypeRows("extension"); }
+    void clearedFullDateLeavesNoYear()
+    {
+        QFETCH(QString, extension);
+        const QString path = copyOfSample(extension);
+        audiotag tag = plainTag();
+        tag.Year = QStringLiteral("2019-05-17");
+        QCOMPARE(WriteTag(path, tag), WriteTagResult::Saved);
+        tag.Year.clear();
+        QCOMPARE(WriteTag(path, tag), WriteTagResult::Saved);
+        audiotag read;
+        QVERIFY(ReadTag(path, read));
+        QCOMPARE(read.Year, QStringLiteral("0"));
+        QVERIFY(ReadTagAsStored(path, read));
+        QCOMPARE(read.Year, QStringLiteral("0"));
+        QCOMPARE(read.Title, tag.Title);
+    }
+
     void removeStripsEveryField_data() { addTypeRows("extension"); }
     void removeStripsEveryField()
     {
