@@ -8,10 +8,7 @@
 
 namespace tagora::cli {
 
-// "tagora-cli picture ls|get|set|rm ...": `arguments` are those after "picture", options
-// included, which the command reads itself. Gives the exit status as runCommandLine does.
-int runPictureCommand(const QList<QByteArray>& arguments);
-
+// The help of "tagora-cli picture", with its actions.
 QByteArray pictureHelp();
 
 // A json array of the pictures' metadata: index, type, MIME type, width and height (null
