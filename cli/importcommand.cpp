@@ -20,8 +20,6 @@ struct ImportTable
     QList<CsvRecord> rows;
 };
 
-// How much the journal keeps: the group [Journal] of the settings file (Tagora.ini), values
-
 // The whole of a file, or of standard input for "-".
 bool readWhole(const QByteArray& source, QByteArray& text)
 {

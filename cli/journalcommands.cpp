@@ -6,6 +6,7 @@
 #include "cli/picturecommand.h"
 
 #include <QSet>
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -68,8 +69,6 @@ private:
     void undoPictures(const JournalRecord& record);
 };
 
-// What became of a record left pending by a run that died, judged from the file: a rename
-// is done when the file stands under its new name, a change of fields when the file is no
 int HistoryCommand::run()
 {
     QList<QByteArray> named;

@@ -342,7 +342,6 @@ Options baseOptions(const PictureOptions& picture)
     options.recursive = picture.recursive;
     options.dryRun = picture.dryRun;
     options.quiet = picture.quiet;
-    options.force = picture.force;
     return options;
 }
 

@@ -13,6 +13,7 @@ namespace tagora::cli {
 namespace {
 
 constexpr int kDefaultTableWidth = 120;
+
 int terminalWidth()
 {
     winsize size{};

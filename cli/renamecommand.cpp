@@ -5,10 +5,13 @@
 #include "services/nativepath.h"
 
 #include <QSet>
+
 #include <sys/stat.h>
 
 namespace tagora::cli {
 namespace {
+
+constexpr qsizetype kLongestName = 255; // bytes of one name in a folder (NAME_MAX)
 
 class RenameCommand : public FileCommand
 {
@@ -20,7 +23,7 @@ private:
     bool planRename(const QByteArray& path, const NamePattern& pattern, QSet<QByteArray>& taken,
                     PlannedRename& plan);
 };
-constexpr qsizetype kLongestName = 255; // bytes of one name in a folder (NAME_MAX)
+
 int RenameCommand::run()
 {
     if (m_options.arguments.size() < 2)

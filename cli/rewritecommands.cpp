@@ -4,6 +4,7 @@
 #include "cli/valuerules.h"
 
 #include <QRegularExpression>
+
 #include <algorithm>
 
 namespace tagora::cli {
