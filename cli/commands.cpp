@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "cli/filecommand.h"
+#include "cli/listformat.h"
 #include "cli/signals.h"
 
 #include <algorithm>
@@ -82,7 +83,7 @@ int runCommandLine(const QList<QByteArray>& argv)
     Options options;
     QByteArray error;
     if (!parseOptions(argv, options, error)) {
-        writeBytes(stderr, "tagora-cli: " + error + "\nTry 'tagora-cli --help'.\n");
+        writeBytes(stderr, "tagora-cli: " + terminalSafe(error) + "\nTry 'tagora-cli --help'.\n");
         return kExitUsage;
     }
     int status = dispatch(options);

@@ -618,7 +618,8 @@ int runPicture(const Options& options)
     PictureOptions picture;
     QByteArray error;
     if (!parsePictureOptions(options.arguments, picture, error)) {
-        writeBytes(stderr, "tagora-cli: " + error + "\nTry 'tagora-cli picture --help'.\n");
+        writeBytes(stderr,
+                   "tagora-cli: " + terminalSafe(error) + "\nTry 'tagora-cli picture --help'.\n");
         return kExitUsage;
     }
     PictureCommand command(picture);

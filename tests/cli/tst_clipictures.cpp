@@ -349,6 +349,29 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QCOMPARE(cli(QStringList{QStringLiteral("picture")} + arguments).code, 2);
     }
+
+    // A name or word that carries terminal control sequences is shown escaped, whichever
+    // line names it.
+    void messagesAreSafeOnATerminal_data()
+    {
+        const QString evil = QStringLiteral("evil\x1b[2J.mp3");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::newRow("failed file")
+            << QStringList{QStringLiteral("picture"), QStringLiteral("ls"), evil} << 1;
+        QTest::newRow("unknown action") << QStringList{QStringLiteral("picture"), evil} << 2;
+        QTest::newRow("unknown command") << QStringList{evil} << 2;
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("ls"), u'-' + evil} << 2;
+    }
+    void messagesAreSafeOnATerminal()
+    {
+        QFETCH(QStringList, arguments);
+        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("evil\x1b[2J.mp3")), "not audio"));
+        const Run run = cli(arguments);
+        QTEST(run.code, "code");
+        QVERIFY2(run.err.contains("evil\\x1b[2J.mp3"), run.err.constData());
+        QVERIFY(!run.err.contains('\x1b'));
+    }
 };
 
 QTEST_GUILESS_MAIN(CliPicturesTest)
