@@ -18,6 +18,8 @@ struct Command
     const char* options;
     // "Usage: tagora-cli NAME ..." (the line the program's help lists), then what it does.
     const char* help;
+    // Whether it takes the ten fields, so that its help ends with their names.
+    bool takesFields;
     // Runs it on a parsed command line, the tag library loaded; gives the exit status.
     int (*run)(const Options& options);
 };

@@ -119,6 +119,6 @@ extern const Command kEditCommand = {
     "$VISUAL or $EDITOR, then writes only the cells changed there. A row whose path\n"
     "was changed, removed or doubled is refused; so is a file changed on disk in\n"
     "the meantime, unless --force is given.\n",
-    &FileCommand::runAs<EditCommand>};
+    true, &FileCommand::runAs<EditCommand>};
 
 } // namespace tagora::cli

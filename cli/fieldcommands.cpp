@@ -202,7 +202,7 @@ extern const Command kStripCommand = {
     "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
     "the ten fields, so 'undo' brings those back; other items the tag held\n"
     "(pictures, lyrics, ...) are not kept and do not come back.\n",
-    &FileCommand::runAs<StripCommand>};
+    true, &FileCommand::runAs<StripCommand>};
 
 extern const Command kCopyCommand = {
     "copy", "rnqwpV",
@@ -210,7 +210,7 @@ extern const Command kCopyCommand = {
     "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
     "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
     "(in place of its own).\n",
-    &FileCommand::runAs<CopyCommand>};
+    true, &FileCommand::runAs<CopyCommand>};
 
 extern const Command kFillCommand = {
     "fill", "rnqwV",
@@ -219,7 +219,7 @@ extern const Command kFillCommand = {
     "  tagora-cli fill '%track% - %artist% - %title%' *.mp3\n"
     "The text between placeholders must match; a name that does not match is\n"
     "reported and left alone.\n",
-    &FileCommand::runAs<FillCommand>};
+    true, &FileCommand::runAs<FillCommand>};
 
 extern const Command kConvertCommand = {
     "convert", "rnqfwV",
@@ -230,6 +230,6 @@ extern const Command kConvertCommand = {
     "hold (TSOT, TMOO, ... in 2.3; RVAD, EQUA, ... in 2.4) is named with them and\n"
     "left alone unless --force is given, which drops them. 'undo' gives the file\n"
     "its version back, not the frames dropped.\n",
-    &FileCommand::runAs<ConvertCommand>};
+    true, &FileCommand::runAs<ConvertCommand>};
 
 } // namespace tagora::cli

@@ -156,6 +156,6 @@ extern const Command kImportCommand = {
     "given) back into the files it names. The path column is required; a missing\n"
     "field column leaves that field alone, an empty cell empties it, and the\n"
     "length column is ignored.\n",
-    &FileCommand::runAs<ImportCommand>};
+    true, &FileCommand::runAs<ImportCommand>};
 
 } // namespace tagora::cli

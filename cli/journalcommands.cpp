@@ -257,7 +257,7 @@ extern const Command kHistoryCommand = {
     "Lists the changes tagora-cli made, newest last, optionally only those to the\n"
     "given files or folders. The journal is $XDG_STATE_HOME/tagora/journal\n"
     "(~/.local/state/tagora/journal).\n",
-    &FileCommand::runAs<HistoryCommand>};
+    false, &FileCommand::runAs<HistoryCommand>};
 
 extern const Command kUndoCommand = {
     "undo", "nqfa",
@@ -266,6 +266,6 @@ extern const Command kUndoCommand = {
     "undone yet, newest first. A file changed since the operation is refused and\n"
     "left alone unless --force is given. Undoing a strip brings back the ten\n"
     "fields; undoing a rename gives the old name back.\n",
-    &FileCommand::runAs<UndoCommand>};
+    false, &FileCommand::runAs<UndoCommand>};
 
 } // namespace tagora::cli

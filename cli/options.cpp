@@ -39,7 +39,7 @@ QByteArray optionsHelp(const Command& command)
             help += line;
     }
     help += "  -h, --help       this help\n";
-    if (std::strcmp(command.name, "history") != 0 && std::strcmp(command.name, "undo") != 0)
+    if (command.takesFields)
         help += "Fields: title artist album track year genre comment copyright bpm key\n";
     return help;
 }

@@ -794,6 +794,6 @@ bool undoPictureRecord(const JournalRecord& record, bool dryRun, QByteArray& rea
 
 extern const Command kPictureCommand = {
     "picture", "*", "Usage: tagora-cli picture ls|get|set|rm ... (cover art; see its --help)\n",
-    &runPicture};
+    false, &runPicture};
 
 } // namespace tagora::cli

@@ -195,7 +195,7 @@ extern const Command kListCommand = {
     "--fields adds columns: named fields (see 'get'; json gives several values as\n"
     "an array) and tags (the tag types, 'ID3v2.3, APE, ID3v1'), codec, bitrate,\n"
     "samplerate, channels, lengthms, size.\n",
-    &FileCommand::runAs<ListCommand>};
+    true, &FileCommand::runAs<ListCommand>};
 
 extern const Command kInfoCommand = {
     "info", "rq",
@@ -203,7 +203,7 @@ extern const Command kInfoCommand = {
     "Prints everything a file holds: its tag types (with the ID3v2 version), codec,\n"
     "bitrate, sample rate, channels, length in ms and size, every property with all\n"
     "its values, and each picture by type, MIME type and size.\n",
-    &FileCommand::runAs<InfoCommand>};
+    true, &FileCommand::runAs<InfoCommand>};
 
 extern const Command kGetCommand = {
     "get", "rqw",
@@ -213,6 +213,6 @@ extern const Command kGetCommand = {
     "case ignored: ALBUMARTIST, DISCNUMBER, COMPOSER, LYRICS, TITLESORT,\n"
     "REPLAYGAIN_TRACK_GAIN, MUSICBRAINZ_ALBUMID, ... or a free-form name. Several\n"
     "values are joined by '; '.\n",
-    &FileCommand::runAs<GetCommand>};
+    true, &FileCommand::runAs<GetCommand>};
 
 } // namespace tagora::cli

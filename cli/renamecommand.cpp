@@ -112,6 +112,6 @@ extern const Command kRenameCommand = {
     "%field:N% pads a number to N digits; '/' and NUL in a value become '_'.\n"
     "An existing file is never replaced, two files never get one name, and an\n"
     "empty name is refused.\n",
-    &FileCommand::runAs<RenameCommand>};
+    true, &FileCommand::runAs<RenameCommand>};
 
 } // namespace tagora::cli

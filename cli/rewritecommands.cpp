@@ -123,7 +123,7 @@ extern const Command kReplaceCommand = {
     "Replaces every match of REGEX (Qt's regular expressions) in FIELD; \\1, \\2,\n"
     "... in REPLACEMENT stand for the captures, e.g.\n"
     "  tagora-cli replace title ' \\(feat\\. .*\\)$' '' -r Music\n",
-    &FileCommand::runAs<ReplaceCommand>};
+    true, &FileCommand::runAs<ReplaceCommand>};
 
 extern const Command kCaseCommand = {
     "case", "rnqwc",
@@ -132,12 +132,12 @@ extern const Command kCaseCommand = {
     "and other short words in lower case unless first or last; title and sentence\n"
     "case leave words in capitals (AC/DC, USA) and with inner capitals (McCartney)\n"
     "as they are.\n",
-    &FileCommand::runAs<CaseCommand>};
+    true, &FileCommand::runAs<CaseCommand>};
 
 extern const Command kTrimCommand = {
     "trim", "rnqw",
     "Usage: tagora-cli trim [-r] [-n] FIELD... PATH...\n"
     "Removes leading and trailing spaces and makes each run of spaces one.\n",
-    &FileCommand::runAs<TrimCommand>};
+    true, &FileCommand::runAs<TrimCommand>};
 
 } // namespace tagora::cli

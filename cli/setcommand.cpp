@@ -121,6 +121,6 @@ extern const Command kSetCommand = {
     "Named fields (see 'get') take several values, 'NAME=A; B'; 'NAME+=V' adds a\n"
     "value, 'NAME-=V' removes it, 'NAME=' removes the field. A file whose type\n"
     "cannot hold a name is reported and left alone.\n",
-    &FileCommand::runAs<SetCommand>};
+    true, &FileCommand::runAs<SetCommand>};
 
 } // namespace tagora::cli
