@@ -40,7 +40,8 @@ public:
     int run() override;
 
 private:
-    void copyPicturesOf(const QByteArray& source);
+    bool picturesOf(const QByteArray& source, QList<StoredPicture>& pictures);
+    void copyPicturesTo(const QByteArray& target, const QList<StoredPicture>& pictures);
 };
 
 class FillCommand : public FileCommand
@@ -120,36 +121,56 @@ int CopyCommand::run()
         return status();
     if (!startJournal())
         return status();
-    changeFiles(m_options.arguments.mid(1), [&](const QByteArray&, audiotag& tag) {
-        for (const TagField& field : TagFields)
-            tag.*field.member = copied.*field.member;
-        return true;
-    });
-    if (m_options.pictures)
-        copyPicturesOf(source);
+    QList<StoredPicture> pictures;
+    const bool withPictures = m_options.pictures && picturesOf(source, pictures);
+    changeFiles(
+        m_options.arguments.mid(1),
+        [&](const QByteArray&, audiotag& tag) {
+            for (const TagField& field : TagFields)
+                tag.*field.member = copied.*field.member;
+            return true;
+        },
+        [&](const QByteArray& target) {
+            if (withPictures)
+                copyPicturesTo(target, pictures);
+        });
     return status();
 }
 
-// A second pass, after the fields: a picture record of its own for each target, in the same
-// operation, so one undo puts back both.
-void CopyCommand::copyPicturesOf(const QByteArray& source)
+bool CopyCommand::picturesOf(const QByteArray& source, QList<StoredPicture>& pictures)
 {
     const PictureFile sourceFile(source);
     if (!sourceFile.isOpen()) {
         fail(source, "its pictures cannot be read");
+        return false;
+    }
+    pictures = sourceFile.pictures();
+    return true;
+}
+
+// After the fields: a picture record of its own, in the same operation, so one undo puts
+// back both.
+void CopyCommand::copyPicturesTo(const QByteArray& target, const QList<StoredPicture>& pictures)
+{
+    FileIdentity identity;
+    audiotag tag;
+    if (stopped() || !load(target, identity, tag))
+        return;
+    PictureFile file(target);
+    if (!file.isOpen()) {
+        fail(target, "not an audio file of a known type");
         return;
     }
-    const QList<StoredPicture> pictures = sourceFile.pictures();
-    forEachFile(m_options.arguments.mid(1), [&](const QByteArray& target) {
-        QByteArray shown;
-        QByteArray reason;
-        if (m_journalBroken)
+    const QList<StoredPicture> before = file.pictures();
+    file.remove(-1);
+    for (const StoredPicture& picture : pictures) {
+        if (!file.add(picture)) {
+            fail(target, "its type cannot hold the source's " + pictureTypeName(picture.type) +
+                             " picture; pictures left alone");
             return;
-        if (!copyPictures(pictures, target, m_options.dryRun ? nullptr : &m_journal, shown, reason))
-            fail(target, reason);
-        else if (m_options.dryRun)
-            print(shown);
-    });
+        }
+    }
+    changePictures(file, target, before);
 }
 
 int FillCommand::run()

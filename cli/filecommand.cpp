@@ -225,6 +225,7 @@ void FileCommand::forEachFile(const QList<QByteArray>& paths,
         [&](const QByteArray& file) {
             if (stopped())
                 return;
+            m_chosenFile.clear();
             visit(file);
             m_progress->step();
         },
@@ -241,6 +242,7 @@ void FileCommand::forEachListed(const QList<QByteArray>& files,
     for (const QByteArray& file : files) {
         if (stopped())
             break;
+        m_chosenFile.clear();
         visit(file);
         m_progress->step();
     }
@@ -259,8 +261,12 @@ bool FileCommand::load(const QByteArray& path, FileIdentity& identity, audiotag&
         fail(path, "not an audio file of a known type");
         return false;
     }
-    return !chosenOnly ||
-           m_where.matches([&](const QString& field) { return whereValue(path, tag, field); });
+    if (!chosenOnly || path == m_chosenFile)
+        return true;
+    if (!m_where.matches([&](const QString& field) { return whereValue(path, tag, field); }))
+        return false;
+    m_chosenFile = path;
+    return true;
 }
 
 bool saveTags(const QByteArray& path, const TagSave& save)
@@ -379,11 +385,14 @@ void FileCommand::changeFile(const QByteArray& path, const TagEdit& edit, const 
     settle(entry, settlesUndo || save(path, before, TagSave::tenFields(edited)));
 }
 
-void FileCommand::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit)
+void FileCommand::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit,
+                              const std::function<void(const QByteArray&)>& alsoChange)
 {
     forEachFile(paths, [&](const QByteArray& path) {
         changeFile(path, edit);
         convertFile(path, m_options.id3v2);
+        if (alsoChange)
+            alsoChange(path);
     });
     summarize();
 }

@@ -4,6 +4,7 @@
 #include "cli/journal.h"
 #include "cli/namedfields.h"
 #include "cli/options.h"
+#include "cli/picturefile.h"
 #include "cli/progress.h"
 #include "cli/whereexpr.h"
 #include "tags/audiotag.h"
@@ -18,8 +19,6 @@
 #include <memory>
 
 namespace tagora::cli {
-
-class PictureFile;
 
 void writeBytes(std::FILE* stream, const QByteArray& bytes);
 
@@ -110,11 +109,18 @@ protected:
     void printChanges(const QByteArray& path, const QList<FieldChange>& changes);
 
     void changeFile(const QByteArray& path, const TagEdit& edit, const QByteArray& undoes = {});
-    void changeFiles(const QList<QByteArray>& paths, const TagEdit& edit);
+    // Each file's change of the ten fields, its ID3v2 version (--id3v2) and `alsoChange`.
+    void changeFiles(const QList<QByteArray>& paths, const TagEdit& edit,
+                     const std::function<void(const QByteArray&)>& alsoChange = {});
     void setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
                     const QByteArray& undoes = {});
     void convertFile(const QByteArray& path, int version, const QByteArray& undoes = {});
     void renameFile(const PlannedRename& plan, const QByteArray& undoes = {});
+    // What was done to the pictures of the open `file`, which held `before`, as a change of
+    // its own; the bytes of each picture that goes are kept first, so that a journal line
+    // never names bytes that are not there.
+    void changePictures(PictureFile& file, const QByteArray& path,
+                        const QList<StoredPicture>& before);
 
     const Options m_options;
     Journal m_journal;
@@ -128,6 +134,9 @@ protected:
     // Each file's identity after the journal's latest change to it: a file that differs
     // from it was changed by something else since.
     QHash<QByteArray, FileIdentity> m_journalled;
+    // The file being visited once --where chose it: the later changes of one visit go on
+    // after an earlier one changed the fields the expression reads.
+    QByteArray m_chosenFile;
 
 private:
     int start();

@@ -278,39 +278,6 @@ JournalRecord pictureRecord(const QByteArray& path, const QList<StoredPicture>& 
     return entry;
 }
 
-// Keeps the bytes of the pictures about to go, writes the change ahead into the journal (when
-// there is one: not in a dry run), then saves and settles it; false with a reason.
-bool saveJournalled(PictureFile& file, const QByteArray& path, const QList<StoredPicture>& added,
-                    const QList<StoredPicture>& removed, Journal* journal, QByteArray& reason)
-{
-    if (::access(path.constData(), W_OK) != 0) {
-        reason = "read-only: " + errorText(errno);
-        return false;
-    }
-    for (const StoredPicture& picture : removed) {
-        if (!pictureblobs::keep(picture.data)) {
-            reason = "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
-                     errorText(errno) + "; left alone";
-            return false;
-        }
-    }
-    JournalRecord entry = pictureRecord(path, added, removed);
-    if (journal && !journal->writeAhead(entry)) {
-        reason = "the journal cannot be written: " + errorText(errno) + "; left alone";
-        return false;
-    }
-    const bool saved = saveTags(path, TagSave::openFile(file));
-    if (!saved)
-        reason = "save failed";
-    if (journal) {
-        FileIdentity after;
-        identityOf(path, after);
-        if (!(saved ? journal->markDone(entry, after) : journal->markAbandoned(entry)) && saved)
-            reason = "changed, but the journal could not settle it: " + errorText(errno);
-    }
-    return reason.isEmpty();
-}
-
 QByteArray extensionFor(const QByteArray& mimeType)
 {
     static const std::pair<const char*, const char*> kExtensions[] = {
@@ -357,7 +324,6 @@ public:
 private:
     void finish();
     bool open(PictureFile& file, const QByteArray& path);
-    void commit(PictureFile& file, const QByteArray& path, const QList<StoredPicture>& before);
 
     int list();
     void listFile(const QByteArray& path);
@@ -386,31 +352,6 @@ bool PictureCommand::open(PictureFile& file, const QByteArray& path)
                        ? QByteArray("unreadable: " + errorText(errno))
                        : QByteArray("not an audio file of a known type"));
     return file.isOpen();
-}
-
-// Saves what was done to `file` and journals it, the bytes of every picture that went kept
-// first, so that a journal line never names bytes that are not there.
-void PictureCommand::commit(PictureFile& file, const QByteArray& path,
-                            const QList<StoredPicture>& before)
-{
-    const QList<StoredPicture> after = file.pictures();
-    const QList<StoredPicture> added = missingFrom(before, after);
-    const QList<StoredPicture> removed = missingFrom(after, before);
-    if (added.isEmpty() && removed.isEmpty()) {
-        ++m_unchanged;
-        return;
-    }
-    if (m_options.dryRun) {
-        ++m_changed;
-        print(changeLines(path, added, removed));
-        return;
-    }
-    QByteArray reason;
-    if (!saveJournalled(file, path, added, removed, &m_journal, reason)) {
-        fail(path, reason);
-        return;
-    }
-    ++m_changed;
 }
 
 int PictureCommand::list()
@@ -546,7 +487,7 @@ int PictureCommand::set()
                        "a description only; FLAC: 16 MiB at most); left alone");
             return;
         }
-        commit(file, path, before);
+        changePictures(file, path, before);
     });
     finish();
     return status();
@@ -567,7 +508,7 @@ int PictureCommand::remove()
             return;
         const QList<StoredPicture> before = file.pictures();
         if (removeChosen(file, path, int(before.size())))
-            commit(file, path, before);
+            changePictures(file, path, before);
     });
     finish();
     return status();
@@ -724,33 +665,37 @@ QByteArray pictureHelp()
            "  -h, --help       this help\n";
 }
 
-bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, Journal* journal,
-                  QByteArray& shown, QByteArray& reason)
+// Defined here, beside the journal's picture lines it writes.
+void FileCommand::changePictures(PictureFile& file, const QByteArray& path,
+                                 const QList<StoredPicture>& before)
 {
-    PictureFile file(target);
-    if (!file.isOpen()) {
-        reason = "not an audio file of a known type";
-        return false;
-    }
-    const QList<StoredPicture> before = file.pictures();
-    file.remove(-1);
-    for (const StoredPicture& picture : wanted) {
-        if (!file.add(picture)) {
-            reason = "its type cannot hold the source's " + pictureTypeName(picture.type) +
-                     " picture; pictures left alone";
-            return false;
-        }
-    }
     const QList<StoredPicture> after = file.pictures();
     const QList<StoredPicture> added = missingFrom(before, after);
     const QList<StoredPicture> removed = missingFrom(after, before);
-    if (added.isEmpty() && removed.isEmpty())
-        return true;
-    if (!journal) {
-        shown = changeLines(target, added, removed);
-        return true;
+    if (added.isEmpty() && removed.isEmpty()) {
+        ++m_unchanged;
+        return;
     }
-    return saveJournalled(file, target, added, removed, journal, reason);
+    if (m_options.dryRun) {
+        ++m_changed;
+        print(changeLines(path, added, removed));
+        return;
+    }
+    // Checked before any bytes are kept, so a file that cannot change leaves none behind.
+    if (::access(path.constData(), W_OK) != 0) {
+        fail(path, "read-only: " + errorText(errno));
+        return;
+    }
+    for (const StoredPicture& picture : removed) {
+        if (!pictureblobs::keep(picture.data)) {
+            fail(path, "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
+                           errorText(errno) + "; left alone");
+            return;
+        }
+    }
+    JournalRecord entry = pictureRecord(path, added, removed);
+    if (writeAhead(entry, path))
+        settle(entry, save(path, entry.identity, TagSave::openFile(file)));
 }
 
 // Each picture the change removed goes back in place of the one that replaced it (same type

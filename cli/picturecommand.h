@@ -15,12 +15,6 @@ QByteArray pictureHelp();
 // when the image is not a JPEG or PNG), size and description.
 QByteArray picturesJson(const QList<StoredPicture>& pictures);
 
-// Gives the file at `target` exactly the pictures `wanted` (those of a copy's source), the
-// bytes of each it loses kept for undo first, and the change written ahead into `journal`.
-// Without a journal (a dry run) nothing is written and `shown` says what would change. False
-// with a reason.
-bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, Journal* journal,
-                  QByteArray& shown, QByteArray& reason);
 // Removes the picture blobs no record names any more; to be called with the journal's lock
 // held, after every command that writes pictures and whenever the journal drops lines.
 void removeUnreferencedPictureBlobs(const Journal& journal);

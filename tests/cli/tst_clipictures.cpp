@@ -303,6 +303,25 @@ private Q_SLOTS:
         QCOMPARE(mutagenView(target), before);
     }
 
+    // The pictures go only where the fields go: into the files --where chose.
+    void copyPicturesKeepsToTheChosenFiles()
+    {
+        const QString source = copyOfMade(QStringLiteral("mp3"));
+        const QString left = m_dir->filePath(QStringLiteral("left.flac"));
+        const QString chosen = m_dir->filePath(QStringLiteral("chosen.flac"));
+        QVERIFY(QFile::copy(sampleFile(QStringLiteral("flac")), left));
+        QVERIFY(QFile::copy(sampleFile(QStringLiteral("flac")), chosen));
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title=chosen"), chosen}).code, 0);
+        const QStringList leftBefore = mutagenView(left);
+        QCOMPARE(
+            cli({QStringLiteral("copy"), QStringLiteral("--pictures"), QStringLiteral("--where"),
+                 QStringLiteral("title=chosen"), source, left, chosen})
+                .code,
+            0);
+        QCOMPARE(mutagenView(left), leftBefore);
+        QCOMPARE(pictureLines(mutagenView(chosen)), pictureLines(mutagenView(source)));
+    }
+
     // ls counts the pictures in every format; json gives their metadata, and import takes the
     // csv back without a complaint about the column.
     void lsHasAPicturesColumn()
