@@ -260,13 +260,13 @@ QByteArray changeLines(const QByteArray& path, const QList<StoredPicture>& added
     return lines;
 }
 
-JournalRecord pictureRecord(const QByteArray& path, const QList<StoredPicture>& added,
-                            const QList<StoredPicture>& removed)
+JournalRecord pictureRecord(const QByteArray& path, const FileIdentity& before,
+                            const QList<StoredPicture>& added, const QList<StoredPicture>& removed)
 {
     JournalRecord entry;
     entry.command = "picture";
     entry.path = absolutePath(path);
-    identityOf(path, entry.identity);
+    entry.identity = before;
     for (const StoredPicture& picture : added) {
         entry.fields.append(kAddedField);
         entry.values.append(journalValue(picture));
@@ -693,9 +693,9 @@ void FileCommand::changePictures(PictureFile& file, const QByteArray& path,
             return;
         }
     }
-    JournalRecord entry = pictureRecord(path, added, removed);
+    JournalRecord entry = pictureRecord(path, file.opened(), added, removed);
     if (writeAhead(entry, path))
-        settle(entry, save(path, entry.identity, TagSave::openFile(file)));
+        settle(entry, save(path, file.opened(), TagSave::openFile(file)));
 }
 
 // Each picture the change removed goes back in place of the one that replaced it (same type
