@@ -56,8 +56,8 @@ using JournalVisitor = std::function<void(const JournalRecord& record, bool undo
 //
 // Write-ahead: a file's record, with its values as they were, reaches the disk before the
 // file is saved, and a second line settles it afterwards. A record left pending by a run
-// that died is settled by the next one against the file itself (settlePending()). Only
-// whole lines count: a last line cut short by a crash or a full disk is ignored.
+// that died is settled by the next one against the file itself (FileCommand::settleLeftovers()).
+// Only whole lines count: a last line cut short by a crash or a full disk is ignored.
 class Journal
 {
 public:

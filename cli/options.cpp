@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "cli/commands.h"
 #include "tags/tagfields.h"
 
 #include <algorithm>
@@ -8,120 +9,6 @@
 
 namespace tagora::cli {
 namespace {
-
-struct CommandInfo
-{
-    const char* name;
-    // The option letters it takes: r n q f a F(ormat) w(here) t s c L p(ictures); "*" for
-    // a command that reads its own.
-    const char* options;
-    const char* help;
-};
-
-const std::array<CommandInfo, 17> kCommands = {{
-    {"ls", "rqFwL",
-     "Usage: tagora-cli ls [-r] [--format table|tsv|csv|json] [--fields F1,F2...] PATH...\n"
-     "One row per audio file: the path, the ten fields, the length in seconds and\n"
-     "the number of pictures (json: each picture's type, MIME type, size and\n"
-     "description).\n"
-     "The table is sized to the terminal; tsv, csv and json hold every value whole\n"
-     "and keep file names byte for byte (json writes bytes that are not UTF-8 as\n"
-     "\\udcXX). The csv is what 'import' reads back.\n"
-     "--fields adds columns: named fields (see 'get'; json gives several values as\n"
-     "an array) and tags (the tag types, 'ID3v2.3, APE, ID3v1'), codec, bitrate,\n"
-     "samplerate, channels, lengthms, size.\n"},
-    {"get", "rqw",
-     "Usage: tagora-cli get [-r] FIELD PATH...\n"
-     "Prints FIELD of each file as 'PATH<tab>VALUE' (the bare value for one file).\n"
-     "FIELD is one of the ten fields or any name TagLib's property interface knows,\n"
-     "case ignored: ALBUMARTIST, DISCNUMBER, COMPOSER, LYRICS, TITLESORT,\n"
-     "REPLAYGAIN_TRACK_GAIN, MUSICBRAINZ_ALBUMID, ... or a free-form name. Several\n"
-     "values are joined by '; '.\n"},
-    {"info", "rq",
-     "Usage: tagora-cli info [-r] PATH...\n"
-     "Prints everything a file holds: its tag types (with the ID3v2 version), codec,\n"
-     "bitrate, sample rate, channels, length in ms and size, every property with all\n"
-     "its values, and each picture by type, MIME type and size.\n"},
-    {"set", "rnqwtsV",
-     "Usage: tagora-cli set [-r] [-n] [-t [--strict]] [--id3v2 3|4] FIELD=VALUE... PATH...\n"
-     "Changes only the named fields; 'FIELD=' with nothing after '=' empties it.\n"
-     "With -t each VALUE is a template of the file's own fields, as in 'rename':\n"
-     "  tagora-cli set -t 'title=%track:2% %title%' *.mp3\n"
-     "An empty field gives nothing; --strict refuses the file instead.\n"
-     "Named fields (see 'get') take several values, 'NAME=A; B'; 'NAME+=V' adds a\n"
-     "value, 'NAME-=V' removes it, 'NAME=' removes the field. A file whose type\n"
-     "cannot hold a name is reported and left alone.\n"},
-    {"strip", "rnqw",
-     "Usage: tagora-cli strip [-r] [-n] PATH...\n"
-     "Removes each file's tag, as Remove Tag does in the window. The journal keeps\n"
-     "the ten fields, so 'undo' brings those back; other items the tag held\n"
-     "(pictures, lyrics, ...) are not kept and do not come back.\n"},
-    {"copy", "rnqwpV",
-     "Usage: tagora-cli copy [-r] [-n] [--pictures] [--id3v2 3|4] SOURCE TARGET...\n"
-     "Puts the ten fields of SOURCE onto each target, as Copy Tag, Paste Tag and\n"
-     "Save do in the window. --pictures gives each target SOURCE's pictures too\n"
-     "(in place of its own).\n"},
-    {"fill", "rnqwV",
-     "Usage: tagora-cli fill [-r] [-n] [--id3v2 3|4] PATTERN PATH...\n"
-     "Fills fields from each file name (without folder and extension), e.g.\n"
-     "  tagora-cli fill '%track% - %artist% - %title%' *.mp3\n"
-     "The text between placeholders must match; a name that does not match is\n"
-     "reported and left alone.\n"},
-    {"rename", "rnqw",
-     "Usage: tagora-cli rename [-r] [-n] PATTERN PATH...\n"
-     "Renames each file from its fields, keeping its folder and extension, e.g.\n"
-     "  tagora-cli rename '%track:2% - %title%' *.flac\n"
-     "Placeholders (in fill too) may name fields by name: %albumartist%.\n"
-     "%field:N% pads a number to N digits; '/' and NUL in a value become '_'.\n"
-     "An existing file is never replaced, two files never get one name, and an\n"
-     "empty name is refused.\n"},
-    {"import", "nqV",
-     "Usage: tagora-cli import [-n] [--id3v2 3|4] [FILE.csv|-]\n"
-     "Writes the csv of 'ls --format csv' (standard input when no file or '-' is\n"
-     "given) back into the files it names. The path column is required; a missing\n"
-     "field column leaves that field alone, an empty cell empties it, and the\n"
-     "length column is ignored.\n"},
-    {"convert", "rnqfwV",
-     "Usage: tagora-cli convert --id3v2 3|4 [-r] [-n] [--force] PATH...\n"
-     "Writes each MPEG file's ID3v2 tag in version 2.3 or 2.4 and changes nothing\n"
-     "else: every frame the version can hold is carried over (a full date as TYER,\n"
-     "TDAT and TIME in 2.3, as TDRC in 2.4). A file with frames the version cannot\n"
-     "hold (TSOT, TMOO, ... in 2.3; RVAD, EQUA, ... in 2.4) is named with them and\n"
-     "left alone unless --force is given, which drops them. 'undo' gives the file\n"
-     "its version back, not the frames dropped.\n"},
-    {"history", "q",
-     "Usage: tagora-cli history [PATH...]\n"
-     "Lists the changes tagora-cli made, newest last, optionally only those to the\n"
-     "given files or folders. The journal is $XDG_STATE_HOME/tagora/journal\n"
-     "(~/.local/state/tagora/journal).\n"},
-    {"undo", "nqfa",
-     "Usage: tagora-cli undo [-n] [--force] [N | --all]\n"
-     "Puts back the previous values of the last N operations (1 by default) not\n"
-     "undone yet, newest first. A file changed since the operation is refused and\n"
-     "left alone unless --force is given. Undoing a strip brings back the ten\n"
-     "fields; undoing a rename gives the old name back.\n"},
-    {"replace", "rnqw",
-     "Usage: tagora-cli replace [-r] [-n] FIELD REGEX REPLACEMENT PATH...\n"
-     "Replaces every match of REGEX (Qt's regular expressions) in FIELD; \\1, \\2,\n"
-     "... in REPLACEMENT stand for the captures, e.g.\n"
-     "  tagora-cli replace title ' \\(feat\\. .*\\)$' '' -r Music\n"},
-    {"case", "rnqwc",
-     "Usage: tagora-cli case [-r] [-n] FIELD... --title|--sentence|--upper|--lower PATH...\n"
-     "Changes the letter case of the fields. Title case keeps a, an, and, of, the\n"
-     "and other short words in lower case unless first or last; title and sentence\n"
-     "case leave words in capitals (AC/DC, USA) and with inner capitals (McCartney)\n"
-     "as they are.\n"},
-    {"trim", "rnqw",
-     "Usage: tagora-cli trim [-r] [-n] FIELD... PATH...\n"
-     "Removes leading and trailing spaces and makes each run of spaces one.\n"},
-    {"edit", "rnqfwL",
-     "Usage: tagora-cli edit [-r] [-n] [--force] [--fields F1,F2...] PATH...\n"
-     "Opens the files' fields as a table (tsv, one row per file, the path first) in\n"
-     "$VISUAL or $EDITOR, then writes only the cells changed there. A row whose path\n"
-     "was changed, removed or doubled is refused; so is a file changed on disk in\n"
-     "the meantime, unless --force is given.\n"},
-    {"picture", "*", "Usage: tagora-cli picture ls|get|set|rm ... (cover art; see its --help)\n"},
-}};
 
 // The help line of each option letter a command may take, in the order they are listed.
 constexpr std::pair<char, const char*> kOptionHelp[] = {
@@ -154,7 +41,7 @@ QByteArray fieldsHelp()
 }
 
 // The options part of a command's help: only what the command takes.
-QByteArray optionsHelp(const CommandInfo& command)
+QByteArray optionsHelp(const Command& command)
 {
     QByteArray help = "\nOptions:\n";
     for (const auto& [letter, line] : kOptionHelp) {
@@ -162,18 +49,9 @@ QByteArray optionsHelp(const CommandInfo& command)
             help += line;
     }
     help += "  -h, --help       this help\n";
-    if (std::strcmp(command.name, "history") != 0 && std::strcmp(command.name, "undo") != 0)
+    if (command.takesFields)
         help += fieldsHelp();
     return help;
-}
-
-const CommandInfo* commandNamed(const QByteArray& name)
-{
-    for (const CommandInfo& info : kCommands) {
-        if (name == info.name)
-            return &info;
-    }
-    return nullptr;
 }
 
 // The letter of a long or short option, or 0 when there is none such.
@@ -221,7 +99,7 @@ char optionLetter(const QByteArray& arg)
     return letter ? letter : letterIn(kRuleNames);
 }
 
-bool applyOption(char letter, const CommandInfo* command, Options& options, QByteArray& error)
+bool applyOption(char letter, const Command* command, Options& options, QByteArray& error)
 {
     if (letter == 'h' || letter == 'v') {
         (letter == 'h' ? options.help : options.version) = true;
@@ -319,7 +197,7 @@ QList<QByteArray> splitShortOptions(const QList<QByteArray>& argv)
 bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& error)
 {
     const QList<QByteArray> argv = splitShortOptions(given);
-    const CommandInfo* command = nullptr;
+    const Command* command = nullptr;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < argv.size(); ++i) {
         const QByteArray& arg = argv[i];
@@ -366,10 +244,10 @@ QByteArray programHelp()
     QByteArray help = "Usage: tagora-cli COMMAND [OPTIONS] ARGS...\n"
                       "Reads and writes the tags of audio files (.mp3 .ogg .wma .ape .m4a "
                       ".flac)\nwith the tag library of Tagora.\n\nCommands:\n";
-    for (const CommandInfo& info : kCommands)
+    for (const Command* info : commands())
         help +=
             "  " +
-            QByteArray(info.help).mid(int(std::strlen("Usage: tagora-cli "))).split('\n').first() +
+            QByteArray(info->help).mid(int(std::strlen("Usage: tagora-cli "))).split('\n').first() +
             '\n';
     help += "\nEvery change is journalled; 'tagora-cli undo' puts the last one back.\n"
             "'tagora-cli COMMAND --help' tells more. --version prints the version.\n"
@@ -380,7 +258,7 @@ QByteArray programHelp()
 
 QByteArray commandHelp(const QByteArray& command)
 {
-    const CommandInfo* info = commandNamed(command);
+    const Command* info = commandNamed(command);
     return info ? QByteArray(info->help) + optionsHelp(*info) : programHelp();
 }
 

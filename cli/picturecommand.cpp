@@ -1,12 +1,13 @@
 #include "picturecommand.h"
 
+#include "cli/commands.h"
+#include "cli/filecommand.h"
 #include "cli/filewalk.h"
 #include "cli/imagecheck.h"
 #include "cli/listformat.h"
 #include "cli/options.h"
 #include "cli/pictureblobs.h"
 #include "cli/picturefile.h"
-#include "cli/progress.h"
 #include "services/nativepath.h"
 
 #include <QSet>
@@ -62,11 +63,6 @@ struct PictureOptions
     QByteArray description;
     QList<QByteArray> arguments;
 };
-
-void writeBytes(std::FILE* stream, const QByteArray& bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
 
 // Options without a value, by their spellings.
 char flagLetter(const QByteArray& arg)
@@ -264,13 +260,13 @@ QByteArray changeLines(const QByteArray& path, const QList<StoredPicture>& added
     return lines;
 }
 
-JournalRecord pictureRecord(const QByteArray& path, const QList<StoredPicture>& added,
-                            const QList<StoredPicture>& removed)
+JournalRecord pictureRecord(const QByteArray& path, const FileIdentity& before,
+                            const QList<StoredPicture>& added, const QList<StoredPicture>& removed)
 {
     JournalRecord entry;
     entry.command = "picture";
     entry.path = absolutePath(path);
-    identityOf(path, entry.identity);
+    entry.identity = before;
     for (const StoredPicture& picture : added) {
         entry.fields.append(kAddedField);
         entry.values.append(journalValue(picture));
@@ -280,39 +276,6 @@ JournalRecord pictureRecord(const QByteArray& path, const QList<StoredPicture>& 
         entry.values.append(journalValue(picture));
     }
     return entry;
-}
-
-// Keeps the bytes of the pictures about to go, writes the change ahead into the journal (when
-// there is one: not in a dry run), then saves and settles it; false with a reason.
-bool saveJournalled(PictureFile& file, const QByteArray& path, const QList<StoredPicture>& added,
-                    const QList<StoredPicture>& removed, Journal* journal, QByteArray& reason)
-{
-    if (::access(path.constData(), W_OK) != 0) {
-        reason = "read-only: " + errorText(errno);
-        return false;
-    }
-    for (const StoredPicture& picture : removed) {
-        if (!pictureblobs::keep(picture.data)) {
-            reason = "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
-                     errorText(errno) + "; left alone";
-            return false;
-        }
-    }
-    JournalRecord entry = pictureRecord(path, added, removed);
-    if (journal && !journal->writeAhead(entry)) {
-        reason = "the journal cannot be written: " + errorText(errno) + "; left alone";
-        return false;
-    }
-    const bool saved = file.save();
-    if (!saved)
-        reason = "save failed";
-    if (journal) {
-        FileIdentity after;
-        identityOf(path, after);
-        if (!(saved ? journal->markDone(entry, after) : journal->markAbandoned(entry)) && saved)
-            reason = "changed, but the journal could not settle it: " + errorText(errno);
-    }
-    return reason.isEmpty();
 }
 
 QByteArray extensionFor(const QByteArray& mimeType)
@@ -338,24 +301,29 @@ QByteArray sizeText(const QByteArray& data)
 
 // --- The actions ------------------------------------------------------------------------------
 
-class PictureRunner
+// Base options for the shared plumbing: the walk, the dry run and the progress line.
+Options baseOptions(const PictureOptions& picture)
+{
+    Options options;
+    options.command = "picture";
+    options.recursive = picture.recursive;
+    options.dryRun = picture.dryRun;
+    options.quiet = picture.quiet;
+    return options;
+}
+
+class PictureCommand : public FileCommand
 {
 public:
-    explicit PictureRunner(const PictureOptions& options) : m_options(options) {}
+    explicit PictureCommand(const PictureOptions& options)
+        : FileCommand(baseOptions(options)), m_picture(options)
+    {}
 
-    int run();
+    int run() override;
 
 private:
-    int usage(const QByteArray& message);
-    int status() const { return m_failed ? kExitSomeFailed : kExitSuccess; }
-    void fail(const QByteArray& path, const QByteArray& reason);
-    void print(const QByteArray& text);
-    bool startJournal();
     void finish();
-    void forEachFile(const QList<QByteArray>& paths,
-                     const std::function<void(const QByteArray&)>& visit);
     bool open(PictureFile& file, const QByteArray& path);
-    void commit(PictureFile& file, const QByteArray& path, const QList<StoredPicture>& before);
 
     int list();
     void listFile(const QByteArray& path);
@@ -365,81 +333,19 @@ private:
     int remove();
     bool removeChosen(PictureFile& file, const QByteArray& path, int count);
 
-    const PictureOptions& m_options;
-    Journal m_journal;
-    bool m_journalOpen = false;
-    std::unique_ptr<Progress> m_progress;
-    bool m_failed = false;
+    const PictureOptions m_picture;
     bool m_firstJsonFile = true;
-    qint64 m_changed = 0;
-    qint64 m_unchanged = 0;
 };
 
-int PictureRunner::usage(const QByteArray& message)
-{
-    writeBytes(stderr, "tagora-cli: " + message + "\nTry 'tagora-cli picture --help'.\n");
-    return kExitUsage;
-}
-
-void PictureRunner::fail(const QByteArray& path, const QByteArray& reason)
-{
-    if (m_progress)
-        m_progress->clear();
-    writeBytes(stderr, "tagora-cli: " + path + ": " + reason + '\n');
-    m_failed = true;
-}
-
-void PictureRunner::print(const QByteArray& text)
-{
-    if (m_progress)
-        m_progress->clear();
-    writeBytes(stdout, text);
-}
-
-bool PictureRunner::startJournal()
-{
-    if (m_options.dryRun)
-        return true;
-    QByteArray reason;
-    m_journalOpen = m_journal.open(reason);
-    if (!m_journalOpen)
-        fail(Journal::path(), reason + "; nothing was changed");
-    return m_journalOpen;
-}
-
 // Blobs that no journal line refers to any more go, while the journal's lock is still held.
-void PictureRunner::finish()
+void PictureCommand::finish()
 {
-    if (m_journalOpen)
+    if (!m_options.dryRun)
         removeUnreferencedPictureBlobs(m_journal);
-    if (m_options.dryRun || m_options.quiet || !::isatty(STDOUT_FILENO))
-        return;
-    QByteArray line = QByteArray::number(m_changed) + " changed, " +
-                      QByteArray::number(m_unchanged) + " unchanged";
-    if (m_changed > 0)
-        line += "; operation " + QByteArray::number(m_journal.operation()) +
-                " ('tagora-cli undo' puts it back)";
-    writeBytes(stdout, line + '\n');
+    summarize();
 }
 
-void PictureRunner::forEachFile(const QList<QByteArray>& paths,
-                                const std::function<void(const QByteArray&)>& visit)
-{
-    const bool wanted = progressWanted(m_options.quiet);
-    const qint64 total = wanted ? countAudioFiles(paths, m_options.recursive) : 0;
-    m_progress = std::make_unique<Progress>(wanted, total);
-    const WalkVisitor visitor{
-        [&](const QByteArray& file) {
-            visit(file);
-            m_progress->step();
-        },
-        [&](const QByteArray& path, const QByteArray& reason) { fail(path, reason); }};
-    for (const QByteArray& path : paths)
-        walkAudioFiles(path, m_options.recursive, visitor);
-    m_progress.reset();
-}
-
-bool PictureRunner::open(PictureFile& file, const QByteArray& path)
+bool PictureCommand::open(PictureFile& file, const QByteArray& path)
 {
     if (!file.isOpen())
         fail(path, ::access(path.constData(), R_OK) != 0
@@ -448,50 +354,25 @@ bool PictureRunner::open(PictureFile& file, const QByteArray& path)
     return file.isOpen();
 }
 
-// Saves what was done to `file` and journals it, the bytes of every picture that went kept
-// first, so that a journal line never names bytes that are not there.
-void PictureRunner::commit(PictureFile& file, const QByteArray& path,
-                           const QList<StoredPicture>& before)
+int PictureCommand::list()
 {
-    const QList<StoredPicture> after = file.pictures();
-    const QList<StoredPicture> added = missingFrom(before, after);
-    const QList<StoredPicture> removed = missingFrom(after, before);
-    if (added.isEmpty() && removed.isEmpty()) {
-        ++m_unchanged;
-        return;
-    }
-    if (m_options.dryRun) {
-        ++m_changed;
-        print(changeLines(path, added, removed));
-        return;
-    }
-    QByteArray reason;
-    if (!saveJournalled(file, path, added, removed, &m_journal, reason)) {
-        fail(path, reason);
-        return;
-    }
-    ++m_changed;
-}
-
-int PictureRunner::list()
-{
-    if (m_options.arguments.isEmpty())
+    if (m_picture.arguments.isEmpty())
         return usage("picture ls needs at least one file or folder");
-    if (m_options.json)
+    if (m_picture.json)
         print("[");
-    forEachFile(m_options.arguments, [&](const QByteArray& path) { listFile(path); });
-    if (m_options.json)
+    forEachFile(m_picture.arguments, [&](const QByteArray& path) { listFile(path); });
+    if (m_picture.json)
         print(m_firstJsonFile ? "]\n" : "\n]\n");
     return status();
 }
 
-void PictureRunner::listFile(const QByteArray& path)
+void PictureCommand::listFile(const QByteArray& path)
 {
     PictureFile file(path);
     if (!open(file, path))
         return;
     const QList<StoredPicture> pictures = file.pictures();
-    if (m_options.json) {
+    if (m_picture.json) {
         print(QByteArray(m_firstJsonFile ? "\n" : ",\n") + "{\"path\": " +
               jsonQuoted(pathFromNative(path)) + ", \"pictures\": " + picturesJson(pictures) + '}');
         m_firstJsonFile = false;
@@ -507,22 +388,22 @@ void PictureRunner::listFile(const QByteArray& path)
     print(lines);
 }
 
-int PictureRunner::get()
+int PictureCommand::get()
 {
-    if (m_options.arguments.size() != 1)
+    if (m_picture.arguments.size() != 1)
         return usage("picture get takes one audio file");
-    const QByteArray path = m_options.arguments.first();
+    const QByteArray path = m_picture.arguments.first();
     PictureFile file(path);
     if (!open(file, path))
         return status();
     const QList<StoredPicture> pictures = file.pictures();
-    int index = m_options.index;
-    const int wantedType = m_options.type >= 0 ? m_options.type : 3;
+    int index = m_picture.index;
+    const int wantedType = m_picture.type >= 0 ? m_picture.type : 3;
     for (qsizetype i = 0; index < 0 && i < pictures.size(); ++i) {
         if (pictures[i].type == wantedType)
             index = int(i);
     }
-    if (index < 0 && m_options.type < 0 && !pictures.isEmpty())
+    if (index < 0 && m_picture.type < 0 && !pictures.isEmpty())
         index = 0;
     if (index < 0 || index >= pictures.size()) {
         fail(path, pictures.isEmpty() ? QByteArray("holds no picture")
@@ -530,15 +411,15 @@ int PictureRunner::get()
         return status();
     }
     const StoredPicture& picture = pictures[index];
-    const QByteArray output = m_options.output.isEmpty() ? pictureTypeName(picture.type) + '.' +
+    const QByteArray output = m_picture.output.isEmpty() ? pictureTypeName(picture.type) + '.' +
                                                                extensionFor(picture.mimeType)
-                                                         : m_options.output;
+                                                         : m_picture.output;
     if (output == "-") {
         writeBytes(stdout, picture.data);
         return status();
     }
     struct stat info;
-    if (::stat(output.constData(), &info) == 0 && !m_options.force) {
+    if (::stat(output.constData(), &info) == 0 && !m_picture.force) {
         fail(output, "exists; left alone (--force replaces it)");
         return status();
     }
@@ -548,13 +429,13 @@ int PictureRunner::get()
                    size_t(picture.data.size());
     if (!out || std::fclose(out) != 0 || !written)
         fail(output, "cannot be written: " + errorText(errno));
-    else if (m_options.output.isEmpty() && !m_options.quiet)
+    else if (m_picture.output.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: wrote " + output + '\n');
     return status();
 }
 
 // Reads and checks the image to set; a failure is reported and nothing is written.
-bool PictureRunner::readImage(const QByteArray& image, StoredPicture& picture)
+bool PictureCommand::readImage(const QByteArray& image, StoredPicture& picture)
 {
     struct stat info;
     if (::stat(image.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -565,7 +446,7 @@ bool PictureRunner::readImage(const QByteArray& image, StoredPicture& picture)
         fail(image, "is over 64 MiB, more than a picture can hold; nothing was written");
         return false;
     }
-    if (info.st_size > kMaxImageBytes && !m_options.force) {
+    if (info.st_size > kMaxImageBytes && !m_picture.force) {
         fail(image,
              "is " + QByteArray::number(double(info.st_size) / (1 << 20), 'f', 1) +
                  " MiB, over the 16 MiB limit; nothing was written (--force sets it anyway)");
@@ -584,19 +465,19 @@ bool PictureRunner::readImage(const QByteArray& image, StoredPicture& picture)
         return false;
     }
     picture.mimeType = header.mimeType;
-    picture.type = m_options.type >= 0 ? m_options.type : 3;
-    picture.description = m_options.description;
+    picture.type = m_picture.type >= 0 ? m_picture.type : 3;
+    picture.description = m_picture.description;
     return true;
 }
 
-int PictureRunner::set()
+int PictureCommand::set()
 {
-    if (m_options.arguments.size() < 2)
+    if (m_picture.arguments.size() < 2)
         return usage("picture set needs an image and at least one file or folder");
     StoredPicture picture;
-    if (!readImage(m_options.arguments.first(), picture) || !startJournal())
+    if (!readImage(m_picture.arguments.first(), picture) || !startJournal())
         return status();
-    forEachFile(m_options.arguments.mid(1), [&](const QByteArray& path) {
+    forEachFile(m_picture.arguments.mid(1), [&](const QByteArray& path) {
         PictureFile file(path);
         if (!open(file, path))
             return;
@@ -606,71 +487,84 @@ int PictureRunner::set()
                        "a description only; FLAC: 16 MiB at most); left alone");
             return;
         }
-        commit(file, path, before);
+        changePictures(file, path, before);
     });
     finish();
     return status();
 }
 
-int PictureRunner::remove()
+int PictureCommand::remove()
 {
-    const int choices = int(m_options.all) + int(m_options.index >= 0) + int(m_options.type >= 0);
+    const int choices = int(m_picture.all) + int(m_picture.index >= 0) + int(m_picture.type >= 0);
     if (choices != 1)
         return usage("picture rm takes one of --all, -i N and --type T");
-    if (m_options.arguments.isEmpty())
+    if (m_picture.arguments.isEmpty())
         return usage("picture rm needs at least one file or folder");
     if (!startJournal())
         return status();
-    forEachFile(m_options.arguments, [&](const QByteArray& path) {
+    forEachFile(m_picture.arguments, [&](const QByteArray& path) {
         PictureFile file(path);
         if (!open(file, path))
             return;
         const QList<StoredPicture> before = file.pictures();
         if (removeChosen(file, path, int(before.size())))
-            commit(file, path, before);
+            changePictures(file, path, before);
     });
     finish();
     return status();
 }
 
 // Removes the pictures the options choose; false when a chosen index is not there.
-bool PictureRunner::removeChosen(PictureFile& file, const QByteArray& path, int count)
+bool PictureCommand::removeChosen(PictureFile& file, const QByteArray& path, int count)
 {
-    if (m_options.all) {
+    if (m_picture.all) {
         file.remove(-1);
-    } else if (m_options.index >= 0) {
-        if (m_options.index >= count) {
-            fail(path, "has no picture " + QByteArray::number(m_options.index));
+    } else if (m_picture.index >= 0) {
+        if (m_picture.index >= count) {
+            fail(path, "has no picture " + QByteArray::number(m_picture.index));
             return false;
         }
-        file.remove(m_options.index);
+        file.remove(m_picture.index);
     } else {
         const QList<StoredPicture> pictures = file.pictures();
         for (int i = count - 1; i >= 0; --i) {
-            if (pictures[i].type == m_options.type)
+            if (pictures[i].type == m_picture.type)
                 file.remove(i);
         }
     }
     return true;
 }
 
-int PictureRunner::run()
+int PictureCommand::run()
 {
-    if (m_options.help) {
+    if (m_picture.help) {
         writeBytes(stdout, pictureHelp());
         return kExitSuccess;
     }
-    if (m_options.action.isEmpty())
+    if (m_picture.action.isEmpty())
         return usage("picture needs an action: ls, get, set or rm");
     if (!PictureFile::available()) {
         writeBytes(stderr, "tagora-cli: libtagwrapper.so has no picture entry points\n");
         return kExitSomeFailed;
     }
-    if (m_options.action == "ls")
+    if (m_picture.action == "ls")
         return list();
-    if (m_options.action == "get")
+    if (m_picture.action == "get")
         return get();
-    return m_options.action == "set" ? set() : remove();
+    return m_picture.action == "set" ? set() : remove();
+}
+
+int runPicture(const Options& options)
+{
+    PictureOptions picture;
+    QByteArray error;
+    if (!parsePictureOptions(options.arguments, picture, error)) {
+        writeBytes(stderr,
+                   "tagora-cli: " + terminalSafe(error) + "\nTry 'tagora-cli picture --help'.\n");
+        return kExitUsage;
+    }
+    PictureCommand command(picture);
+    return command.run();
 }
 
 // The pictures a record names, the bytes of the removed ones loaded from their blobs.
@@ -744,20 +638,6 @@ QByteArray picturesJson(const QList<StoredPicture>& pictures)
     return out + ']';
 }
 
-int runPictureCommand(const QList<QByteArray>& arguments)
-{
-    PictureOptions options;
-    QByteArray error;
-    if (!parsePictureOptions(arguments, options, error)) {
-        writeBytes(stderr, "tagora-cli: " + error + "\nTry 'tagora-cli picture --help'.\n");
-        return kExitUsage;
-    }
-    PictureRunner runner(options);
-    const int status = runner.run();
-    std::fflush(stdout);
-    return status;
-}
-
 QByteArray pictureHelp()
 {
     return "Usage: tagora-cli picture ls|get|set|rm [OPTIONS] ...\n"
@@ -785,33 +665,37 @@ QByteArray pictureHelp()
            "  -h, --help       this help\n";
 }
 
-bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, Journal* journal,
-                  QByteArray& shown, QByteArray& reason)
+// Defined here, beside the journal's picture lines it writes.
+void FileCommand::changePictures(PictureFile& file, const QByteArray& path,
+                                 const QList<StoredPicture>& before)
 {
-    PictureFile file(target);
-    if (!file.isOpen()) {
-        reason = "not an audio file of a known type";
-        return false;
-    }
-    const QList<StoredPicture> before = file.pictures();
-    file.remove(-1);
-    for (const StoredPicture& picture : wanted) {
-        if (!file.add(picture)) {
-            reason = "its type cannot hold the source's " + pictureTypeName(picture.type) +
-                     " picture; pictures left alone";
-            return false;
-        }
-    }
     const QList<StoredPicture> after = file.pictures();
     const QList<StoredPicture> added = missingFrom(before, after);
     const QList<StoredPicture> removed = missingFrom(after, before);
-    if (added.isEmpty() && removed.isEmpty())
-        return true;
-    if (!journal) {
-        shown = changeLines(target, added, removed);
-        return true;
+    if (added.isEmpty() && removed.isEmpty()) {
+        ++m_unchanged;
+        return;
     }
-    return saveJournalled(file, target, added, removed, journal, reason);
+    if (m_options.dryRun) {
+        ++m_changed;
+        print(changeLines(path, added, removed));
+        return;
+    }
+    // Checked before any bytes are kept, so a file that cannot change leaves none behind.
+    if (::access(path.constData(), W_OK) != 0) {
+        fail(path, "read-only: " + errorText(errno));
+        return;
+    }
+    for (const StoredPicture& picture : removed) {
+        if (!pictureblobs::keep(picture.data)) {
+            fail(path, "cannot keep the old picture for undo in " + pictureblobs::folder() + ": " +
+                           errorText(errno) + "; left alone");
+            return;
+        }
+    }
+    JournalRecord entry = pictureRecord(path, file.opened(), added, removed);
+    if (writeAhead(entry, path))
+        settle(entry, save(path, file.opened(), TagSave::openFile(file)));
 }
 
 // Each picture the change removed goes back in place of the one that replaced it (same type
@@ -848,9 +732,13 @@ bool undoPictureRecord(const JournalRecord& record, bool dryRun, QByteArray& rea
         stored = file.add(old.picture) && stored;
     if (!stored)
         reason = "the file cannot hold a picture it held";
-    else if (!dryRun && !file.save())
+    else if (!dryRun && !saveTags(record.path, TagSave::openFile(file)))
         reason = "save failed";
     return reason.isEmpty();
 }
+
+extern const Command kPictureCommand = {
+    "picture", "*", "Usage: tagora-cli picture ls|get|set|rm ... (cover art; see its --help)\n",
+    false, &runPicture};
 
 } // namespace tagora::cli

@@ -8,22 +8,13 @@
 
 namespace tagora::cli {
 
-// "tagora-cli picture ls|get|set|rm ...": `arguments` are those after "picture", options
-// included, which the command reads itself. Gives the exit status as runCommandLine does.
-int runPictureCommand(const QList<QByteArray>& arguments);
-
+// The help of "tagora-cli picture", with its actions.
 QByteArray pictureHelp();
 
 // A json array of the pictures' metadata: index, type, MIME type, width and height (null
 // when the image is not a JPEG or PNG), size and description.
 QByteArray picturesJson(const QList<StoredPicture>& pictures);
 
-// Gives the file at `target` exactly the pictures `wanted` (those of a copy's source), the
-// bytes of each it loses kept for undo first, and the change written ahead into `journal`.
-// Without a journal (a dry run) nothing is written and `shown` says what would change. False
-// with a reason.
-bool copyPictures(const QList<StoredPicture>& wanted, const QByteArray& target, Journal* journal,
-                  QByteArray& shown, QByteArray& reason);
 // Removes the picture blobs no record names any more; to be called with the journal's lock
 // held, after every command that writes pictures and whenever the journal drops lines.
 void removeUnreferencedPictureBlobs(const Journal& journal);

@@ -63,8 +63,10 @@ bool PictureFile::available()
 }
 
 PictureFile::PictureFile(const QByteArray& path)
-    : m_file(tagLibrary().taglib_file_newu(path.constData()))
-{}
+{
+    identityOf(path, m_opened);
+    m_file = tagLibrary().taglib_file_newu(path.constData());
+}
 
 PictureFile::~PictureFile()
 {

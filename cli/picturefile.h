@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/filewalk.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -41,9 +43,13 @@ public:
     bool add(const StoredPicture& picture);
     bool remove(int index);
     bool save();
+    // The file as it was just before it was opened: a save over a file that differs from it
+    // would lose another program's change.
+    const FileIdentity& opened() const { return m_opened; }
 
 private:
-    TagLib_File_s* m_file;
+    FileIdentity m_opened;
+    TagLib_File_s* m_file = nullptr;
 };
 
 // Picture types by the names the command line uses ("front", "back", ...), numbered as in

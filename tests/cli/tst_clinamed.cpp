@@ -358,6 +358,21 @@ private Q_SLOTS:
         QCOMPARE(get(QStringLiteral("composer"), path), QByteArray("\n"));
     }
 
+    // --where chooses a file once: a change of the fields it reads does not unchoose the file
+    // for the named fields and the version that come after.
+    void whereChoosesBeforeAnythingChanges()
+    {
+        const QString path = copyOfMade(QStringLiteral("mp3"));
+        QCOMPARE(
+            cli({QStringLiteral("set"), QStringLiteral("--where"),
+                 QStringLiteral("title=Old Title"), QStringLiteral("--id3v2"), QStringLiteral("3"),
+                 QStringLiteral("title=New"), QStringLiteral("COMPOSER=C"), path})
+                .code,
+            0);
+        QCOMPARE(get(QStringLiteral("composer"), path), QByteArray("C\n"));
+        QVERIFY(cli({QStringLiteral("info"), path}).out.contains("tags: ID3v2.3\n"));
+    }
+
     // fill and rename take named fields as placeholders; undo puts name and values back.
     void fillAndRenameTakeNamedFields()
     {

@@ -303,6 +303,25 @@ private Q_SLOTS:
         QCOMPARE(mutagenView(target), before);
     }
 
+    // The pictures go only where the fields go: into the files --where chose.
+    void copyPicturesKeepsToTheChosenFiles()
+    {
+        const QString source = copyOfMade(QStringLiteral("mp3"));
+        const QString left = m_dir->filePath(QStringLiteral("left.flac"));
+        const QString chosen = m_dir->filePath(QStringLiteral("chosen.flac"));
+        QVERIFY(QFile::copy(sampleFile(QStringLiteral("flac")), left));
+        QVERIFY(QFile::copy(sampleFile(QStringLiteral("flac")), chosen));
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title=chosen"), chosen}).code, 0);
+        const QStringList leftBefore = mutagenView(left);
+        QCOMPARE(
+            cli({QStringLiteral("copy"), QStringLiteral("--pictures"), QStringLiteral("--where"),
+                 QStringLiteral("title=chosen"), source, left, chosen})
+                .code,
+            0);
+        QCOMPARE(mutagenView(left), leftBefore);
+        QCOMPARE(pictureLines(mutagenView(chosen)), pictureLines(mutagenView(source)));
+    }
+
     // ls counts the pictures in every format; json gives their metadata, and import takes the
     // csv back without a complaint about the column.
     void lsHasAPicturesColumn()
@@ -348,6 +367,29 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QCOMPARE(cli(QStringList{QStringLiteral("picture")} + arguments).code, 2);
+    }
+
+    // A name or word that carries terminal control sequences is shown escaped, whichever
+    // line names it.
+    void messagesAreSafeOnATerminal_data()
+    {
+        const QString evil = QStringLiteral("evil\x1b[2J.mp3");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::newRow("failed file")
+            << QStringList{QStringLiteral("picture"), QStringLiteral("ls"), evil} << 1;
+        QTest::newRow("unknown action") << QStringList{QStringLiteral("picture"), evil} << 2;
+        QTest::newRow("unknown command") << QStringList{evil} << 2;
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("ls"), u'-' + evil} << 2;
+    }
+    void messagesAreSafeOnATerminal()
+    {
+        QFETCH(QStringList, arguments);
+        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("evil\x1b[2J.mp3")), "not audio"));
+        const Run run = cli(arguments);
+        QTEST(run.code, "code");
+        QVERIFY2(run.err.contains("evil\\x1b[2J.mp3"), run.err.constData());
+        QVERIFY(!run.err.contains('\x1b'));
     }
 };
 
