@@ -24,7 +24,7 @@
 #include "bareread.h"
 #include "scan/cthread.h"
 #include "services/registry.h"
-#include "support/audiotypes.h"
+#include "tagora/audiotypes.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
@@ -76,7 +76,8 @@ std::vector<Template> makeTemplates(const QString& scratch)
 {
     std::vector<Template> templates;
     for (int variant = 0; variant < kVariantsPerType; ++variant) {
-        for (const char* type : test::kAudioTypes) {
+        // The fixtures are of the window's types.
+        for (const char* type : kWindowAudioTypes) {
             const QString extension = QString::fromLatin1(type);
             const QString path = scratch + QStringLiteral("/template.") + extension;
             QFile::remove(path);
