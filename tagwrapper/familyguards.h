@@ -12,8 +12,13 @@ namespace tagwrapper {
 std::uint64_t leadingId3v2Size(const Reader& r);
 bool id3v2TagPasses(const Reader& r, std::uint64_t pos);
 bool mpegPasses(const Reader& r);
+// A type whose parser in TagLib 1.13 trusts nothing in the file.
+bool nothingToCheck(const Reader& r);
+// Any type: the checks whose signature the content carries.
+bool contentPasses(const Reader& r);
 // Xiph (FLAC and Ogg)
 bool flacPasses(const Reader& r, std::uint64_t searchFrom);
+bool flacFilePasses(const Reader& r);
 bool oggPasses(const Reader& r);
 // One field of a Vorbis comment: a METADATA_BLOCK_PICTURE whose lengths wrap does not pass.
 bool xiphPictureFieldPasses(const unsigned char* field, std::uint64_t length);
@@ -22,5 +27,7 @@ bool mp4Passes(const Reader& r);
 // ASF
 extern const unsigned char kAsfHeader[16];
 bool asfPasses(const Reader& r);
+// RIFF (WAV) and IFF (AIFF): the ID3v2 tags of their chunks.
+bool riffPasses(const Reader& r);
 
 } // namespace tagwrapper

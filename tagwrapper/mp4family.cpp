@@ -4,6 +4,8 @@
 #include "inputguards.h"
 #include "tagfamily.h"
 
+#include <taglib/audioproperties.h>
+#include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/tfile.h>
 
@@ -180,6 +182,23 @@ TagLib::MP4::Tag* mp4TagOf(TagLib::File& file)
 class Mp4Family : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            {"M4A", mp4Passes, TagLib_File_MP4,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::MP4::File(stream, true, TagLib::AudioProperties::Average);
+             }},
+            {"M4R", mp4Passes},
+            {"M4B", mp4Passes},
+            {"M4P", mp4Passes},
+            {"MP4", mp4Passes},
+            {"3G2", mp4Passes},
+            {"M4V", mp4Passes},
+        };
+        return kinds;
+    }
+
     bool handles(TagLib::File& file) const override { return mp4TagOf(file) != nullptr; }
 
     TagLib::String text(TagLib::File& file, Field field) const override
