@@ -807,17 +807,76 @@ TagLib::ID3v2::Version versionToWrite(TagLib::ID3v2::Tag& tag, int wanted)
     return version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
 }
 
-// How each TagLib class holds its ID3v2 tag and saves it alone, everything else kept.
+// The data offset and size of the first chunk named "ID3 " or "id3 " after a RIFF or AIFF
+// file's 12-byte header; false without one.
+bool findId3Chunk(TagLib::File& file, bool bigEndian, long& at, unsigned int& size)
+{
+    for (long offset = 12; offset + 8 <= file.length();) {
+        file.seek(offset);
+        const TagLib::ByteVector header = file.readBlock(8);
+        if (header.size() != 8)
+            return false;
+        size = header.toUInt(4, bigEndian);
+        if (header.startsWith("ID3 ") || header.startsWith("id3 ")) {
+            at = offset + 8;
+            return true;
+        }
+        offset += 8 + static_cast<long>(size) + static_cast<long>(size & 1);
+    }
+    return false;
+}
+
+// Puts `data` in place of the chunk data of `size` bytes at `at` (and its pad byte), with the
+// chunk's and the file's sizes set to match.
+void replaceChunkData(TagLib::File& file, long at, unsigned int size,
+                      const TagLib::ByteVector& data, bool bigEndian)
+{
+    const bool padded = (size & 1) && at + static_cast<long>(size) < file.length();
+    TagLib::ByteVector even = data;
+    if (even.size() & 1)
+        even.append('\0');
+    file.insert(even, at, size + (padded ? 1 : 0));
+    file.seek(at - 4);
+    file.writeBlock(TagLib::ByteVector::fromUInt(data.size(), bigEndian));
+    file.seek(4);
+    file.writeBlock(
+        TagLib::ByteVector::fromUInt(static_cast<unsigned int>(file.length() - 8), bigEndian));
+}
+
+// A WAV or AIFF file's ID3v2 chunk written with the frames the edit did not touch as stored.
+bool writeChunkKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& tag,
+                                   bool bigEndian)
+{
+    long at = 0;
+    unsigned int size = 0;
+    TagLib::ByteVector rendered;
+    if (!findId3Chunk(file, bigEndian, at, size) ||
+        !renderKeepingStoredFrames(file, tag, rendered, at) || rendered.isEmpty())
+        return false;
+    replaceChunkData(file, at, size, rendered, bigEndian);
+    return true;
+}
+
+// How each TagLib class holds its ID3v2 tag, writes it keeping the frames the edit did not
+// touch as stored, and saves it through TagLib otherwise, everything else kept. TagLib's offsets
+// are stale after a write of ours, so the saved file is always parsed anew.
 struct WavHost
 {
     using File = TagLib::RIFF::WAV::File;
     static TagLib::ID3v2::Tag* tag(File& file) { return file.ID3v2Tag(); }
     static void clearOthers(File& file) { file.InfoTag()->setProperties(TagLib::PropertyMap()); }
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        return file.hasID3v2Tag() && writeChunkKeepingStoredFrames(file, *tag(file), false);
+    }
     static bool save(File& file, TagLib::ID3v2::Version version, bool everyTag)
     {
         return file.save(everyTag ? File::AllTags : File::ID3v2, TagLib::File::StripNone, version);
     }
-    static TagLib::File* reopened(TagLib::IOStream&) { return nullptr; }
+    static TagLib::File* reopened(TagLib::IOStream& stream)
+    {
+        return new File(&stream, true, TagLib::AudioProperties::Average);
+    }
 };
 
 struct AiffHost
@@ -825,11 +884,18 @@ struct AiffHost
     using File = TagLib::RIFF::AIFF::File;
     static TagLib::ID3v2::Tag* tag(File& file) { return file.tag(); }
     static void clearOthers(File&) {}
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        return file.hasID3v2Tag() && writeChunkKeepingStoredFrames(file, *tag(file), true);
+    }
     static bool save(File& file, TagLib::ID3v2::Version version, bool)
     {
         return file.save(version);
     }
-    static TagLib::File* reopened(TagLib::IOStream&) { return nullptr; }
+    static TagLib::File* reopened(TagLib::IOStream& stream)
+    {
+        return new File(&stream, true, TagLib::AudioProperties::Average);
+    }
 };
 
 struct TrueAudioHost
@@ -844,21 +910,29 @@ struct TrueAudioHost
         setGenericNumber(file.ID3v1Tag(false), Field::Track, 0);
         setGenericNumber(file.ID3v1Tag(false), Field::Year, 0);
     }
-    // TagLib 1.13 writes a TrueAudio file's ID3v2 tag in 2.4 only, so it is written here, where
-    // TagLib looks for it: at the very start.
+    // TagLib looks for the tag at the very start only.
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        TagLib::ByteVector rendered;
+        if (!file.hasID3v2Tag() || !renderKeepingStoredFrames(file, *tag(file), rendered, 0) ||
+            rendered.isEmpty())
+            return false;
+        file.insert(rendered, 0, tag(file)->header()->completeTagSize());
+        return true;
+    }
+    // TagLib 1.13 writes a TrueAudio file's ID3v2 tag in 2.4 only.
     static bool save(File& file, TagLib::ID3v2::Version version, bool everyTag)
     {
         if (everyTag)
             return file.save();
-        TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
-        const unsigned long stored = file.hasID3v2Tag() ? tag->header()->completeTagSize() : 0;
-        if (tag->isEmpty())
+        TagLib::ID3v2::Tag* own = tag(file);
+        const unsigned long stored = file.hasID3v2Tag() ? own->header()->completeTagSize() : 0;
+        if (own->isEmpty())
             file.removeBlock(0, stored);
         else
-            file.insert(tag->render(version), 0, stored);
+            file.insert(own->render(version), 0, stored);
         return true;
     }
-    // TagLib's offsets of the ID3v1 tag and the audio are stale after that.
     static TagLib::File* reopened(TagLib::IOStream& stream)
     {
         return new File(&stream, TagLib::ID3v2::FrameFactory::instance(), true,
@@ -924,8 +998,13 @@ public:
 
     bool write(TagLib::File& file, const SaveRequest& request) const override
     {
-        return Host::save(hostOf(file), versionToWrite(*tagOf(file), request.id3v2Version),
-                          request.strip);
+        TagLib::ID3v2::Tag& tag = *tagOf(file);
+        const bool ownVersion =
+            request.id3v2Version == 0 ||
+            request.id3v2Version == static_cast<int>(tag.header()->majorVersion());
+        if (!request.strip && ownVersion && Host::writeKeepingStoredFrames(hostOf(file)))
+            return true;
+        return Host::save(hostOf(file), versionToWrite(tag, request.id3v2Version), request.strip);
     }
 
     TagLib::File* reopened(TagLib::IOStream& stream) const override

@@ -390,11 +390,11 @@ std::vector<std::string> itemsOf(TagLib::File& file)
 }
 
 // A tag written as 2.3 keeps a full date's day and time in TDAT and TIME, frames TagLib reads
-// only as a part of the date, which the date compared already holds.
-std::vector<std::string> withoutDateParts(std::vector<std::string> items,
-                                          const tagwrapper::SaveRequest& request)
+// only as a part of the date (or, as read from another program's tag, not at all), which the
+// date compared already holds.
+std::vector<std::string> withoutDateParts(std::vector<std::string> items, bool writtenAs23)
 {
-    if (request.id3v2Version == 3) {
+    if (writtenAs23) {
         items.erase(std::remove_if(items.begin(), items.end(),
                                    [](const std::string& item) {
                                        return item == "UNKNOWN/TDAT" || item == "UNKNOWN/TIME";
@@ -414,9 +414,12 @@ bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::Save
     const bool picturesReadBack =
         !h->picturesChanged || request.strip ||
         tagwrapper::samePictures(tagwrapper::picturesOf(*memory), tagwrapper::picturesOf(*disk));
+    const TagLib::ID3v2::Tag* written = h->family->namedItemsTag(*disk, false);
+    const bool as23 =
+        request.id3v2Version == 3 || (written && written->header()->majorVersion() == 3);
     return picturesReadBack && tagwrapper::sameAudio(*memory, *disk) &&
            h->family->readsBack(*memory, *disk, request) &&
-           itemsOf(*memory) == withoutDateParts(itemsOf(*disk), request);
+           withoutDateParts(itemsOf(*memory), as23) == withoutDateParts(itemsOf(*disk), as23);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)

@@ -155,6 +155,58 @@ private Q_SLOTS:
         QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("albumartist"), path}, &out), 0);
         QCOMPARE(out, QByteArray("v\n"));
     }
+
+    // A 2.3 tag (as most taggers write it) stays 2.3, and every frame but the one edited keeps
+    // its encoding and bytes (TagLib alone would write genres in Latin-1, or the tag as 2.4).
+    void id3v23TagStaysAsStored_data()
+    {
+        QTest::addColumn<QString>("type");
+        for (const char* type : {"wav", "aiff", "tta"})
+            QTest::newRow(type) << QString::fromLatin1(type);
+    }
+    void id3v23TagStaysAsStored()
+    {
+        QFETCH(QString, type);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("song.") + type);
+        QVERIFY(QFile::copy(m_made.filePath(QStringLiteral("made.") + type), path));
+        QCOMPARE(QProcess::execute(kPython,
+                                   {QStringLiteral("-c"),
+                                    QStringLiteral("import mutagen, sys; "
+                                                   "mutagen.File(sys.argv[1]).save(v2_version=3)"),
+                                    path}),
+                 0);
+        const QStringList before = mutagenView(path);
+        QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title=New"), path}), 0);
+        QCOMPARE(
+            added(before, mutagenView(path)),
+            QStringList{QStringLiteral("TIT2=TIT2(encoding=<Encoding.UTF16: 1>, text=['New'])")});
+        QByteArray out;
+        QCOMPARE(cli({QStringLiteral("info"), path}, &out), 0);
+        QVERIFY2(out.contains("tags: ID3v2.3\n"), out.constData());
+    }
+
+    // info names the tags each file holds, the ID3v2 version kept as the file had it.
+    void infoNamesTheTags_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("tags");
+        QTest::newRow("wav") << QStringLiteral("wav") << QByteArray("tags: ID3v2.4\n");
+        QTest::newRow("aiff") << QStringLiteral("aiff") << QByteArray("tags: ID3v2.4\n");
+        QTest::newRow("tta") << QStringLiteral("tta") << QByteArray("tags: ID3v2.4\n");
+        QTest::newRow("wv") << QStringLiteral("wv") << QByteArray("tags: APE\n");
+        QTest::newRow("opus") << QStringLiteral("opus") << QByteArray("tags: Xiph comment\n");
+    }
+    void infoNamesTheTags()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, tags);
+        QByteArray out;
+        QCOMPARE(
+            cli({QStringLiteral("info"), m_made.filePath(QStringLiteral("made.") + type)}, &out),
+            0);
+        QVERIFY2(out.contains(tags), out.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(CliTypesTest)
