@@ -154,6 +154,8 @@ private Q_SLOTS:
         QByteArray out;
         QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("albumartist"), path}, &out), 0);
         QCOMPARE(out, QByteArray("v\n"));
+        QCOMPARE(cli({QStringLiteral("undo")}), 0);
+        QCOMPARE(mutagenView(path), before);
     }
 
     // A 2.3 tag (as most taggers write it) stays 2.3, and every frame but the one edited keeps
