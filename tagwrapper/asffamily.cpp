@@ -326,11 +326,11 @@ public:
     const std::vector<FileKind>& kinds() const override
     {
         static const std::vector<FileKind> kinds = {
-            {"WMA", asfPasses, TagLib_File_ASF,
+            {"WMA", asfFilePasses, TagLib_File_ASF,
              [](TagLib::IOStream* stream) -> TagLib::File* {
                  return new TagLib::ASF::File(stream, true, TagLib::AudioProperties::Average);
              }},
-            {"ASF", asfPasses},
+            {"ASF", asfFilePasses},
         };
         return kinds;
     }

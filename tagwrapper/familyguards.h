@@ -16,9 +16,14 @@ bool mpegPasses(const Reader& r);
 bool nothingToCheck(const Reader& r);
 // Any type: the checks whose signature the content carries.
 bool contentPasses(const Reader& r);
+// A file of a type whose TagLib class calls a file without the type's signature invalid: the
+// type's own check, and the content's when the signature is missing.
+bool mp4FilePasses(const Reader& r);
+bool oggFilePasses(const Reader& r);
+bool asfFilePasses(const Reader& r);
+bool flacFilePasses(const Reader& r);
 // Xiph (FLAC and Ogg)
 bool flacPasses(const Reader& r, std::uint64_t searchFrom);
-bool flacFilePasses(const Reader& r);
 bool oggPasses(const Reader& r);
 // One field of a Vorbis comment: a METADATA_BLOCK_PICTURE whose lengths wrap does not pass.
 bool xiphPictureFieldPasses(const unsigned char* field, std::uint64_t length);

@@ -185,16 +185,16 @@ public:
     const std::vector<FileKind>& kinds() const override
     {
         static const std::vector<FileKind> kinds = {
-            {"M4A", mp4Passes, TagLib_File_MP4,
+            {"M4A", mp4FilePasses, TagLib_File_MP4,
              [](TagLib::IOStream* stream) -> TagLib::File* {
                  return new TagLib::MP4::File(stream, true, TagLib::AudioProperties::Average);
              }},
-            {"M4R", mp4Passes},
-            {"M4B", mp4Passes},
-            {"M4P", mp4Passes},
-            {"MP4", mp4Passes},
-            {"3G2", mp4Passes},
-            {"M4V", mp4Passes},
+            {"M4R", mp4FilePasses},
+            {"M4B", mp4FilePasses},
+            {"M4P", mp4FilePasses},
+            {"MP4", mp4FilePasses},
+            {"3G2", mp4FilePasses},
+            {"M4V", mp4FilePasses},
         };
         return kinds;
     }

@@ -181,11 +181,6 @@ bool flacPasses(const Reader& r, std::uint64_t searchFrom)
     }
 }
 
-bool flacFilePasses(const Reader& r)
-{
-    return id3v2TagPasses(r, 0) && flacPasses(r, leadingId3v2Size(r));
-}
-
 bool oggPasses(const Reader& r)
 {
     std::vector<Bytes> packets;
@@ -367,21 +362,21 @@ public:
                  return new TagLib::FLAC::File(stream, TagLib::ID3v2::FrameFactory::instance(),
                                                true, TagLib::AudioProperties::Average);
              }},
-            {"OGG", oggPasses, TagLib_File_OggVorbis,
+            {"OGG", oggFilePasses, TagLib_File_OggVorbis,
              [](TagLib::IOStream* stream) -> TagLib::File* {
                  return new TagLib::Ogg::Vorbis::File(stream, true,
                                                       TagLib::AudioProperties::Average);
              }},
-            {"OGA", oggPasses, TagLib_File_OggFlac,
+            {"OGA", oggFilePasses, TagLib_File_OggFlac,
              [](TagLib::IOStream* stream) -> TagLib::File* {
                  return new TagLib::Ogg::FLAC::File(stream, true, TagLib::AudioProperties::Average);
              }},
-            {"SPX", oggPasses, TagLib_File_Speex,
+            {"SPX", oggFilePasses, TagLib_File_Speex,
              [](TagLib::IOStream* stream) -> TagLib::File* {
                  return new TagLib::Ogg::Speex::File(stream, true,
                                                      TagLib::AudioProperties::Average);
              }},
-            {"OPUS", oggPasses},
+            {"OPUS", oggFilePasses},
         };
         return kinds;
     }

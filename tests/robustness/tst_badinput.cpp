@@ -388,6 +388,13 @@ private Q_SLOTS:
             << QByteArray(5000, '\0') + mp3WithCompressedFrame(sample("mp3"), 64 << 20);
         QTest::newRow("ogg comment field length wraps")
             << QStringLiteral("ogg") << oggWithComment(sample("ogg"), wrappingComment(65536));
+        // TagLib parses a file its extension's type calls invalid as whatever the content is.
+        for (const char* type : {"flac", "ogg", "wma", "opus"})
+            QTest::addRow("%s named, MP4 atoms nested 100000 deep", type)
+                << QString::fromLatin1(type)
+                << bigEndian32(16) + "ftypM4A " + bigEndian32(0) + nestedMp4(100000);
+        QTest::newRow("m4a named, FLAC comment length wraps")
+            << QStringLiteral("m4a") << flacWithComment(sample("flac"), wrappingComment(65536));
         // tagora-cli's other types.
         QTest::newRow("wav ID3 chunk, its compressed frame inflating to 64 MB")
             << QStringLiteral("wav")
