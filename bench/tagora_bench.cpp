@@ -24,6 +24,7 @@
 #include "bareread.h"
 #include "scan/cthread.h"
 #include "services/registry.h"
+#include "tagora/audiotypes.h"
 #include "tags/taglibrary.h"
 #include "tags/tagoperations.h"
 #include "ui/filelist.h"
@@ -75,7 +76,8 @@ std::vector<Template> makeTemplates(const QString& scratch)
 {
     std::vector<Template> templates;
     for (int variant = 0; variant < kVariantsPerType; ++variant) {
-        for (const char* type : {TAGORA_AUDIO_TYPES}) {
+        // The fixtures are of the window's types.
+        for (const char* type : kWindowAudioTypes) {
             const QString extension = QString::fromLatin1(type);
             const QString path = scratch + QStringLiteral("/template.") + extension;
             QFile::remove(path);

@@ -13,6 +13,7 @@
 //   set_ms_per_file C D tagora-cli set and the bare in-place save loop, ms per file
 //   set_ratio R         tagora-cli set time over the bare save loop's
 #include "bareread.h"
+#include "tagora/audiotypes.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -35,7 +36,6 @@
 
 namespace {
 
-const char* const kTypes[] = {"mp3", "ogg", "wma", "ape", "m4a", "flac"};
 constexpr int kFilesPerFolder = 500;
 
 struct Measured
@@ -62,7 +62,8 @@ double selfCpuSeconds()
 std::vector<std::pair<QByteArray, QByteArray>> makeTemplates(const QString& scratch)
 {
     std::vector<std::pair<QByteArray, QByteArray>> templates;
-    for (const char* type : kTypes) {
+    // The fixtures are of the window's types.
+    for (const char* type : tagora::kWindowAudioTypes) {
         const QString path = scratch + QStringLiteral("/template.") + QLatin1String(type);
         if (!QFile::copy(QStringLiteral(TAGORA_FIXTURES_DIR "/sample.") + QLatin1String(type),
                          path))

@@ -1,5 +1,7 @@
 #include "filewalk.h"
 
+#include "tagora/audiotypes.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -16,8 +18,6 @@
 
 namespace tagora::cli {
 namespace {
-
-constexpr const char* kAudioExtensions[] = {".mp3", ".ogg", ".wma", ".ape", ".m4a", ".flac"};
 
 struct DirCloser
 {
@@ -142,11 +142,13 @@ bool isFolder(const QByteArray& path)
 bool hasAudioExtension(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray name = path.mid(slash + 1).toLower();
-    return std::any_of(
-        std::begin(kAudioExtensions), std::end(kAudioExtensions), [&](const char* extension) {
-            return name.size() > qsizetype(std::strlen(extension)) && name.endsWith(extension);
-        });
+    const qsizetype dot = path.lastIndexOf('.');
+    // A name that is nothing but the extension (".mp3") is a hidden file without one.
+    if (dot <= slash + 1)
+        return false;
+    const QByteArray extension = path.mid(dot);
+    return isAudioExtension(std::string_view(extension.constData(), std::size_t(extension.size())),
+                            AudioLister::Cli);
 }
 
 void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor)

@@ -32,7 +32,8 @@ bool identityOf(const QByteArray& path, FileIdentity& identity);
 // True when `path` names a folder (links followed).
 bool isFolder(const QByteArray& path);
 
-// True when the name ends in one of the six audio extensions, in any case.
+// True when the name ends in the extension of a type tagora-cli lists ("tagora/audiotypes.h"),
+// ASCII case folded.
 bool hasAudioExtension(const QByteArray& path);
 
 // Receives each audio file found, or a path that could not be walked with its reason.

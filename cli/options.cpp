@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "cli/commands.h"
+#include "tagora/audiotypes.h"
 #include "tags/tagfields.h"
 
 #include <algorithm>
@@ -239,11 +240,30 @@ bool parseOptions(const QList<QByteArray>& given, Options& options, QByteArray& 
     return true;
 }
 
+namespace {
+
+// The extensions of every type the walk lists, wrapped for a terminal.
+QByteArray extensionsHelp()
+{
+    QByteArray help;
+    QByteArray line = " ";
+    for (const AudioFileType& type : kAudioFileTypes) {
+        if (line.size() + 2 + std::strlen(type.extension) > 78) {
+            help += line + '\n';
+            line = " ";
+        }
+        line += QByteArray(" .") + type.extension;
+    }
+    return help + line + '\n';
+}
+
+} // namespace
+
 QByteArray programHelp()
 {
     QByteArray help = "Usage: tagora-cli COMMAND [OPTIONS] ARGS...\n"
-                      "Reads and writes the tags of audio files (.mp3 .ogg .wma .ape .m4a "
-                      ".flac)\nwith the tag library of Tagora.\n\nCommands:\n";
+                      "Reads and writes the tags of audio files with the tag library of Tagora:\n" +
+                      extensionsHelp() + "\nCommands:\n";
     for (const Command* info : commands())
         help +=
             "  " +

@@ -3,6 +3,7 @@
 #include "services/errors.h"
 #include "services/messageboxes.h"
 #include "services/nativepath.h"
+#include "tagora/audiotypes.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -140,17 +141,10 @@ CThread::~CThread()
 
 bool CThread::IsAudioFileExt(const QString& extension)
 {
-    QString lower = extension;
-    for (QChar& c : lower) {
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + ('a' - 'A'));
-    }
-    bool result = false;
-    for (const QLatin1String& known : AudioExtensions) {
-        if (lower == known)
-            result = true;
-    }
-    return result;
+    // A character beyond Latin-1 turns into '?', which no extension holds.
+    const QByteArray latin1 = extension.toLatin1();
+    return isAudioExtension(std::string_view(latin1.constData(), std::size_t(latin1.size())),
+                            AudioLister::Window);
 }
 
 void CThread::Execute()

@@ -2,7 +2,6 @@
 
 #include "scan/tthread.h"
 
-#include <QLatin1String>
 #include <QString>
 
 #include <exception>
@@ -26,26 +25,22 @@ protected:
 ScanTarget* scanTarget();
 void setScanTarget(ScanTarget* target);
 
-// The only filter of the scan: lower case, leading dot included.
-inline const QLatin1String AudioExtensions[] = {QLatin1String(".mp3"), QLatin1String(".ogg"),
-                                                QLatin1String(".wma"), QLatin1String(".ape"),
-                                                QLatin1String(".m4a"), QLatin1String(".flac")};
-
 // Lists the audio files of the process's current directory, handing each one to the
 // GUI thread (scanTarget()->addfile) and waiting until it has been added. Sub-folders are
 // not entered; hidden files are listed. A file is kept when its extension is one of
-// AudioExtensions (ASCII case folded) and it is a regular file of size > 0, or a symbolic
-// link to one. An error raised while a file is handed over ends the scan and is shown
-// once with the standard error display (silent-abort errors are not shown).
-// While the GUI thread reads one file's tag, the worker walks on to the next few audio files
-// and asks the kernel to bring their heads and tails into the page cache; it opens them for
-// that alone and still hands them over one at a time, in the search's order.
+// the window's types ("tagora/audiotypes.h", ASCII case folded) and it is a regular file of size >
+// 0, or a symbolic link to one. An error raised while a file is handed over ends the scan and is
+// shown once with the standard error display (silent-abort errors are not shown). While the GUI
+// thread reads one file's tag, the worker walks on to the next few audio files and asks the kernel
+// to bring their heads and tails into the page cache; it opens them for that alone and still hands
+// them over one at a time, in the search's order.
 class CThread : public TThread
 {
 public:
     CThread() = default;
     ~CThread() override;
 
+    // `extension` with its leading dot (".mp3").
     static bool IsAudioFileExt(const QString& extension);
 
     // The bare name being handed over; written by the worker before each hand-off.

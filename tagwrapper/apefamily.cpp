@@ -1,12 +1,18 @@
-// APE (Monkey's Audio): the APEv2 tag holds the fields, one item each, several values to an
-// item; binary items such as cover art stay as the file has them. An ID3v1 tag of the same
-// file is kept in step.
+// APE (Monkey's Audio, WavPack, Musepack): the APEv2 tag holds the fields, one item each,
+// several values to an item; binary items such as cover art stay as the file has them. An
+// ID3v1 tag of the same file is kept in step.
+#include "familyguards.h"
 #include "tagfamily.h"
 
 #include <taglib/apefile.h>
 #include <taglib/apetag.h>
 #include <taglib/audioproperties.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/mpcfile.h>
+#include <taglib/wavpackfile.h>
+
+#include <utility>
+#include <vector>
 
 namespace tagwrapper {
 namespace {
@@ -35,12 +41,17 @@ void setItem(TagLib::APE::Tag* ape, Field field, const TagLib::String& value)
         ape->addValue(itemOf(field), part, false);
 }
 
-class ApeFamily : public TagFamily
+// `ApeFile` is one of TagLib's classes with an APE and an ID3v1 tag, which share their calls.
+template <typename ApeFile> class ApeFamily : public TagFamily
 {
 public:
+    explicit ApeFamily(std::vector<FileKind> kinds) : m_kinds(std::move(kinds)) {}
+
+    const std::vector<FileKind>& kinds() const override { return m_kinds; }
+
     bool handles(TagLib::File& file) const override
     {
-        return dynamic_cast<TagLib::APE::File*>(&file) != nullptr;
+        return dynamic_cast<ApeFile*>(&file) != nullptr;
     }
 
     TagLib::String text(TagLib::File& file, Field field) const override
@@ -71,9 +82,9 @@ public:
         setGenericNumber(apeOf(file).ID3v1Tag(false), field, value);
     }
 
-    void strip(TagLib::File& file) const override { apeOf(file).strip(TagLib::APE::File::AllTags); }
+    void strip(TagLib::File& file) const override { apeOf(file).strip(ApeFile::AllTags); }
 
-    // TagLib calls an APE file without an APE header valid; it leaves the sample rate at 0.
+    // TagLib calls a file without its format's header valid; it leaves the sample rate at 0.
     bool holdsAudio(TagLib::File& file) const override
     {
         const TagLib::AudioProperties* properties = file.audioProperties();
@@ -81,17 +92,36 @@ public:
     }
 
 private:
-    static TagLib::APE::File& apeOf(TagLib::File& file)
-    {
-        return static_cast<TagLib::APE::File&>(file);
-    }
+    static ApeFile& apeOf(TagLib::File& file) { return static_cast<ApeFile&>(file); }
+
+    const std::vector<FileKind> m_kinds;
 };
 
 } // namespace
 
+// TagLib 1.13 reads their APE and ID3v1 tags within the file's bounds and only skips a leading
+// ID3v2 tag.
 const TagFamily& apeFamily()
 {
-    static const ApeFamily family;
+    static const ApeFamily<TagLib::APE::File> family({{"APE", nothingToCheck}});
+    return family;
+}
+
+const TagFamily& wavPackFamily()
+{
+    static const ApeFamily<TagLib::WavPack::File> family(
+        {{"WV", nothingToCheck, TagLib_File_WavPack, [](TagLib::IOStream* stream) -> TagLib::File* {
+              return new TagLib::WavPack::File(stream, true, TagLib::AudioProperties::Average);
+          }}});
+    return family;
+}
+
+const TagFamily& musepackFamily()
+{
+    static const ApeFamily<TagLib::MPC::File> family(
+        {{"MPC", nothingToCheck, TagLib_File_MPC, [](TagLib::IOStream* stream) -> TagLib::File* {
+              return new TagLib::MPC::File(stream, true, TagLib::AudioProperties::Average);
+          }}});
     return family;
 }
 

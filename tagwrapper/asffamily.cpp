@@ -3,7 +3,9 @@
 #include "familyguards.h"
 #include "tagfamily.h"
 
+#include <taglib/asffile.h>
 #include <taglib/asftag.h>
+#include <taglib/audioproperties.h>
 #include <taglib/tfile.h>
 
 #include <algorithm>
@@ -295,6 +297,18 @@ void setAttributeValues(TagLib::ASF::Tag* asf, const char* name, const TagLib::S
 class AsfFamily : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            {"WMA", asfFilePasses, TagLib_File_ASF,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::ASF::File(stream, true, TagLib::AudioProperties::Average);
+             }},
+            {"ASF", asfFilePasses},
+        };
+        return kinds;
+    }
+
     bool handles(TagLib::File& file) const override { return asfTagOf(file) != nullptr; }
 
     TagLib::String text(TagLib::File& file, Field field) const override

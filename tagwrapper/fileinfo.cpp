@@ -1,5 +1,6 @@
 #include "fileinfo.h"
 
+#include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
@@ -12,6 +13,7 @@
 #include <taglib/speexfile.h>
 #include <taglib/trueaudiofile.h>
 #include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
 #include <taglib/wavpackfile.h>
 
 namespace tagwrapper {
@@ -61,6 +63,28 @@ template <typename ApeFile> TagLib::String apeTypes(ApeFile& file)
     return types;
 }
 
+// A type whose own ID3v2 tag (in a chunk, or at the start) may have company: RIFF INFO in a WAV
+// file, ID3v1 in a TrueAudio file.
+TagLib::String id3v2HostTypes(TagLib::File& file)
+{
+    TagLib::String types;
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(&file)) {
+        if (wav->hasID3v2Tag())
+            append(types, id3v2Name(wav->ID3v2Tag()));
+        if (wav->hasInfoTag())
+            append(types, "RIFF INFO");
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(&file)) {
+        if (aiff->hasID3v2Tag())
+            append(types, id3v2Name(aiff->tag()));
+    } else if (auto* tta = dynamic_cast<TagLib::TrueAudio::File*>(&file)) {
+        if (tta->hasID3v2Tag())
+            append(types, id3v2Name(tta->ID3v2Tag()));
+        if (tta->hasID3v1Tag())
+            append(types, "ID3v1");
+    }
+    return types;
+}
+
 TagLib::String asfCodec(const TagLib::ASF::Properties* properties)
 {
     switch (properties->codec()) {
@@ -106,6 +130,8 @@ TagLib::String tagTypes(TagLib::File& file)
         return mp4->hasMP4Tag() ? "MP4" : "";
     if (dynamic_cast<TagLib::ASF::File*>(&file))
         return "ASF";
+    if (dynamic_cast<TagLib::RIFF::File*>(&file) || dynamic_cast<TagLib::TrueAudio::File*>(&file))
+        return id3v2HostTypes(file);
     return file.tag() && !file.tag()->isEmpty() ? "tag" : "";
 }
 

@@ -4,6 +4,7 @@
 #include "id3v2frames.h"
 #include "tagfamily.h"
 
+#include <taglib/aifffile.h>
 #include <taglib/apetag.h>
 #include <taglib/audioproperties.h>
 #include <taglib/commentsframe.h>
@@ -13,13 +14,17 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
 #include <taglib/unknownframe.h>
+#include <taglib/wavfile.h>
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace tagwrapper {
@@ -213,6 +218,49 @@ bool mpegPasses(const Reader& r)
         return true;
     const std::int64_t tag = r.find("ID3", 0, firstMpegFrame(r));
     return tag < 0 || id3v2TagPasses(r, static_cast<std::uint64_t>(tag));
+}
+
+namespace {
+
+bool isChunkName(const unsigned char* name)
+{
+    return std::all_of(name, name + 4, [](unsigned char c) { return c >= 32 && c <= 127; });
+}
+
+// Where the chunk after the one ending at `end` begins: TagLib skips a pad byte that is zero
+// or followed by a valid chunk name.
+std::uint64_t afterPadding(const Reader& r, std::uint64_t end)
+{
+    unsigned char next[5];
+    if (!(end & 1) || !r.read(end, next, 1))
+        return end;
+    if (next[0] == 0 || (r.read(end, next, sizeof next) && isChunkName(next + 1)))
+        return end + 1;
+    return end;
+}
+
+} // namespace
+
+// TagLib 1.13 parses the first chunk named "ID3 " (or "id3 " in a WAV file) as an ID3v2 tag,
+// with its compressed frames; its chunks are walked here as TagLib walks them.
+bool riffPasses(const Reader& r)
+{
+    unsigned char head[4];
+    if (!r.read(0, head, sizeof head))
+        return true;
+    const bool bigEndian = std::memcmp(head, "FORM", 4) == 0;
+    std::uint64_t offset = 12;
+    unsigned char chunk[8];
+    while (offset + 8 <= r.size() && r.read(offset, chunk, sizeof chunk) && isChunkName(chunk)) {
+        const std::uint64_t size = bigEndian ? bigEndian32(chunk + 4) : littleEndian32(chunk + 4);
+        if (offset + 8 + size > r.size())
+            break;
+        if ((std::memcmp(chunk, "ID3 ", 4) == 0 || std::memcmp(chunk, "id3 ", 4) == 0) &&
+            !id3v2TagPasses(r, offset + 8))
+            return false;
+        offset = afterPadding(r, offset + 8 + size);
+    }
+    return true;
 }
 
 namespace {
@@ -533,6 +581,20 @@ constexpr int kEveryTag = TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::ID3v2;
 class Id3Family : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            {"MP3", mpegPasses, TagLib_File_MPEG,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::MPEG::File(stream, TagLib::ID3v2::FrameFactory::instance(),
+                                               true, TagLib::AudioProperties::Average);
+             }},
+            {"MP2", mpegPasses},
+            {"AAC", mpegPasses},
+        };
+        return kinds;
+    }
+
     bool handles(TagLib::File& file) const override
     {
         return dynamic_cast<TagLib::MPEG::File*>(&file) != nullptr;
@@ -649,6 +711,12 @@ public:
         return true;
     }
 
+    TagLib::ID3v2::Tag* namedItemsTag(TagLib::File& file, bool create) const override
+    {
+        return static_cast<TagLib::MPEG::File&>(file).ID3v2Tag(create);
+    }
+    bool keepsNamedItemsInId3v2() const override { return true; }
+
     // TagLib calls an MPEG file without a single audio frame valid (empty, garbage, a cut-off
     // header), and a save would then grow a tag into that garbage; it leaves the sample rate
     // at 0 for such a file.
@@ -690,6 +758,240 @@ private:
     }
 };
 
+// --- WAV, AIFF and TrueAudio ----------------------------------------------------------------
+
+// The version a tag is written in: the one asked for, else its own (TagLib writes no 2.2).
+TagLib::ID3v2::Version versionToWrite(TagLib::ID3v2::Tag& tag, int wanted)
+{
+    if (wanted != 0 && static_cast<int>(tag.header()->majorVersion()) != wanted)
+        mergeDateFrames(tag, wanted);
+    const int version = wanted != 0 ? wanted : static_cast<int>(tag.header()->majorVersion());
+    if (version == 2)
+        carryOver22Frames(tag);
+    return version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+}
+
+// The data offset and size of the first chunk named "ID3 " or "id3 " after a RIFF or AIFF
+// file's 12-byte header; false without one.
+bool findId3Chunk(TagLib::File& file, bool bigEndian, long& at, unsigned int& size)
+{
+    for (long offset = 12; offset + 8 <= file.length();) {
+        file.seek(offset);
+        const TagLib::ByteVector header = file.readBlock(8);
+        if (header.size() != 8)
+            return false;
+        size = header.toUInt(4, bigEndian);
+        if (header.startsWith("ID3 ") || header.startsWith("id3 ")) {
+            at = offset + 8;
+            return true;
+        }
+        offset += 8 + static_cast<long>(size) + static_cast<long>(size & 1);
+    }
+    return false;
+}
+
+// Puts `data` in place of the chunk data of `size` bytes at `at` (and its pad byte), with the
+// chunk's and the file's sizes set to match.
+void replaceChunkData(TagLib::File& file, long at, unsigned int size,
+                      const TagLib::ByteVector& data, bool bigEndian)
+{
+    const bool padded = (size & 1) && at + static_cast<long>(size) < file.length();
+    TagLib::ByteVector even = data;
+    if (even.size() & 1)
+        even.append('\0');
+    file.insert(even, at, size + (padded ? 1 : 0));
+    file.seek(at - 4);
+    file.writeBlock(TagLib::ByteVector::fromUInt(data.size(), bigEndian));
+    file.seek(4);
+    file.writeBlock(
+        TagLib::ByteVector::fromUInt(static_cast<unsigned int>(file.length() - 8), bigEndian));
+}
+
+// A WAV or AIFF file's ID3v2 chunk written with the frames the edit did not touch as stored.
+bool writeChunkKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& tag,
+                                   bool bigEndian)
+{
+    long at = 0;
+    unsigned int size = 0;
+    TagLib::ByteVector rendered;
+    if (!findId3Chunk(file, bigEndian, at, size) ||
+        !renderKeepingStoredFrames(file, tag, rendered, at) || rendered.isEmpty())
+        return false;
+    replaceChunkData(file, at, size, rendered, bigEndian);
+    return true;
+}
+
+// How each TagLib class holds its ID3v2 tag, writes it keeping the frames the edit did not
+// touch as stored, and saves it through TagLib otherwise, everything else kept. TagLib's offsets
+// are stale after a write of ours, so the saved file is always parsed anew.
+struct WavHost
+{
+    using File = TagLib::RIFF::WAV::File;
+    static TagLib::ID3v2::Tag* tag(File& file) { return file.ID3v2Tag(); }
+    static void clearOthers(File& file) { file.InfoTag()->setProperties(TagLib::PropertyMap()); }
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        return file.hasID3v2Tag() && writeChunkKeepingStoredFrames(file, *tag(file), false);
+    }
+    static bool save(File& file, TagLib::ID3v2::Version version, bool everyTag)
+    {
+        return file.save(everyTag ? File::AllTags : File::ID3v2, TagLib::File::StripNone, version);
+    }
+    static TagLib::File* reopened(TagLib::IOStream& stream)
+    {
+        return new File(&stream, true, TagLib::AudioProperties::Average);
+    }
+};
+
+struct AiffHost
+{
+    using File = TagLib::RIFF::AIFF::File;
+    static TagLib::ID3v2::Tag* tag(File& file) { return file.tag(); }
+    static void clearOthers(File&) {}
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        return file.hasID3v2Tag() && writeChunkKeepingStoredFrames(file, *tag(file), true);
+    }
+    static bool save(File& file, TagLib::ID3v2::Version version, bool)
+    {
+        return file.save(version);
+    }
+    static TagLib::File* reopened(TagLib::IOStream& stream)
+    {
+        return new File(&stream, true, TagLib::AudioProperties::Average);
+    }
+};
+
+struct TrueAudioHost
+{
+    using File = TagLib::TrueAudio::File;
+    static TagLib::ID3v2::Tag* tag(File& file) { return file.ID3v2Tag(true); }
+    static void clearOthers(File& file)
+    {
+        for (Field field :
+             {Field::Title, Field::Artist, Field::Album, Field::Genre, Field::Comment})
+            setGenericText(file.ID3v1Tag(false), field, TagLib::String());
+        setGenericNumber(file.ID3v1Tag(false), Field::Track, 0);
+        setGenericNumber(file.ID3v1Tag(false), Field::Year, 0);
+    }
+    // TagLib looks for the tag at the very start only.
+    static bool writeKeepingStoredFrames(File& file)
+    {
+        TagLib::ByteVector rendered;
+        if (!file.hasID3v2Tag() || !renderKeepingStoredFrames(file, *tag(file), rendered, 0) ||
+            rendered.isEmpty())
+            return false;
+        file.insert(rendered, 0, tag(file)->header()->completeTagSize());
+        return true;
+    }
+    // TagLib 1.13 writes a TrueAudio file's ID3v2 tag in 2.4 only.
+    static bool save(File& file, TagLib::ID3v2::Version version, bool everyTag)
+    {
+        if (everyTag)
+            return file.save();
+        TagLib::ID3v2::Tag* own = tag(file);
+        const unsigned long stored = file.hasID3v2Tag() ? own->header()->completeTagSize() : 0;
+        if (own->isEmpty())
+            file.removeBlock(0, stored);
+        else
+            file.insert(own->render(version), 0, stored);
+        return true;
+    }
+    static TagLib::File* reopened(TagLib::IOStream& stream)
+    {
+        return new File(&stream, TagLib::ID3v2::FrameFactory::instance(), true,
+                        TagLib::AudioProperties::Average);
+    }
+};
+
+// A file whose own ID3v2 tag (in a chunk, or at the start) holds the fields as an MPEG file's
+// does. A WAV file's RIFF INFO chunk and a TrueAudio file's ID3v1 tag stay as they are stored;
+// removing the tags empties them too.
+template <typename Host> class Id3v2HostFamily : public TagFamily
+{
+public:
+    explicit Id3v2HostFamily(std::vector<FileKind> kinds) : m_kinds(std::move(kinds)) {}
+
+    const std::vector<FileKind>& kinds() const override { return m_kinds; }
+
+    bool handles(TagLib::File& file) const override
+    {
+        return dynamic_cast<typename Host::File*>(&file) != nullptr;
+    }
+
+    TagLib::String text(TagLib::File& file, Field field) const override
+    {
+        return id3v2Text(tagOf(file), field);
+    }
+
+    void setText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        if (field == Field::Comment)
+            setComment(tagOf(file), value);
+        else
+            setTextFrame(tagOf(file), frameIdOf(field), valuesToStore(field, value));
+    }
+
+    void setNumber(TagLib::File& file, Field field, unsigned int value) const override
+    {
+        TagLib::ID3v2::Tag* tag = tagOf(file);
+        if (field == Field::Track)
+            setTextFrame(tag, "TRCK",
+                         valuesToStore(field, withTrackNumber(firstValue(tag, "TRCK"), value)));
+        else
+            setYear(tag, value);
+    }
+
+    void setFullText(TagLib::File& file, Field field, const TagLib::String& value) const override
+    {
+        TagLib::ID3v2::Tag* tag = tagOf(file);
+        if (field == Field::Year) {
+            tag->removeFrames("TDAT");
+            tag->removeFrames("TIME");
+        }
+        setTextFrame(tag, frameIdOf(field), valuesToStore(field, value));
+    }
+
+    void strip(TagLib::File& file) const override
+    {
+        TagLib::ID3v2::Tag* tag = tagOf(file);
+        while (!tag->frameList().isEmpty())
+            tag->removeFrame(tag->frameList().front());
+        Host::clearOthers(hostOf(file));
+    }
+
+    bool write(TagLib::File& file, const SaveRequest& request) const override
+    {
+        TagLib::ID3v2::Tag& tag = *tagOf(file);
+        const bool ownVersion =
+            request.id3v2Version == 0 ||
+            request.id3v2Version == static_cast<int>(tag.header()->majorVersion());
+        if (!request.strip && ownVersion && Host::writeKeepingStoredFrames(hostOf(file)))
+            return true;
+        return Host::save(hostOf(file), versionToWrite(tag, request.id3v2Version), request.strip);
+    }
+
+    TagLib::File* reopened(TagLib::IOStream& stream) const override
+    {
+        return Host::reopened(stream);
+    }
+
+    TagLib::ID3v2::Tag* namedItemsTag(TagLib::File& file, bool) const override
+    {
+        return tagOf(file);
+    }
+    bool keepsNamedItemsInId3v2() const override { return true; }
+
+private:
+    static typename Host::File& hostOf(TagLib::File& file)
+    {
+        return static_cast<typename Host::File&>(file);
+    }
+    static TagLib::ID3v2::Tag* tagOf(TagLib::File& file) { return Host::tag(hostOf(file)); }
+
+    const std::vector<FileKind> m_kinds;
+};
+
 } // namespace
 
 void setId3v2TextEncoding(TagLib::String::Type encoding)
@@ -700,6 +1002,31 @@ void setId3v2TextEncoding(TagLib::String::Type encoding)
 const TagFamily& id3Family()
 {
     static const Id3Family family;
+    return family;
+}
+
+const TagFamily& wavFamily()
+{
+    static const Id3v2HostFamily<WavHost> family({{"WAV", riffPasses}});
+    return family;
+}
+
+const TagFamily& aiffFamily()
+{
+    static const Id3v2HostFamily<AiffHost> family(
+        {{"AIF", riffPasses}, {"AIFF", riffPasses}, {"AFC", riffPasses}, {"AIFC", riffPasses}});
+    return family;
+}
+
+// TagLib 1.13 parses the ID3v2 tag at the start of a TrueAudio file.
+const TagFamily& trueAudioFamily()
+{
+    static const Id3v2HostFamily<TrueAudioHost> family(
+        {{"TTA", [](const Reader& r) { return id3v2TagPasses(r, 0); }, TagLib_File_TrueAudio,
+          [](TagLib::IOStream* stream) -> TagLib::File* {
+              return new TagLib::TrueAudio::File(stream, TagLib::ID3v2::FrameFactory::instance(),
+                                                 true, TagLib::AudioProperties::Average);
+          }}});
     return family;
 }
 

@@ -193,11 +193,12 @@ TagLib::ByteVector assembled(const TagLib::ByteVector& body, int version, unsign
     return tag;
 }
 
-// The tag stored at the start of the file, when it has a layout whose frames can be copied as
-// they are: version 2.3 or 2.4, not unsynchronised as a whole, no extended header or footer.
-bool storedTag(TagLib::File& file, const TagLib::ID3v2::Tag& parsed, TagLib::ByteVector& stored)
+// The tag stored at `at` in the file, when it has a layout whose frames can be copied as they
+// are: version 2.3 or 2.4, not unsynchronised as a whole, no extended header or footer.
+bool storedTag(TagLib::File& file, const TagLib::ID3v2::Tag& parsed, TagLib::ByteVector& stored,
+               long at = 0)
 {
-    file.seek(0);
+    file.seek(at);
     const TagLib::ByteVector header = file.readBlock(kHeaderSize);
     if (header.size() != kHeaderSize || !header.startsWith("ID3") || !synchsafe(header, 6))
         return false;
@@ -207,7 +208,7 @@ bool storedTag(TagLib::File& file, const TagLib::ID3v2::Tag& parsed, TagLib::Byt
     if ((version != 3 && version != 4) || !plainLayout ||
         parsed.header()->completeTagSize() != kHeaderSize + size)
         return false;
-    file.seek(0);
+    file.seek(at);
     stored = file.readBlock(kHeaderSize + size);
     return stored.size() == kHeaderSize + size;
 }
@@ -272,16 +273,16 @@ void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag)
 }
 
 bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
-                               TagLib::ByteVector& tag)
+                               TagLib::ByteVector& tag, long at)
 {
     TagLib::ByteVector stored;
-    if (!storedTag(file, edited, stored))
+    if (!storedTag(file, edited, stored, at))
         return false;
     const int version = stored[3];
     const unsigned int storedSize = stored.size() - kHeaderSize;
     std::vector<StoredFrame> frames;
     TagLib::ByteVector tail;
-    TagLib::ID3v2::Tag parsed(&file, 0, TagLib::ID3v2::FrameFactory::instance());
+    TagLib::ID3v2::Tag parsed(&file, at, TagLib::ID3v2::FrameFactory::instance());
     readStoredFrames(stored, parsed, frames, tail);
 
     std::vector<TagLib::ID3v2::Frame*> madeOrChanged;

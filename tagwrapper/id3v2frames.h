@@ -16,20 +16,20 @@ class Tag;
 
 namespace tagwrapper {
 
-// The complete tag (header, frames, padding) that replaces the one stored at the start of
-// `file`, which `edited` was parsed from; empty when no frame is left. Frames of `edited` that
-// still render as they did when parsed are copied from the file, so are frames TagLib could
-// not read, and anything after the last frame that is not padding; the others are rendered in
-// the stored tag's version (a date as TYER, TDAT and TIME in 2.3). False when the stored tag
-// has a layout copying cannot keep (unsynchronised as a whole, an extended header, a footer,
-// another version than 2.3 or 2.4); TagLib then renders the whole tag.
-// TagLib stops reading a tag at the first frame it cannot read (one of size 0, say), although
-// other programs read on. Adds the frames after it that read on their own to `tag`, which was
-// parsed from the start of `file`.
+// The complete tag (header, frames, padding) that replaces the one stored at `at` in `file` (its
+// start, or the data of a WAV or AIFF file's chunk), which `edited` was parsed from; empty when no
+// frame is left. Frames of `edited` that still render as they did when parsed are copied from the
+// file, so are frames TagLib could not read, and anything after the last frame that is not padding;
+// the others are rendered in the stored tag's version (a date as TYER, TDAT and TIME in 2.3). False
+// when the stored tag has a layout copying cannot keep (unsynchronised as a whole, an extended
+// header, a footer, another version than 2.3 or 2.4); TagLib then renders the whole tag. TagLib
+// stops reading a tag at the first frame it cannot read (one of size 0, say), although other
+// programs read on. Adds the frames after it that read on their own to `tag`, which was parsed from
+// the start of `file`.
 void readFramesAfterStop(TagLib::File& file, TagLib::ID3v2::Tag& tag);
 
 bool renderKeepingStoredFrames(TagLib::File& file, const TagLib::ID3v2::Tag& edited,
-                               TagLib::ByteVector& tag);
+                               TagLib::ByteVector& tag, long at = 0);
 
 // The IDs of the frames of `tag` that an ID3v2 tag of `version` (3 or 4) cannot hold, each
 // once, joined by ", ": 2.4's ASPI, EQU2, RVA2, SEEK, SIGN, TDRL, TDTG, TMOO, TPRO, TSOA, TSOT

@@ -1,138 +1,98 @@
 #include "inputguards.h"
 
 #include "familyguards.h"
+#include "filekinds.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
 namespace tagwrapper {
+
+bool nothingToCheck(const Reader&)
+{
+    return true;
+}
+
 namespace {
 
-// The structures checked here; everything else TagLib reads with enough care.
-enum class Family
+bool headIs(const Reader& r, std::uint64_t at, const void* signature, std::size_t size)
 {
-    Other,
-    Mpeg,
-    Mp4,
-    Flac,
-    Ogg,
-    Asf,
-    ByContent // an extension TagLib does not know: it looks at the content
-};
-
-std::string upperExtension(const char* path)
-{
-    const char* slash = std::strrchr(path, '/');
-    const char* name = slash ? slash + 1 : path;
-    const char* dot = std::strrchr(name, '.');
-    std::string ext = dot ? dot + 1 : "";
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
+    unsigned char head[16] = {};
+    return size <= sizeof head && r.read(at, head, size) && std::memcmp(head, signature, size) == 0;
 }
 
-// The family of the TagLib class FileRef picks for this extension.
-Family familyOfExtension(const std::string& ext)
+bool hasMp4Signature(const Reader& r)
 {
-    static const char* const mp4[] = {"M4A", "M4R", "M4B", "M4P", "MP4", "3G2", "M4V"};
-    static const char* const ogg[] = {"OGG", "OGA", "SPX", "OPUS"};
-    static const char* const mpeg[] = {"MP3", "MP2", "AAC"};
-    static const char* const other[] = {"MPC", "WV",  "TTA", "AIF",    "AIFF", "AFC", "AIFC", "WAV",
-                                        "APE", "MOD", "NST", "MODULE", "WOW",  "S3M", "IT",   "XM"};
-    const auto in = [&ext](const auto& list) {
-        return std::any_of(std::begin(list), std::end(list),
-                           [&ext](const char* e) { return ext == e; });
-    };
-    if (in(mpeg))
-        return Family::Mpeg;
-    if (in(mp4))
-        return Family::Mp4;
-    if (ext == "FLAC")
-        return Family::Flac;
-    if (in(ogg))
-        return Family::Ogg;
-    if (ext == "WMA" || ext == "ASF")
-        return Family::Asf;
-    if (in(other))
-        return Family::Other;
-    return Family::ByContent;
+    return headIs(r, 4, "ftyp", 4);
 }
 
-Family familyOfType(TagLib_File_Type type)
+bool hasOggSignature(const Reader& r)
 {
-    switch (type) {
-    case TagLib_File_MP4:
-        return Family::Mp4;
-    case TagLib_File_FLAC:
-        return Family::Flac;
-    case TagLib_File_OggVorbis:
-    case TagLib_File_OggFlac:
-    case TagLib_File_Speex:
-        return Family::Ogg;
-    case TagLib_File_MPEG:
-        return Family::Mpeg;
-    case TagLib_File_MPC:
-    case TagLib_File_WavPack:
-    case TagLib_File_TrueAudio:
-        break;
-    case TagLib_File_ASF:
-        return Family::Asf;
-    }
-    return Family::Other;
+    return headIs(r, 0, "OggS", 4);
 }
-// --- Dispatch ----------------------------------------------------------------------------------
 
-bool checkFamily(const Reader& r, Family family)
+bool hasAsfSignature(const Reader& r)
 {
-    switch (family) {
-    case Family::Mp4:
-        return mp4Passes(r);
-    case Family::Mpeg:
-        return mpegPasses(r);
-    case Family::Flac:
-        return id3v2TagPasses(r, 0) && flacPasses(r, leadingId3v2Size(r));
-    case Family::Ogg:
-        return oggPasses(r);
-    case Family::Asf:
-        return asfPasses(r);
-    case Family::Other:
-        return true;
-    case Family::ByContent:
-        break;
-    }
-    // TagLib tries one type after another on such a file; each check whose signature the
-    // content carries applies.
-    if (!id3v2TagPasses(r, 0))
-        return false;
-    unsigned char head[12] = {};
-    r.read(0, head, std::min<std::uint64_t>(sizeof head, r.size()));
-    if (std::memcmp(head + 4, "ftyp", 4) == 0 && !mp4Passes(r))
-        return false;
-    if (std::memcmp(head, "OggS", 4) == 0 && !oggPasses(r))
-        return false;
-    if (std::memcmp(head, kAsfHeader, 12) == 0 && !asfPasses(r))
-        return false;
+    return headIs(r, 0, kAsfHeader, 12);
+}
+
+// Where TagLib looks for a FLAC stream when it goes by the content.
+bool hasFlacSignature(const Reader& r)
+{
     const std::uint64_t id3 = leadingId3v2Size(r);
-    if (r.find("fLaC", id3, id3 + 1024) >= 0 && !flacPasses(r, id3))
-        return false;
-    return true;
+    return r.find("fLaC", id3, id3 + 1024) >= 0;
 }
 
 } // namespace
 
+// TagLib tries one type after another on a file whose extension it does not know, and on one
+// whose extension's type finds the file invalid; each check whose signature the content
+// carries applies.
+bool contentPasses(const Reader& r)
+{
+    return id3v2TagPasses(r, 0) && (!hasMp4Signature(r) || mp4Passes(r)) &&
+           (!hasOggSignature(r) || oggPasses(r)) && (!hasAsfSignature(r) || asfPasses(r)) &&
+           (!hasFlacSignature(r) || flacPasses(r, leadingId3v2Size(r)));
+}
+
+// TagLib's classes for MP4, Ogg, FLAC and ASF call a file without their signature invalid, and
+// TagLib then parses it as whatever its content looks like (an MP4 file named .flac, say).
+bool mp4FilePasses(const Reader& r)
+{
+    return mp4Passes(r) && (hasMp4Signature(r) || contentPasses(r));
+}
+
+bool oggFilePasses(const Reader& r)
+{
+    return oggPasses(r) && (hasOggSignature(r) || contentPasses(r));
+}
+
+bool asfFilePasses(const Reader& r)
+{
+    return asfPasses(r) && (hasAsfSignature(r) || contentPasses(r));
+}
+
+bool flacFilePasses(const Reader& r)
+{
+    return id3v2TagPasses(r, 0) && flacPasses(r, leadingId3v2Size(r)) &&
+           (hasFlacSignature(r) || contentPasses(r));
+}
+
 bool passesInputGuards(int fd, const char* name)
 {
     const Reader reader(fd);
-    return name && reader.ok() && checkFamily(reader, familyOfExtension(upperExtension(name)));
+    if (!name || !reader.ok())
+        return false;
+    const FileKind* kind = fileKindOfName(name);
+    return kind ? kind->passes(reader) : contentPasses(reader);
 }
 
 bool passesInputGuards(int fd, TagLib_File_Type type)
 {
     const Reader reader(fd);
-    return reader.ok() && checkFamily(reader, familyOfType(type));
+    const FileKind* kind = fileKindOfType(type);
+    return reader.ok() && (!kind || kind->passes(reader));
 }
 
 } // namespace tagwrapper

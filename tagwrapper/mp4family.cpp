@@ -4,6 +4,8 @@
 #include "inputguards.h"
 #include "tagfamily.h"
 
+#include <taglib/audioproperties.h>
+#include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/tfile.h>
 
@@ -157,6 +159,23 @@ TagLib::MP4::Tag* mp4TagOf(TagLib::File& file)
 class Mp4Family : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            {"M4A", mp4FilePasses, TagLib_File_MP4,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::MP4::File(stream, true, TagLib::AudioProperties::Average);
+             }},
+            {"M4R", mp4FilePasses},
+            {"M4B", mp4FilePasses},
+            {"M4P", mp4FilePasses},
+            {"MP4", mp4FilePasses},
+            {"3G2", mp4FilePasses},
+            {"M4V", mp4FilePasses},
+        };
+        return kinds;
+    }
+
     bool handles(TagLib::File& file) const override { return mp4TagOf(file) != nullptr; }
 
     TagLib::String text(TagLib::File& file, Field field) const override

@@ -1,11 +1,10 @@
-// TagLib's types without a module of their own (Musepack, WavPack, TrueAudio, WAV, AIFF and
-// the tracker formats), through TagLib's generic property interface.
+// TagLib's types without a module of their own (the tracker formats), through TagLib's generic
+// property interface.
+#include "familyguards.h"
 #include "tagfamily.h"
 
-#include <taglib/mpcfile.h>
+#include <taglib/tfile.h>
 #include <taglib/tpropertymap.h>
-#include <taglib/trueaudiofile.h>
-#include <taglib/wavpackfile.h>
 
 namespace tagwrapper {
 namespace {
@@ -13,6 +12,17 @@ namespace {
 class OtherFamily : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            // TagLib reads the tracker formats' few texts within the file's bounds.
+            {"MOD", nothingToCheck}, {"MODULE", nothingToCheck}, {"NST", nothingToCheck},
+            {"WOW", nothingToCheck}, {"S3M", nothingToCheck},    {"IT", nothingToCheck},
+            {"XM", nothingToCheck},
+        };
+        return kinds;
+    }
+
     bool handles(TagLib::File&) const override { return true; }
 
     TagLib::String text(TagLib::File& file, Field field) const override
@@ -39,18 +49,6 @@ public:
 
     void strip(TagLib::File& file) const override
     {
-        if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(&file)) {
-            mpc->strip(TagLib::MPC::File::AllTags);
-            return;
-        }
-        if (auto* wv = dynamic_cast<TagLib::WavPack::File*>(&file)) {
-            wv->strip(TagLib::WavPack::File::AllTags);
-            return;
-        }
-        if (auto* tta = dynamic_cast<TagLib::TrueAudio::File*>(&file)) {
-            tta->strip(TagLib::TrueAudio::File::AllTags);
-            return;
-        }
         const TagLib::PropertyMap rest = file.setProperties(TagLib::PropertyMap());
         file.removeUnsupportedProperties(rest.unsupportedData());
         for (const FieldRow& row : kFieldRows)

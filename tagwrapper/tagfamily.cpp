@@ -4,7 +4,6 @@
 #include <taglib/audioproperties.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
-#include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
@@ -12,6 +11,7 @@
 #include <taglib/unsynchronizedlyricsframe.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,15 +64,71 @@ bool TagFamily::holdsAudio(TagLib::File&) const
     return true;
 }
 
+TagLib::ID3v2::Tag* TagFamily::namedItemsTag(TagLib::File&, bool) const
+{
+    return nullptr;
+}
+
+bool TagFamily::keepsNamedItemsInId3v2() const
+{
+    return false;
+}
+
+namespace {
+
+// The families in the order they are asked; the last handles every file.
+const TagFamily* const* families()
+{
+    static const TagFamily* const all[] = {&id3Family(),       &wavFamily(),   &aiffFamily(),
+                                           &trueAudioFamily(), &xiphFamily(),  &mp4Family(),
+                                           &asfFamily(),       &apeFamily(),   &wavPackFamily(),
+                                           &musepackFamily(),  &otherFamily(), nullptr};
+    return all;
+}
+
+template <typename Match> const FileKind* kindWhere(Match match)
+{
+    for (const TagFamily* const* family = families(); *family; ++family) {
+        for (const FileKind& kind : (*family)->kinds()) {
+            if (match(kind))
+                return &kind;
+        }
+    }
+    return nullptr;
+}
+
+std::string upperExtension(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    const char* dot = std::strrchr(name, '.');
+    std::string extension = dot ? dot + 1 : "";
+    for (char& c : extension) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - ('a' - 'A'));
+    }
+    return extension;
+}
+
+} // namespace
+
 const TagFamily& familyOf(TagLib::File& file)
 {
-    static const TagFamily* const families[] = {&id3Family(), &xiphFamily(), &mp4Family(),
-                                                &asfFamily(), &apeFamily()};
-    for (const TagFamily* family : families) {
-        if (family->handles(file))
-            return *family;
-    }
-    return otherFamily();
+    const TagFamily* const* family = families();
+    while (!(*family)->handles(file))
+        ++family;
+    return **family;
+}
+
+const FileKind* fileKindOfName(const char* path)
+{
+    const std::string extension = upperExtension(path);
+    return kindWhere([&extension](const FileKind& kind) { return extension == kind.extension; });
+}
+
+const FileKind* fileKindOfType(TagLib_File_Type type)
+{
+    return kindWhere([type](const FileKind& kind) { return kind.fileType == int(type); });
 }
 
 TagLib::StringList propertyValues(TagLib::File& file, const TagLib::String& name)
@@ -164,9 +220,9 @@ bool setFreeForm(TagLib::File& file, const TagLib::String& name, const TagLib::S
 
 TagLib::PropertyMap namedProperties(TagLib::File& file)
 {
-    auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file);
-    if (mpeg) {
-        const TagLib::ID3v2::Tag* id3v2 = mpeg->ID3v2Tag();
+    const TagFamily& family = familyOf(file);
+    if (family.keepsNamedItemsInId3v2()) {
+        const TagLib::ID3v2::Tag* id3v2 = family.namedItemsTag(file, false);
         return id3v2 ? id3v2->properties() : TagLib::PropertyMap();
     }
     TagLib::PropertyMap map = file.properties();
@@ -252,10 +308,9 @@ void settleNewFrame(TagLib::ID3v2::Frame* frame, const TagLib::ByteVector& langu
     }
 }
 
-bool setId3v2Item(TagLib::MPEG::File& file, const TagLib::String& name,
+bool setId3v2Item(TagLib::ID3v2::Tag* tag, const TagLib::String& name,
                   const TagLib::StringList& values)
 {
-    TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
     // Pointers only: a copy of the tag's own list would delete its frames when it goes.
     std::vector<const TagLib::ID3v2::Frame*> before;
     for (const TagLib::ID3v2::Frame* frame : tag->frameList())
@@ -284,8 +339,9 @@ bool setKnownItem(TagLib::File& file, const TagLib::String& name, const TagLib::
         return setMp4Item(*mp4, name, values);
     if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file))
         return setAsfItem(*asf, name, values);
-    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file))
-        return setId3v2Item(*mpeg, name, values);
+    const TagFamily& family = familyOf(file);
+    if (family.keepsNamedItemsInId3v2())
+        return setId3v2Item(family.namedItemsTag(file, true), name, values);
     TagLib::PropertyMap map = file.properties();
     if (values.isEmpty())
         map.erase(name);

@@ -5,15 +5,21 @@
 #pragma once
 
 #include "fieldtable.h"
+#include "filekinds.h"
 
 #include <taglib/tstring.h>
 #include <taglib/tstringlist.h>
+
+#include <vector>
 
 namespace TagLib {
 class File;
 class IOStream;
 class PropertyMap;
 class Tag;
+namespace ID3v2 {
+class Tag;
+}
 } // namespace TagLib
 
 namespace tagwrapper {
@@ -33,6 +39,8 @@ class TagFamily
 public:
     virtual ~TagFamily() = default;
 
+    // The types of file the family opens, by extension (and C type).
+    virtual const std::vector<FileKind>& kinds() const = 0;
     virtual bool handles(TagLib::File& file) const = 0;
 
     // A text field as shown: all of the item's values joined by kValueSeparator, empty when
@@ -73,6 +81,11 @@ public:
                            const SaveRequest& request) const;
     // False for a file TagLib opened although it holds no audio at all.
     virtual bool holdsAudio(TagLib::File& file) const;
+    // The ID3v2 tag that holds a file's named items, for a family that keeps them there alone
+    // (so that the file's other tags never move into it), made when `create` is set; null for
+    // the other families, or when there is none.
+    virtual TagLib::ID3v2::Tag* namedItemsTag(TagLib::File& file, bool create) const;
+    virtual bool keepsNamedItemsInId3v2() const;
 };
 
 // The family that handles the file; TagLib's types without a module of their own go to a
@@ -81,10 +94,15 @@ const TagFamily& familyOf(TagLib::File& file);
 
 // The families, one module each, in the order they are asked.
 const TagFamily& id3Family();
+const TagFamily& wavFamily();
+const TagFamily& aiffFamily();
+const TagFamily& trueAudioFamily();
 const TagFamily& xiphFamily();
 const TagFamily& mp4Family();
 const TagFamily& asfFamily();
 const TagFamily& apeFamily();
+const TagFamily& wavPackFamily();
+const TagFamily& musepackFamily();
 const TagFamily& otherFamily();
 
 // The encoding of ID3v2 text frames the ID3 family writes; UTF-8 unless set otherwise. Frames

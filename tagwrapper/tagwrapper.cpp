@@ -20,23 +20,12 @@
 #include <typeinfo>
 #include <vector>
 
-#include <taglib/apefile.h>
-#include <taglib/asffile.h>
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
-#include <taglib/flacfile.h>
-#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/mp4file.h>
-#include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
-#include <taglib/oggflacfile.h>
-#include <taglib/speexfile.h>
 #include <taglib/tpropertymap.h>
-#include <taglib/trueaudiofile.h>
-#include <taglib/vorbisfile.h>
-#include <taglib/wavpackfile.h>
 
 // The handle types of the interface are never defined: a TagLib_File and a TagLib_Tag are
 // both our FileHandle, a TagLib_AudioProperties is TagLib's own object.
@@ -173,32 +162,8 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
 
 TagLib::File* createByType(TagLib::IOStream* stream, TagLib_File_Type type)
 {
-    using Style = TagLib::AudioProperties::ReadStyle;
-    const Style style = TagLib::AudioProperties::Average;
-    auto* frames = TagLib::ID3v2::FrameFactory::instance();
-    switch (type) {
-    case TagLib_File_MPEG:
-        return new TagLib::MPEG::File(stream, frames, true, style);
-    case TagLib_File_OggVorbis:
-        return new TagLib::Ogg::Vorbis::File(stream, true, style);
-    case TagLib_File_FLAC:
-        return new TagLib::FLAC::File(stream, frames, true, style);
-    case TagLib_File_MPC:
-        return new TagLib::MPC::File(stream, true, style);
-    case TagLib_File_OggFlac:
-        return new TagLib::Ogg::FLAC::File(stream, true, style);
-    case TagLib_File_WavPack:
-        return new TagLib::WavPack::File(stream, true, style);
-    case TagLib_File_Speex:
-        return new TagLib::Ogg::Speex::File(stream, true, style);
-    case TagLib_File_TrueAudio:
-        return new TagLib::TrueAudio::File(stream, frames, true, style);
-    case TagLib_File_MP4:
-        return new TagLib::MP4::File(stream, true, style);
-    case TagLib_File_ASF:
-        return new TagLib::ASF::File(stream, true, style);
-    }
-    return nullptr;
+    const tagwrapper::FileKind* kind = tagwrapper::fileKindOfType(type);
+    return kind ? kind->create(stream) : nullptr;
 }
 
 // --- Fields -----------------------------------------------------------------------------------
@@ -420,11 +385,11 @@ std::vector<std::string> itemsOf(TagLib::File& file)
 }
 
 // A tag written as 2.3 keeps a full date's day and time in TDAT and TIME, frames TagLib reads
-// only as a part of the date, which the date compared already holds.
-std::vector<std::string> withoutDateParts(std::vector<std::string> items,
-                                          const tagwrapper::SaveRequest& request)
+// only as a part of the date (or, as read from another program's tag, not at all), which the
+// date compared already holds.
+std::vector<std::string> withoutDateParts(std::vector<std::string> items, bool writtenAs23)
 {
-    if (request.id3v2Version == 3) {
+    if (writtenAs23) {
         items.erase(std::remove_if(items.begin(), items.end(),
                                    [](const std::string& item) {
                                        return item == "UNKNOWN/TDAT" || item == "UNKNOWN/TIME";
@@ -444,9 +409,12 @@ bool sameContent(const FileHandle* h, TagLib::File* disk, const tagwrapper::Save
     const bool picturesReadBack =
         !h->picturesChanged || request.strip ||
         tagwrapper::samePictures(tagwrapper::picturesOf(*memory), tagwrapper::picturesOf(*disk));
+    const TagLib::ID3v2::Tag* written = h->family->namedItemsTag(*disk, false);
+    const bool as23 =
+        request.id3v2Version == 3 || (written && written->header()->majorVersion() == 3);
     return picturesReadBack && tagwrapper::sameAudio(*memory, *disk) &&
            h->family->readsBack(*memory, *disk, request) &&
-           itemsOf(*memory) == withoutDateParts(itemsOf(*disk), request);
+           withoutDateParts(itemsOf(*memory), as23) == withoutDateParts(itemsOf(*disk), as23);
 }
 
 bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& request)

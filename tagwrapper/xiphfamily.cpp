@@ -4,9 +4,14 @@
 #include "inputguards.h"
 #include "tagfamily.h"
 
+#include <taglib/audioproperties.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/speexfile.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
@@ -322,9 +327,66 @@ void replaceField(TagLib::Ogg::XiphComment* xiph, const TagLib::String& name,
         xiph->addField(name, value, false);
 }
 
+// TagLib 1.13 writes an Ogg FLAC stream's comment block without its last-block flag (so a
+// stream whose metadata ends with the comment no longer reads), and over the stream's first
+// packet when the stream has no comment block; the block is written here, flag kept, and a
+// stream without one is not saved.
+bool writeOggFlac(TagLib::Ogg::FLAC::File& file)
+{
+    for (unsigned int i = 1;; ++i) {
+        const TagLib::ByteVector block = file.packet(i);
+        if (block.size() < 4)
+            return false;
+        const bool last = (block[0] & 0x80) != 0;
+        if ((block[0] & 0x7f) == 4) {
+            const TagLib::ByteVector comment = file.tag()->render(false);
+            TagLib::ByteVector packet = TagLib::ByteVector::fromUInt(comment.size());
+            packet[0] = static_cast<char>(last ? 0x84 : 0x04);
+            packet.append(comment);
+            file.setPacket(i, packet);
+            return file.TagLib::Ogg::File::save();
+        }
+        if (last)
+            return false;
+    }
+}
+
 class XiphFamily : public TagFamily
 {
 public:
+    const std::vector<FileKind>& kinds() const override
+    {
+        static const std::vector<FileKind> kinds = {
+            {"FLAC", flacFilePasses, TagLib_File_FLAC,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::FLAC::File(stream, TagLib::ID3v2::FrameFactory::instance(),
+                                               true, TagLib::AudioProperties::Average);
+             }},
+            {"OGG", oggFilePasses, TagLib_File_OggVorbis,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::Ogg::Vorbis::File(stream, true,
+                                                      TagLib::AudioProperties::Average);
+             }},
+            {"OGA", oggFilePasses, TagLib_File_OggFlac,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::Ogg::FLAC::File(stream, true, TagLib::AudioProperties::Average);
+             }},
+            {"SPX", oggFilePasses, TagLib_File_Speex,
+             [](TagLib::IOStream* stream) -> TagLib::File* {
+                 return new TagLib::Ogg::Speex::File(stream, true,
+                                                     TagLib::AudioProperties::Average);
+             }},
+            {"OPUS", oggFilePasses},
+        };
+        return kinds;
+    }
+
+    bool write(TagLib::File& file, const SaveRequest& request) const override
+    {
+        auto* oggFlac = dynamic_cast<TagLib::Ogg::FLAC::File*>(&file);
+        return oggFlac ? writeOggFlac(*oggFlac) : TagFamily::write(file, request);
+    }
+
     bool handles(TagLib::File& file) const override
     {
         return dynamic_cast<TagLib::FLAC::File*>(&file) ||

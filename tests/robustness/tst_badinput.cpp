@@ -232,6 +232,32 @@ QByteArray mp3WithCompressedFrame(const QByteArray& mp3, int inflated)
     return "ID3" + QByteArray("\x04\0\0", 3) + synchsafe(quint32(frame.size())) + frame + mp3;
 }
 
+// A mono 8 kHz WAV file of silence, its ID3v2 tag `id3` (the tag alone, without audio) in a
+// chunk after the audio, as mutagen and most taggers place it.
+QByteArray wavWithId3Chunk(const QByteArray& id3)
+{
+    const QByteArray format = QByteArray::fromHex("01000100401f0000803e00000200"
+                                                  "1000");
+    QByteArray body = "WAVEfmt " + littleEndian32(quint32(format.size())) + format + "data" +
+                      littleEndian32(800) + QByteArray(800, '\0');
+    body += "ID3 " + littleEndian32(quint32(id3.size())) + id3;
+    if (id3.size() % 2)
+        body += '\0';
+    return "RIFF" + littleEndian32(quint32(body.size())) + body;
+}
+
+// The header of a TrueAudio file of one second, mono, 16 bits at 44.1 kHz, and a little of its
+// (here silent) audio.
+QByteArray trueAudio()
+{
+    return "TTA1" +
+           QByteArray::fromHex("010001001000"
+                               "44ac0000"
+                               "44ac0000"
+                               "00000000") +
+           QByteArray(64, '\0');
+}
+
 bool isFifo(const QString& path)
 {
     struct stat st;
@@ -362,6 +388,22 @@ private Q_SLOTS:
             << QByteArray(5000, '\0') + mp3WithCompressedFrame(sample("mp3"), 64 << 20);
         QTest::newRow("ogg comment field length wraps")
             << QStringLiteral("ogg") << oggWithComment(sample("ogg"), wrappingComment(65536));
+        // TagLib parses a file its extension's type calls invalid as whatever the content is.
+        for (const char* type : {"flac", "ogg", "wma", "opus"})
+            QTest::addRow("%s named, MP4 atoms nested 100000 deep", type)
+                << QString::fromLatin1(type)
+                << bigEndian32(16) + "ftypM4A " + bigEndian32(0) + nestedMp4(100000);
+        QTest::newRow("m4a named, FLAC comment length wraps")
+            << QStringLiteral("m4a") << flacWithComment(sample("flac"), wrappingComment(65536));
+        // tagora-cli's other types.
+        QTest::newRow("wav ID3 chunk, its compressed frame inflating to 64 MB")
+            << QStringLiteral("wav")
+            << wavWithId3Chunk(mp3WithCompressedFrame(QByteArray(), 64 << 20));
+        QTest::newRow("tta compressed frame inflating to 64 MB")
+            << QStringLiteral("tta") << mp3WithCompressedFrame(trueAudio(), 64 << 20);
+        QTest::newRow("m4b atoms nested 100000 deep") << QStringLiteral("m4b") << nestedMp4(100000);
+        QTest::newRow("opus named, Vorbis inside, comment field length wraps")
+            << QStringLiteral("opus") << oggWithComment(sample("ogg"), wrappingComment(65536));
     }
     void guardedStructure()
     {
@@ -390,6 +432,11 @@ private Q_SLOTS:
             << QStringLiteral("flac") << flacWithComment(sample("flac"), plainComment);
         QTest::newRow("ogg rebuilt comment")
             << QStringLiteral("ogg") << oggWithComment(sample("ogg"), plainComment);
+        QTest::newRow("wav ID3 chunk, its compressed frame inflating to 64 KB")
+            << QStringLiteral("wav")
+            << wavWithId3Chunk(mp3WithCompressedFrame(QByteArray(), 64 << 10));
+        QTest::newRow("tta compressed frame inflating to 64 KB")
+            << QStringLiteral("tta") << mp3WithCompressedFrame(trueAudio(), 64 << 10);
     }
     void harmlessVariantsStillRead()
     {
@@ -399,6 +446,8 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, bytes));
         if (extension == QLatin1String("mp3"))
             QCOMPARE(timedRead(path).Length, 2); // no title here, but a readable file
+        else if (extension == QLatin1String("wav") || extension == QLatin1String("tta"))
+            QCOMPARE(timedRead(path).Title, QString());
         else
             QCOMPARE(timedRead(path).Title, QStringLiteral("abc"));
         QCOMPARE(WriteTag(path, unicodeTag()), WriteTagResult::Saved);

@@ -1,21 +1,11 @@
 #pragma once
-// The audio types the program handles, from the build (cmake/TagoraAudioTypes.cmake), where
-// the fuzz targets and the bench find the same list.
+// The window's audio types, which the tests go through one by one, from the program's one list
+// (cmake/TagoraAudioTypes.cmake).
 
-#include <QString>
+#include "tagora/audiotypes.h"
 
 namespace tagora::test {
 
-inline const char* const kAudioTypes[] = {TAGORA_AUDIO_TYPES};
-
-// Whether a file name's suffix, in any case, is one of them.
-inline bool isAudioType(const QString& suffix)
-{
-    for (const char* type : kAudioTypes) {
-        if (suffix.compare(QLatin1String(type), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
+inline constexpr const auto& kAudioTypes = kWindowAudioTypes;
 
 } // namespace tagora::test

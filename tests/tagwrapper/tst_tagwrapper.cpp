@@ -599,6 +599,43 @@ private Q_SLOTS:
         QCOMPARE(taglib_audioproperties_length(taglib_file_audioproperties(file.get())), 2);
     }
 
+    // Opened as the type given, whatever the name: the type's own class reads the file, and
+    // another type's class finds nothing it can read.
+    void typeGivenByTheCaller_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("opens");
+        const struct
+        {
+            const char* fixture;
+            TagLib_File_Type type;
+            bool opens;
+        } rows[] = {
+            {"mp3", TagLib_File_MPEG, true},       {"ogg", TagLib_File_OggVorbis, true},
+            {"flac", TagLib_File_FLAC, true},      {"m4a", TagLib_File_MP4, true},
+            {"wma", TagLib_File_ASF, true},        {"flac", TagLib_File_MP4, false},
+            {"m4a", TagLib_File_OggVorbis, false}, {"ogg", TagLib_File_Speex, false},
+            {"wma", TagLib_File_WavPack, false},
+        };
+        for (const auto& row : rows)
+            QTest::addRow("%s as %d", row.fixture, int(row.type))
+                << QString::fromLatin1(row.fixture) << int(row.type) << row.opens;
+    }
+    void typeGivenByTheCaller()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(int, type);
+        QFETCH(bool, opens);
+        const QString source = copyFixture(fixture);
+        const QString path = m_dir->filePath(QStringLiteral("named.wav"));
+        QVERIFY(QFile::rename(source, path));
+        TagLib_File* file =
+            taglib_file_new_type(native(path).constData(), static_cast<TagLib_File_Type>(type));
+        QCOMPARE(file != nullptr && taglib_file_is_valid(file), opens);
+        taglib_file_free(file);
+    }
+
     void fileNameBytesAreUsedAsGiven()
     {
         const QString source = copyFixture(QStringLiteral("mp3"));
