@@ -64,20 +64,27 @@ void TagEditorPanel::ShowTag()
 void TagEditorPanel::TagToEditors(const audiotag& tag)
 {
     const audiotag source = tag;
-    for (std::size_t i = 0; i < TagFields.size(); ++i)
-        edit(i).setText(source.*TagFields[i].member);
+    for (std::size_t i = 0; i < TagFields.size(); ++i) {
+        if (m_edits[i])
+            m_edits[i]->setText(source.*TagFields[i].member);
+    }
 }
 
 void TagEditorPanel::EditorsToTag(audiotag& tag) const
 {
-    for (std::size_t i = 0; i < TagFields.size(); ++i)
-        tag.*TagFields[i].member = edit(i).text();
+    // A field the page does not show passes on what the file held, so a save keeps it.
+    for (std::size_t i = 0; i < TagFields.size(); ++i) {
+        QString audiotag::*member = TagFields[i].member;
+        tag.*member = m_edits[i] ? m_edits[i]->text() : m_session.shown().*member;
+    }
 }
 
 void TagEditorPanel::clearFields()
 {
-    for (LimitedEdit* field : m_edits)
-        field->setText(QString());
+    for (LimitedEdit* field : m_edits) {
+        if (field)
+            field->setText(QString());
+    }
 }
 
 void TagEditorPanel::setRowCellsFromFields()

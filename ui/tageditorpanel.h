@@ -26,8 +26,8 @@ class TagEditorPanel : public QObject
     Q_OBJECT
 
 public:
-    // `page` holds one LimitedEdit per row of TagFields, named by its editName. All three
-    // outlive the panel, which `page` owns.
+    // `page` holds a LimitedEdit named by its editName for each row of TagFields it shows. All
+    // three outlive the panel, which `page` owns.
     TagEditorPanel(FileList& files, FolderTree& folders, QWidget& page);
 
     // Folder path of the tree's selected folder, "/" and the selected row's caption; empty
@@ -73,11 +73,10 @@ private:
     // The selected row's Title and Artist cells from the fields.
     void setRowCellsFromFields();
     void setRowCells(const QString& title, const QString& artist);
-    LimitedEdit& edit(std::size_t index) const { return *m_edits[index]; }
 
     FileList& m_files;
     FolderTree& m_folders;
-    // The page's fields, in TagFields order.
+    // The page's fields, in TagFields order; null for a field the page does not show.
     std::vector<LimitedEdit*> m_edits;
     EditSession m_session;
     bool m_updatingRow = false;

@@ -574,6 +574,8 @@ void TMainForm::nameForAssistiveTools()
     for (const TagField& field : TagFields) {
         auto* label = TabSheet1->findChild<QLabel*>(QLatin1String(field.labelName));
         auto* edit = TabSheet1->findChild<LimitedEdit*>(QLatin1String(field.editName));
+        if (!label || !edit)
+            continue; // a field the page does not show
         label->setBuddy(edit);
         edit->setAccessibleName(QLatin1String(field.name));
     }
