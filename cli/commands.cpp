@@ -3,6 +3,7 @@
 #include "cli/editsession.h"
 #include "cli/fieldcheck.h"
 #include "cli/filewalk.h"
+#include "cli/groupcommit.h"
 #include "cli/journal.h"
 #include "cli/listformat.h"
 #include "cli/namedfields.h"
@@ -355,6 +356,7 @@ private:
                            const QList<FieldChange>& changes) const;
     bool writeAhead(JournalRecord& entry, const QByteArray& path);
     void settle(const JournalRecord& entry, bool done);
+    void commitGroup();
     void journalFailed(int error, const QByteArray& path);
     void printChanges(const QByteArray& path, const QList<FieldChange>& changes);
     void changeFile(const QByteArray& path, const TagEdit& edit, const QByteArray& undoes = {});
@@ -402,6 +404,8 @@ private:
     Journal m_journal;
     WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
+    // Saves of a run that makes one change per file are made durable in groups.
+    std::unique_ptr<GroupCommit> m_group;
     bool m_failed = false;
     qint64 m_failures = 0;
     bool m_journalBroken = false;
@@ -621,6 +625,11 @@ void Runner::journalFailed(int error, const QByteArray& path)
 
 void Runner::settle(const JournalRecord& entry, bool done)
 {
+    if (done && m_group && m_group->held(entry)) {
+        if (m_group->full())
+            commitGroup();
+        return;
+    }
     FileIdentity after;
     if (done) {
         ++m_changed;
@@ -629,6 +638,15 @@ void Runner::settle(const JournalRecord& entry, bool done)
     }
     if (!(done ? m_journal.markDone(entry, after) : m_journal.markAbandoned(entry)))
         journalFailed(errno, {});
+}
+
+void Runner::commitGroup()
+{
+    for (const auto& [entry, placed] : m_group->commit()) {
+        if (!placed)
+            fail(entry.path, "save failed");
+        settle(entry, placed);
+    }
 }
 
 void Runner::printChanges(const QByteArray& path, const QList<FieldChange>& changes)
@@ -865,6 +883,9 @@ int Runner::set()
         }
         return true;
     };
+    // Two changes of one file in one group would both start from its old bytes.
+    if (assignments.isEmpty() != named.isEmpty() && m_options.id3v2 == 0 && !m_options.dryRun)
+        m_group = std::make_unique<GroupCommit>(m_journal);
     // The ten fields and the named ones are two changes, journalled each; a file refused for
     // the first is left alone.
     forEachFile(paths, [&](const QByteArray& path) {
@@ -875,6 +896,8 @@ int Runner::set()
             setNamedIn(path, named);
         convertFile(path, m_options.id3v2);
     });
+    if (m_group)
+        commitGroup();
     summarize();
     return status();
 }

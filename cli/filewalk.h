@@ -47,8 +47,7 @@ struct WalkVisitor
 // order, and only one folder's names per level are held at a time, so memory stays flat on
 // any tree. A named file without an audio extension is a failure; such files inside a
 // folder are passed over. Links to folders are not followed, so a loop cannot trap the walk.
-// Copies a save that died left in a folder walked (unlocked, at least five seconds old) are
-// removed on the way.
+// Copies a save that died left in a folder walked (unlocked) are removed on the way.
 void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor);
 
 // How many audio files walkAudioFiles() would visit under `paths`, for a progress line.

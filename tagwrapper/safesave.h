@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <taglib/tiostream.h>
 
@@ -148,5 +149,19 @@ void restoreTornFiles();
 // the write fails, or by restoreTornFiles() when the save dies during it). Without room for that
 // backup the file is not written.
 SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps);
+
+// Group commit for a run over many files (see taglib_batch_begin() for what it guarantees).
+// While a batch is open, the save of a file of at most 16 MiB checks the new file at once and
+// reports success, but the file changes only in commitBatch(). `ready` (may be empty) is
+// called before any original file is touched, at once or by the commit, and must put on disk
+// what has to be there first; when it gives false nothing is touched. False when a batch is
+// open already.
+bool beginBatch(std::function<bool()> ready);
+bool batchOpen();
+// How many saves the open batch holds (0 without one).
+size_t heldSaves();
+// Ends the open batch; one flag per held save, in the order they were made: whether its file
+// now holds the saved bytes. A file changed by another program since it was opened is left.
+std::vector<bool> commitBatch();
 
 } // namespace tagwrapper
