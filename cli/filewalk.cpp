@@ -124,10 +124,7 @@ bool identityOf(const QByteArray& path, FileIdentity& identity)
     struct stat info;
     if (::stat(path.constData(), &info) != 0)
         return false;
-    identity.device = info.st_dev;
-    identity.inode = info.st_ino;
-    identity.size = info.st_size;
-    identity.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity = identityFromStat(info);
     return true;
 }
 

@@ -62,15 +62,7 @@ long sizeOf(int fd)
     return fd >= 0 && ::fstat(fd, &st) == 0 ? long(st.st_size) : 0;
 }
 
-FileIdentity identityFromStat(const struct stat& st)
-{
-    FileIdentity id;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-    id.size = st.st_size;
-    id.modified = st.st_mtim;
-    return id;
-}
+using tagora::identityFromStat;
 
 std::string folderOf(const std::string& path)
 {
@@ -534,12 +526,6 @@ private:
 };
 
 } // namespace
-
-bool operator==(const FileIdentity& a, const FileIdentity& b)
-{
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
-}
 
 bool identityOf(int fd, FileIdentity& identity)
 {

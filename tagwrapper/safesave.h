@@ -16,25 +16,12 @@
 
 #include <taglib/tiostream.h>
 
+#include "filestamp.h"
 #include "pendingedits.h"
 
 namespace tagwrapper {
 
-// What tells a file apart from the one that was opened: the same inode, not grown or shrunk
-// and not written since (as far as the modification time's tick can tell).
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{};
-};
-
-bool operator==(const FileIdentity& a, const FileIdentity& b);
-inline bool operator!=(const FileIdentity& a, const FileIdentity& b)
-{
-    return !(a == b);
-}
+using tagora::FileIdentity;
 
 // TagLib's stream over a file descriptor. Outside a save it is read-only (TagLib refuses to
 // write through it); during one it records the edits in memory (recordEdits()), or writes
