@@ -522,8 +522,10 @@ void TestScan::workerSleepsThroughHandOffs_data()
 {
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("microseconds");
-    QTest::newRow("as long as a tag read") << 400 << 100;
-    QTest::newRow("as long as a slow disk") << 60 << 1000;
+    QTest::addColumn<int>("slack"); // the worker may use a slack-th of the busy time
+    // A wake-up costs the worker tens of microseconds under ThreadSanitizer.
+    QTest::newRow("as long as a tag read") << 400 << 100 << 2;
+    QTest::newRow("as long as a slow disk") << 60 << 1000 << 4;
 }
 
 // Spinning through the hand-offs would cost the worker the GUI thread's busy time (40 and
@@ -532,11 +534,12 @@ void TestScan::workerSleepsThroughHandOffs()
 {
     QFETCH(int, count);
     QFETCH(int, microseconds);
+    QFETCH(int, slack);
     BusyHandOffs thread(count, std::chrono::microseconds(microseconds));
     thread.Start();
     thread.WaitFor();
     const double busy = count * microseconds / 1000.0;
-    QVERIFY2(thread.workerCpuMilliseconds >= 0 && thread.workerCpuMilliseconds < busy / 4,
+    QVERIFY2(thread.workerCpuMilliseconds >= 0 && thread.workerCpuMilliseconds < busy / slack,
              qPrintable(QString::number(thread.workerCpuMilliseconds)));
 }
 
