@@ -338,6 +338,11 @@ void FileCommand::journalFailed(int error, const QByteArray& path)
 
 void FileCommand::settle(const JournalRecord& entry, bool done)
 {
+    if (done && m_group && m_group->held(entry)) {
+        if (m_group->full())
+            commitGroup();
+        return;
+    }
     FileIdentity after;
     if (done) {
         ++m_changed;
@@ -346,6 +351,15 @@ void FileCommand::settle(const JournalRecord& entry, bool done)
     }
     if (!(done ? m_journal.markDone(entry, after) : m_journal.markAbandoned(entry)))
         journalFailed(errno, {});
+}
+
+void FileCommand::commitGroup()
+{
+    for (const auto& [entry, placed] : m_group->commit()) {
+        if (!placed)
+            fail(entry.path, "save failed");
+        settle(entry, placed);
+    }
 }
 
 void FileCommand::printChanges(const QByteArray& path, const QList<FieldChange>& changes)

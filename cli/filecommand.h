@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/filewalk.h"
+#include "cli/groupcommit.h"
 #include "cli/journal.h"
 #include "cli/namedfields.h"
 #include "cli/options.h"
@@ -106,6 +107,8 @@ protected:
                            const QList<FieldChange>& changes) const;
     bool writeAhead(JournalRecord& entry, const QByteArray& path);
     void settle(const JournalRecord& entry, bool done);
+    // Saves the library holds for the group are made durable together, and settled.
+    void commitGroup();
     void printChanges(const QByteArray& path, const QList<FieldChange>& changes);
 
     void changeFile(const QByteArray& path, const TagEdit& edit, const QByteArray& undoes = {});
@@ -126,6 +129,8 @@ protected:
     Journal m_journal;
     WhereFilter m_where;
     std::unique_ptr<Progress> m_progress;
+    // Saves of a run that makes one change per file are made durable in groups.
+    std::unique_ptr<GroupCommit> m_group;
     bool m_failed = false;
     qint64 m_failures = 0;
     bool m_journalBroken = false;

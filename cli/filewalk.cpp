@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -58,17 +57,16 @@ bool isSaveCopyName(const char* name)
            });
 }
 
-// Removes a copy left by a save that died. One younger than a few seconds is kept: its save
-// may not have locked it yet.
+// Removes a copy left by a save that died, however young: a running save locks its copy
+// before the copy has a name (where the file system cannot, a copy taken away before its lock
+// only makes that save fail at its rename).
 void removeDeadCopy(int folder, const char* name)
 {
-    constexpr time_t kYoungest = 5;
     const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat info;
     if (fd < 0)
         return;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        ::time(nullptr) - info.st_mtim.tv_sec >= kYoungest && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
         ::unlinkat(folder, name, 0);
     ::close(fd);
 }
@@ -126,10 +124,7 @@ bool identityOf(const QByteArray& path, FileIdentity& identity)
     struct stat info;
     if (::stat(path.constData(), &info) != 0)
         return false;
-    identity.device = info.st_dev;
-    identity.inode = info.st_ino;
-    identity.size = info.st_size;
-    identity.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity = identityFromStat(info);
     return true;
 }
 

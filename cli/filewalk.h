@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tagwrapper/filestamp.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -7,23 +9,6 @@
 #include <sys/types.h>
 
 namespace tagora::cli {
-
-// What tells one saved file from another for the journal: when any of these differ, the
-// file was replaced or written since.
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    qint64 modifiedNs = 0;
-
-    friend bool operator==(const FileIdentity& a, const FileIdentity& b)
-    {
-        return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-               a.modifiedNs == b.modifiedNs;
-    }
-    friend bool operator!=(const FileIdentity& a, const FileIdentity& b) { return !(a == b); }
-};
 
 // The identity of the file at `path` (symbolic links followed); false with errno set when
 // it cannot be looked at.
@@ -48,8 +33,7 @@ struct WalkVisitor
 // order, and only one folder's names per level are held at a time, so memory stays flat on
 // any tree. A named file without an audio extension is a failure; such files inside a
 // folder are passed over. Links to folders are not followed, so a loop cannot trap the walk.
-// Copies a save that died left in a folder walked (unlocked, at least five seconds old) are
-// removed on the way.
+// Copies a save that died left in a folder walked (unlocked) are removed on the way.
 void walkAudioFiles(const QByteArray& path, bool recursive, const WalkVisitor& visitor);
 
 // How many audio files walkAudioFiles() would visit under `paths`, for a progress line.

@@ -489,7 +489,21 @@ bool Journal::writeAhead(JournalRecord& record)
     record.sequence = ++m_sequence;
     record.when = qint64(std::time(nullptr));
     record.stage = JournalRecord::Stage::Pending;
-    return appendLine(recordLine(record)) && ::fdatasync(m_fd) == 0;
+    const QByteArray line = recordLine(record);
+    if (!appendLine(line))
+        return false;
+    m_unflushed += line.size();
+    return m_deferFlushes || flush();
+}
+
+bool Journal::flush()
+{
+    if (m_unflushed == 0)
+        return true;
+    if (::fdatasync(m_fd) != 0)
+        return false;
+    m_unflushed = 0;
+    return true;
 }
 
 // Settling lines are not flushed one by one: a record whose settling is lost is settled

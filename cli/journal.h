@@ -75,6 +75,13 @@ public:
     // and time are filled in here. False with errno set when it could not be written, and
     // then nothing more may be changed.
     bool writeAhead(JournalRecord& record);
+    // From now on writeAhead() leaves the flush to flush(), which a batch of saves calls once
+    // before it touches any of its files.
+    void deferFlushes() { m_deferFlushes = true; }
+    // Puts the records written ahead so far on disk; false with errno set when it could not.
+    bool flush();
+    // Bytes written ahead since the last flush.
+    qint64 unflushedBytes() const { return m_unflushed; }
     // Settles a record written ahead: its change is done and the file is now `after`, or
     // the file was left as it was.
     bool markDone(const JournalRecord& record, const FileIdentity& after);
@@ -101,6 +108,8 @@ private:
     int m_fd = -1;
     qint64 m_operation = 0;
     int m_sequence = 0;
+    bool m_deferFlushes = false;
+    qint64 m_unflushed = 0;
 };
 
 // The journal's records without taking its lock, for reading only, one at a time: memory

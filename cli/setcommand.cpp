@@ -95,6 +95,9 @@ int SetCommand::run()
         }
         return true;
     };
+    // Two changes of one file in one group would both start from its old bytes.
+    if (assignments.isEmpty() != named.isEmpty() && m_options.id3v2 == 0 && !m_options.dryRun)
+        m_group = std::make_unique<GroupCommit>(m_journal);
     // The ten fields and the named ones are two changes, journalled each; a file refused for
     // the first is left alone.
     forEachFile(paths, [&](const QByteArray& path) {
@@ -105,6 +108,8 @@ int SetCommand::run()
             setNamedIn(path, named);
         convertFile(path, m_options.id3v2);
     });
+    if (m_group)
+        commitGroup();
     summarize();
     return status();
 }

@@ -14,7 +14,9 @@
 #include <deque>
 #include <mutex>
 
+#include <linux/futex.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tagora {
@@ -27,23 +29,50 @@ namespace {
 // gets to its timers, so the window still answers within a frame.
 constexpr std::chrono::microseconds kEventLoopSlice(8000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
-// Falling asleep on a condition variable costs two wake-ups per hand-off, and an idle core
-// takes tens of microseconds to wake: more than a file's whole hand-off. So both sides
-// first spin for a short while. The GUI thread waits for the worker's next file (a
-// directory entry or two away); the worker waits for the GUI thread to add its row (one
-// tag read). Measured idle, a worker that slept at once made the listing 2.5 times the bare
-// loop's time and cost more CPU, not less: the GUI thread then spun through the worker's
-// wake-ups. The spin budget halves after each wait it did not cover, so a long hand-off (a
-// message box) soon costs the worker nothing. Neither side yields: a thread that yields to
-// a busy program gets its core back only after that program's whole time slice.
+// Falling asleep on a condition variable costs a wake-up per hand-off, and an idle core takes
+// microseconds to tens of microseconds to wake. The GUI thread, which waits for the worker's
+// next file (a directory entry or two away, already walked ahead), first spins for a short
+// while; the budget halves after each wait it did not cover, so a slow worker soon costs it
+// nothing. The worker, which waits for the GUI thread to add its row (a whole tag read),
+// sleeps at once: spinning through the tag read doubled the listing's CPU time. The GUI
+// thread does not yield while it spins: a thread that yields to a busy program gets its core
+// back only after that program's whole time slice.
 constexpr std::chrono::microseconds kGuiSpin(50);
-constexpr std::chrono::microseconds kWorkerSpin(150);
+
+// A hand-off's state word, which the worker sleeps on (a futex) until the GUI thread has run
+// the method.
+enum HandOffState : int
+{
+    kPending = 0,
+    kPendingAsleep = 1, // the worker sleeps on the word and must be woken
+    kDone = 2
+};
 
 struct HandOff
 {
     const std::function<void()>* method;
     std::exception_ptr error;
-    std::atomic<bool> done{false}; // written under the queue's mutex
+    std::atomic<int> state{kPending};
+
+    // Worker: returns once the GUI thread has run the method.
+    void waitUntilDone()
+    {
+        int seen = kPending;
+        if (state.compare_exchange_strong(seen, kPendingAsleep, std::memory_order_acquire)) {
+            do {
+                ::syscall(SYS_futex, &state, FUTEX_WAIT_PRIVATE, kPendingAsleep, nullptr, nullptr,
+                          0);
+            } while (state.load(std::memory_order_acquire) != kDone);
+        }
+    }
+
+    // GUI thread: hands the hand-off back. The worker may end it as soon as the state is
+    // stored, so the wake-up only passes the word's address to the kernel.
+    void finish()
+    {
+        if (state.exchange(kDone, std::memory_order_acq_rel) == kPendingAsleep)
+            ::syscall(SYS_futex, &state, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
 };
 
 // How long one side spins before it sleeps. A wait that the longest spin would have
@@ -87,8 +116,7 @@ private:
 struct SyncQueue
 {
     std::mutex mutex;
-    std::condition_variable changed;    // a hand-off was queued or a thread finished
-    std::condition_variable handedBack; // a queued hand-off has run
+    std::condition_variable changed; // a hand-off was queued or a thread finished
     std::deque<HandOff*> pending;
     std::atomic<std::size_t> pendingCount{0}; // pending.size(), for spinning without the mutex
     // The GUI thread spins or waits for the next hand-off in CheckSynchronize, so a worker
@@ -269,11 +297,7 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
         } catch (...) {
             handOff->error = std::current_exception();
         }
-        {
-            std::lock_guard<std::mutex> lock(queue.mutex);
-            handOff->done.store(true, std::memory_order_release);
-        }
-        queue.handedBack.notify_all();
+        handOff->finish();
     }
 }
 
@@ -314,13 +338,7 @@ void TThread::Synchronize(const std::function<void()>& method,
             meanwhileError = std::current_exception();
         }
     }
-    const auto isDone = [&] { return handOff.done.load(std::memory_order_acquire); };
-    static thread_local SpinBudget handBackSpin{kWorkerSpin};
-    if (!handBackSpin.spin(isDone)) {
-        std::unique_lock<std::mutex> lock(queue.mutex);
-        queue.handedBack.wait(lock, isDone);
-        handBackSpin.slept();
-    }
+    handOff.waitUntilDone();
     if (handOff.error)
         std::rethrow_exception(handOff.error);
     if (meanwhileError)

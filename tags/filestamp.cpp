@@ -8,15 +8,13 @@ namespace tagora {
 
 bool FileStamp::operator==(const FileStamp& other) const
 {
-    return exists == other.exists && device == other.device && inode == other.inode &&
-           size == other.size && modifiedSeconds == other.modifiedSeconds &&
-           modifiedNanoseconds == other.modifiedNanoseconds &&
-           changedSeconds == other.changedSeconds && changedNanoseconds == other.changedNanoseconds;
+    return exists == other.exists && identity == other.identity && changedNs == other.changedNs;
 }
 
 bool FileStamp::isSameFileAs(const FileStamp& other) const
 {
-    return exists && other.exists && device == other.device && inode == other.inode;
+    return exists && other.exists && identity.device == other.identity.device &&
+           identity.inode == other.identity.inode;
 }
 
 FileStamp fileStampOf(const QString& path)
@@ -26,13 +24,8 @@ FileStamp fileStampOf(const QString& path)
     if (path.isEmpty() || ::stat(pathToNative(path).constData(), &st) != 0)
         return stamp;
     stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.modifiedSeconds = st.st_mtim.tv_sec;
-    stamp.modifiedNanoseconds = st.st_mtim.tv_nsec;
-    stamp.changedSeconds = st.st_ctim.tv_sec;
-    stamp.changedNanoseconds = st.st_ctim.tv_nsec;
+    stamp.identity = identityFromStat(st);
+    stamp.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
 }
 

@@ -1,24 +1,22 @@
 #pragma once
 
+#include "tagwrapper/filestamp.h"
+
 #include <QString>
 
 #include <cstdint>
 
 namespace tagora {
 
-// Which file a path names and in what state: its device, inode, size, modification time and
-// change time (to the nanosecond). Another program's save changes at least one of them: a
-// program can set the modification time back, but the change time is the kernel's own.
+// Which file a path names and in what state: its identity (device, inode, size, modification
+// time to the nanosecond), as the library's save and tagora-cli compare it, and its change time.
+// Another program's save changes at least one of them: a program can set the modification
+// time back, but the change time is the kernel's own.
 struct FileStamp
 {
     bool exists = false;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    long modifiedNanoseconds = 0;
-    std::int64_t changedSeconds = 0;
-    long changedNanoseconds = 0;
+    FileIdentity identity;
+    std::int64_t changedNs = 0;
 
     bool operator==(const FileStamp& other) const;
     bool operator!=(const FileStamp& other) const { return !(*this == other); }

@@ -51,7 +51,7 @@ namespace tagora {
     X(taglib_file_read_in_full)
 
 // Looked up for completeness but never called by the window; a library may lack them. Only
-// tagora-cli calls the cover and property ones.
+// tagora-cli calls the cover, property and batch ones.
 #define TAGORA_UNTYPED_ENTRY_POINTS(X)                                                             \
     X(taglib_tag_get_cover)                                                                        \
     X(taglib_tag_get_cover_data)                                                                   \
@@ -71,7 +71,10 @@ namespace tagora {
     X(taglib_audioproperties_length_ms)                                                            \
     X(taglib_file_id3v2_version)                                                                   \
     X(taglib_file_id3v2_lost_frames)                                                               \
-    X(taglib_file_set_id3v2_version)
+    X(taglib_file_set_id3v2_version)                                                               \
+    X(taglib_batch_begin)                                                                          \
+    X(taglib_batch_held)                                                                           \
+    X(taglib_batch_commit)
 
 // One slot per looked-up name, null when the library is not loaded or lacks the name.
 struct TagLibraryEntryPoints

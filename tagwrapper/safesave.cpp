@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -16,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace tagwrapper {
@@ -28,8 +32,11 @@ constexpr size_t kCopySuffixLength = sizeof(kCopySuffix) - 1;
 constexpr size_t kRandomLength = 6;
 // Longest part of the original name kept in a copy's name, so the whole stays below NAME_MAX.
 constexpr size_t kMaxNamePart = 200;
-// A copy this old whose lock nobody holds belongs to a save that died.
-constexpr time_t kLeftoverAge = 60;
+// Larger files in a batch are saved at once, in place when their tag fits: a copy of each
+// held until the batch ends would cost their size in disk space and time.
+constexpr off_t kLargestHeldFile = off_t(16) << 20;
+// Up to this size, a file of a batch whose tag changes size is written whole in place.
+constexpr off_t kLargestRewrittenFile = off_t(1) << 20;
 
 // Copies count bytes from one descriptor to another; false unless every byte arrived.
 bool copyRange(int from, off_t fromAt, int to, off_t toAt, off_t count)
@@ -55,15 +62,7 @@ long sizeOf(int fd)
     return fd >= 0 && ::fstat(fd, &st) == 0 ? long(st.st_size) : 0;
 }
 
-FileIdentity identityFromStat(const struct stat& st)
-{
-    FileIdentity id;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-    id.size = st.st_size;
-    id.modified = st.st_mtim;
-    return id;
-}
+using tagora::identityFromStat;
 
 std::string folderOf(const std::string& path)
 {
@@ -97,6 +96,10 @@ public:
     TemporaryCopy() = default;
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+    TemporaryCopy(TemporaryCopy&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)),
+          m_renamed(other.m_renamed)
+    {}
     ~TemporaryCopy()
     {
         if (m_fd < 0)
@@ -108,15 +111,52 @@ public:
 
     bool create(const std::string& folder, const std::string& name)
     {
-        std::string path = folder;
-        if (path.empty() || path.back() != '/')
-            path += '/';
-        path += '.';
-        path += name.substr(0, kMaxNamePart);
-        path += '.';
-        path.append(kRandomLength, 'X');
-        path += kCopySuffix;
-        std::vector<char> buffer(path.begin(), path.end());
+        std::string pattern = folder;
+        if (pattern.empty() || pattern.back() != '/')
+            pattern += '/';
+        pattern += '.';
+        pattern += name.substr(0, kMaxNamePart);
+        pattern += '.';
+        pattern.append(kRandomLength, 'X');
+        pattern += kCopySuffix;
+        return createLockedFirst(folder, pattern) || createNamedFirst(pattern);
+    }
+
+    int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+    void renamed() { m_renamed = true; }
+
+private:
+    // The copy is locked before it has a name, so a cleanup never sees a running save's copy
+    // unlocked and can remove every unlocked one at once, however young.
+    bool createLockedFirst(const std::string& folder, const std::string& pattern)
+    {
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        const std::string unnamed = "/proc/self/fd/" + std::to_string(fd);
+        constexpr int kTries = 16;
+        for (int i = 0; i < kTries; ++i) {
+            const std::string path = withRandomPart(pattern);
+            if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                m_fd = fd;
+                m_path = path;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        ::close(fd);
+        return false;
+    }
+
+    // Where a file cannot be made unnamed first, a cleanup may remove the copy between its
+    // creation and its lock; its save then fails at the rename and the original stays whole.
+    bool createNamedFirst(const std::string& pattern)
+    {
+        std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         const int fd = ::mkostemps(buffer.data(), int(kCopySuffixLength), O_CLOEXEC);
         if (fd < 0)
@@ -127,11 +167,19 @@ public:
         return true;
     }
 
-    int fd() const { return m_fd; }
-    const std::string& path() const { return m_path; }
-    void renamed() { m_renamed = true; }
+    static std::string withRandomPart(std::string pattern)
+    {
+        static const char kLetters[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        unsigned char random[kRandomLength] = {};
+        if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random))
+            return pattern;
+        const size_t at = pattern.size() - kCopySuffixLength - kRandomLength;
+        for (size_t i = 0; i < kRandomLength; ++i)
+            pattern[at + i] = kLetters[random[i] % (sizeof kLetters - 1)];
+        return pattern;
+    }
 
-private:
     int m_fd = -1;
     std::string m_path;
     bool m_renamed = false;
@@ -307,11 +355,13 @@ off_t readSpans(int fd, off_t at, size_t count, std::vector<BackupSpan>& spans)
     return at + off_t(used);
 }
 
-bool readHeader(int fd, BackupHeader& header)
+// Reads the entry that starts at `at`; a batch's record holds one entry per file, one after
+// the other.
+bool readHeader(int fd, off_t at, BackupHeader& header)
 {
     char line[128] = {};
     size_t got = 0;
-    if (!readAll(fd, line, sizeof line - 1, 0, got))
+    if (!readAll(fd, line, sizeof line - 1, at, got))
         return false;
     char* end = static_cast<char*>(std::memchr(line, '\n', got));
     if (!end)
@@ -325,7 +375,7 @@ bool readHeader(int fd, BackupHeader& header)
                                    &pathLength, &spanCount);
     if (fields < 4 || pathLength == 0 || pathLength > 65536 || size < 0)
         return false;
-    const off_t pathAt = off_t(end - line) + 1;
+    const off_t pathAt = at + off_t(end - line) + 1;
     std::vector<char> path(pathLength);
     if (!readAll(fd, path.data(), pathLength, pathAt, got) || got != pathLength)
         return false;
@@ -336,6 +386,13 @@ bool readHeader(int fd, BackupHeader& header)
         return true;
     }
     return readSpans(fd, spansAt, spanCount, header.spans) >= 0;
+}
+
+// Where the entry after `header` starts.
+off_t entryEnd(const BackupHeader& header)
+{
+    const BackupSpan& last = header.spans.back();
+    return last.dataAt + last.length;
 }
 
 // Puts the bytes a backup holds back into its file, in place, so other hard links see them
@@ -368,6 +425,13 @@ bool restoreFromBackup(int backup, const BackupHeader& header)
 class InPlaceBackup
 {
 public:
+    // One file's part of the record: its descriptor (read for the old bytes) and its entry.
+    struct Entry
+    {
+        int original = -1;
+        BackupHeader header;
+    };
+
     InPlaceBackup() = default;
     InPlaceBackup(const InPlaceBackup&) = delete;
     InPlaceBackup& operator=(const InPlaceBackup&) = delete;
@@ -383,6 +447,14 @@ public:
     {
         if (spans.empty())
             spans.push_back({0, opened.size, 0});
+        std::vector<Entry> entries{
+            {original, {opened.device, opened.inode, opened.size, target, std::move(spans)}}};
+        return create(std::move(entries));
+    }
+
+    // Keeps the spans of several files, in one record that a batch flushes once.
+    bool create(std::vector<Entry> entries)
+    {
         const std::string folder = backupFolder();
         if (folder.empty())
             return false;
@@ -395,12 +467,12 @@ public:
         ::flock(m_fd, LOCK_EX | LOCK_NB);
         const std::string partial = name.data();
         m_path = partial.substr(0, partial.size() - std::strlen(kPartialSuffix)) + kBackupSuffix;
-        m_header = {opened.device, opened.inode, opened.size, target, std::move(spans)};
+        m_entries = std::move(entries);
         // Only a whole backup takes its final name. The flush after the rename carries the
         // rename too (the journalling file systems log the renamed inode with it), which
         // spares a flush of the folder on every save.
-        const bool ok = writeContent(original) && ::rename(partial.c_str(), m_path.c_str()) == 0 &&
-                        ::fsync(m_fd) == 0;
+        const bool ok =
+            writeContent() && ::rename(partial.c_str(), m_path.c_str()) == 0 && ::fsync(m_fd) == 0;
         if (!ok) {
             const int error = errno;
             ::unlink(partial.c_str());
@@ -414,45 +486,46 @@ public:
     // After a write in place that failed halfway: the file gets its old bytes back.
     void restore()
     {
-        if (restoreFromBackup(m_fd, m_header))
+        if (restoreFromBackup(m_fd, m_entries.front().header))
             discard();
     }
+
+    // The same for one file of a batch's record; false when it could not be written whole.
+    bool restore(size_t entry) const { return restoreFromBackup(m_fd, m_entries[entry].header); }
 
     void discard() { ::unlink(m_path.c_str()); }
 
 private:
-    bool writeContent(int original)
+    bool writeContent()
     {
-        std::string head = std::to_string(m_header.device) + ' ' + std::to_string(m_header.inode) +
-                           ' ' + std::to_string(m_header.size) + ' ' +
-                           std::to_string(m_header.target.size()) + ' ' +
-                           std::to_string(m_header.spans.size()) + '\n' + m_header.target;
-        for (const BackupSpan& span : m_header.spans)
-            head += std::to_string(span.offset) + ' ' + std::to_string(span.length) + '\n';
-        off_t at = off_t(head.size());
-        if (!writeAll(m_fd, head.data(), head.size(), 0))
-            return false;
-        for (BackupSpan& span : m_header.spans) {
-            span.dataAt = at;
-            if (!copyRange(original, span.offset, m_fd, at, span.length))
+        off_t at = 0;
+        for (Entry& entry : m_entries) {
+            BackupHeader& header = entry.header;
+            std::string head = std::to_string(header.device) + ' ' + std::to_string(header.inode) +
+                               ' ' + std::to_string(header.size) + ' ' +
+                               std::to_string(header.target.size()) + ' ' +
+                               std::to_string(header.spans.size()) + '\n' + header.target;
+            for (const BackupSpan& span : header.spans)
+                head += std::to_string(span.offset) + ' ' + std::to_string(span.length) + '\n';
+            if (!writeAll(m_fd, head.data(), head.size(), at))
                 return false;
-            at += span.length;
+            at += off_t(head.size());
+            for (BackupSpan& span : header.spans) {
+                span.dataAt = at;
+                if (!copyRange(entry.original, span.offset, m_fd, at, span.length))
+                    return false;
+                at += span.length;
+            }
         }
         return true;
     }
 
     int m_fd = -1;
     std::string m_path;
-    BackupHeader m_header;
+    std::vector<Entry> m_entries;
 };
 
 } // namespace
-
-bool operator==(const FileIdentity& a, const FileIdentity& b)
-{
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
-}
 
 bool identityOf(int fd, FileIdentity& identity)
 {
@@ -751,14 +824,11 @@ void removeLeftoverCopies(const std::string& folder)
     if (!dir)
         return;
     const int dirFd = ::dirfd(dir);
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
     while (const dirent* entry = ::readdir(dir)) {
         if (!isTemporaryCopyName(entry->d_name))
             continue;
         struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || now.tv_sec - st.st_mtim.tv_sec < kLeftoverAge)
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         const int fd = ::openat(dirFd, entry->d_name,
                                 O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
@@ -773,6 +843,20 @@ void removeLeftoverCopies(const std::string& folder)
     }
     ::closedir(dir);
 }
+
+namespace {
+
+// True when every file of the record has its bytes back, or is gone or replaced.
+bool restoreEveryEntry(int record)
+{
+    bool restored = true;
+    BackupHeader header;
+    for (off_t at = 0; readHeader(record, at, header); at = entryEnd(header))
+        restored = restoreFromBackup(record, header) && restored;
+    return restored;
+}
+
+} // namespace
 
 void restoreTornFiles()
 {
@@ -790,9 +874,7 @@ void restoreTornFiles()
         if (fd < 0)
             continue;
         // Locked: its save is still running. A partial backup's file was never touched.
-        BackupHeader header;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            (!whole || !readHeader(fd, header) || restoreFromBackup(fd, header)))
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && (!whole || restoreEveryEntry(fd)))
             ::unlinkat(dirFd, entry->d_name, 0);
         ::close(fd);
     }
@@ -816,6 +898,190 @@ __attribute__((constructor)) void restoreTornFilesAtLoad()
 
 namespace {
 
+// A save held by the open batch: its verified copy, renamed over `target` by commitBatch(),
+// or its changed regions, written over it there, when the file is still the one opened.
+struct HeldSave
+{
+    // A file written in place has no copy but the regions to write, and its new length.
+    TemporaryCopy copy;
+    std::vector<PendingEdits::Region> regions;
+    off_t newLength = 0;
+    std::string target;
+    std::string folder;
+    FileIdentity original;
+
+    bool inPlace() const { return copy.fd() < 0; }
+    // What the rollback record keeps: the regions overwritten, or the whole old file when the
+    // length changes.
+    std::vector<BackupSpan> spansToKeep() const
+    {
+        if (newLength != original.size)
+            return {{0, original.size, 0}};
+        std::vector<BackupSpan> spans;
+        for (const PendingEdits::Region& region : regions)
+            spans.push_back({region.offset, off_t(region.bytes.size()), 0});
+        return spans;
+    }
+};
+
+struct Batch
+{
+    std::function<bool()> ready;
+    std::vector<HeldSave> saves;
+    std::set<std::string> sweptFolders;
+};
+
+// The library is called from one thread only, so the open batch is plain process state.
+std::unique_ptr<Batch> g_batch;
+
+bool holdsForBatch(const FileIdentity& opened)
+{
+    return g_batch && opened.size <= kLargestHeldFile;
+}
+
+// Whatever the batch's caller must have on disk before an original changes (its journal).
+bool readyToTouchOriginals()
+{
+    return !g_batch || !g_batch->ready || g_batch->ready();
+}
+
+// A batch removes the leftovers of a folder once, not before every save in it.
+void sweepLeftoverCopies(const std::string& folder)
+{
+    if (!g_batch || g_batch->sweptFolders.insert(folder).second)
+        removeLeftoverCopies(folder);
+}
+
+// The new file is written whole into memory and read back from there. Kept for the commit to
+// write in place, behind one rollback record for the batch: the regions that change when the
+// tag fits (`regions`), else the whole new file (`regions` empty).
+SaveResult holdInPlace(const std::string& target, const FileIdentity& opened,
+                       const PendingEdits& edits, std::vector<PendingEdits::Region> regions,
+                       const SaveSteps& steps)
+{
+    const int memory = ::memfd_create("tagora-check", MFD_CLOEXEC);
+    if (memory < 0)
+        return SaveResult::Failed;
+    bool ok = edits.writeTo(memory) && steps.verify(memory);
+    if (ok && regions.empty()) {
+        std::string whole(size_t(edits.length()), '\0');
+        size_t got = 0;
+        ok = readAll(memory, whole.data(), whole.size(), 0, got) && got == whole.size();
+        regions.push_back({0, std::move(whole)});
+    }
+    ::close(memory);
+    if (!ok)
+        return SaveResult::Failed;
+    g_batch->saves.push_back(
+        {TemporaryCopy(), std::move(regions), edits.length(), target, folderOf(target), opened});
+    return SaveResult::Saved;
+}
+
+// One flush per file system: a flush per file would commit the file system's journal once
+// per file. `files` holds a descriptor on each file system to flush.
+bool flushFileSystems(const std::vector<std::pair<dev_t, int>>& files)
+{
+    std::set<dev_t> flushed;
+    bool durable = true;
+    for (const auto& [device, fd] : files) {
+        if (flushed.insert(device).second)
+            durable = ::syncfs(fd) == 0 && durable;
+    }
+    return durable;
+}
+
+// The held regions of the files still as opened: their old bytes go to one record, flushed
+// once, then the new ones over them, flushed once per file system. A file whose write or
+// flush failed gets its old bytes back.
+void writeHeldRegions(std::vector<HeldSave>& saves, std::vector<bool>& placed)
+{
+    std::vector<size_t> chosen;
+    std::vector<std::pair<dev_t, int>> files;
+    std::vector<InPlaceBackup::Entry> entries;
+    for (size_t i = 0; i < saves.size(); ++i) {
+        const HeldSave& save = saves[i];
+        const int fd = save.inPlace() ? ::open(save.target.c_str(),
+                                               O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                                      : -1;
+        FileIdentity now;
+        if (fd >= 0 && (!identityOf(fd, now) || now != save.original)) {
+            ::close(fd);
+            continue;
+        }
+        if (fd < 0)
+            continue;
+        chosen.push_back(i);
+        files.push_back({now.device, fd});
+        entries.push_back({fd, {now.device, now.inode, now.size, save.target, save.spansToKeep()}});
+    }
+    InPlaceBackup record;
+    if (!entries.empty() && record.create(std::move(entries))) {
+        std::vector<bool> written;
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            const HeldSave& save = saves[chosen[k]];
+            const int fd = files[k].second;
+            bool ok = true;
+            for (const PendingEdits::Region& region : save.regions)
+                ok = ok && writeAll(fd, region.bytes.data(), region.bytes.size(), region.offset);
+            if (save.newLength < save.original.size)
+                ok = ok && ::ftruncate(fd, save.newLength) == 0;
+            written.push_back(ok);
+        }
+        const bool durable = flushFileSystems(files);
+        bool restored = true;
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            if (written[k] && durable)
+                placed[chosen[k]] = true;
+            else
+                restored = record.restore(k) && restored;
+        }
+        if (restored)
+            record.discard();
+    }
+    for (const auto& file : files)
+        ::close(file.second);
+}
+
+// The held copies of the files still as opened: flushed together, renamed, and each folder
+// flushed once.
+void renameHeldCopies(std::vector<HeldSave>& saves, std::vector<bool>& placed)
+{
+    std::vector<std::pair<dev_t, int>> copies;
+    for (const HeldSave& save : saves) {
+        if (!save.inPlace())
+            copies.push_back({save.original.device, save.copy.fd()});
+    }
+    if (copies.empty() || !flushFileSystems(copies))
+        return;
+    std::set<std::string> folders;
+    for (size_t i = 0; i < saves.size(); ++i) {
+        HeldSave& save = saves[i];
+        struct stat st;
+        if (save.inPlace() || ::lstat(save.target.c_str(), &st) != 0 ||
+            identityFromStat(st) != save.original ||
+            ::rename(save.copy.path().c_str(), save.target.c_str()) != 0)
+            continue;
+        save.copy.renamed();
+        placed[i] = true;
+        folders.insert(save.folder);
+    }
+    for (const std::string& folder : folders)
+        syncFolder(folder);
+}
+
+SaveResult holdForBatch(DescriptorStream& stream, TemporaryCopy copy, const std::string& target,
+                        const std::string& folder, FileIdentity& opened)
+{
+    // From now on the handle reads the saved file, as after a save done at once.
+    const int saved = ::fcntl(copy.fd(), F_DUPFD_CLOEXEC, 0);
+    if (saved < 0)
+        return SaveResult::Failed;
+    g_batch->saves.push_back({std::move(copy), {}, 0, target, folder, opened});
+    ::close(stream.exchange(saved, false));
+    identityOf(saved, opened);
+    return SaveResult::Saved;
+}
+
 // The new tag fits the old one's room: its regions are written over the file, after their old
 // bytes went to a rollback record, and read back from the file itself. Nothing when the file
 // was left untouched because it could not be opened for writing or the record not be made.
@@ -833,6 +1099,10 @@ std::optional<SaveResult> saveRegionsInPlace(DescriptorStream& stream, const std
         spans.push_back({region.offset, off_t(region.bytes.size()), 0});
     FileIdentity now;
     if (!identityOf(fd, now) || now != opened) {
+        ::close(fd);
+        return SaveResult::Failed;
+    }
+    if (!readyToTouchOriginals()) {
         ::close(fd);
         return SaveResult::Failed;
     }
@@ -860,7 +1130,8 @@ std::optional<SaveResult> saveRegionsInPlace(DescriptorStream& stream, const std
 // The new file differs in layout: it is written whole into a copy, which replaces the original
 // (or, for a file with other names or in a folder we may not add to, is written over it).
 SaveResult saveThroughCopy(DescriptorStream& stream, const std::string& target,
-                           FileIdentity& opened, const PendingEdits& edits, const SaveSteps& steps)
+                           FileIdentity& opened, const PendingEdits& edits, const SaveSteps& steps,
+                           bool forBatch)
 {
     const int original = stream.descriptor();
     struct stat st;
@@ -868,7 +1139,7 @@ SaveResult saveThroughCopy(DescriptorStream& stream, const std::string& target,
     if (::lstat(target.c_str(), &st) != 0)
         return SaveResult::Failed;
     const std::string folder = folderOf(target);
-    removeLeftoverCopies(folder);
+    sweepLeftoverCopies(folder);
 
     // More than one name for the inode: replacing one name would split them apart.
     bool inPlace = st.st_nlink > 1;
@@ -887,9 +1158,9 @@ SaveResult saveThroughCopy(DescriptorStream& stream, const std::string& target,
     }
     if (!edits.writeTo(copy.fd()))
         return SaveResult::Failed;
-    // The copy is complete on disk and reads back what was meant, and the original is still
-    // the file that was opened, or nothing goes further.
-    if (::fsync(copy.fd()) != 0 || !steps.verify(copy.fd()))
+    // The copy is complete on disk (a held one by the batch's commit) and reads back what was
+    // meant, and the original is still the file that was opened, or nothing goes further.
+    if ((!forBatch && ::fsync(copy.fd()) != 0) || !steps.verify(copy.fd()))
         return SaveResult::Failed;
     if (::lstat(target.c_str(), &st) != 0 || identityFromStat(st) != opened ||
         !identityOf(original, held) || held != opened)
@@ -897,6 +1168,10 @@ SaveResult saveThroughCopy(DescriptorStream& stream, const std::string& target,
 
     if (!inPlace && !giveAttributes(original, copy.fd(), st))
         inPlace = true;
+    if (!inPlace && forBatch)
+        return holdForBatch(stream, std::move(copy), target, folder, opened);
+    if (!readyToTouchOriginals())
+        return SaveResult::Failed;
     // A sticky folder or a file mounted over (EBUSY) may refuse the rename of a file that can
     // still be written.
     if (!inPlace && ::rename(copy.path().c_str(), target.c_str()) != 0) {
@@ -968,14 +1243,54 @@ SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const Save
     const std::unique_ptr<PendingEdits> edits = stream.takeEdits();
     if (!written)
         return SaveResult::Failed;
+    // A batch holds a small file's save for its group commit: its changed regions when the tag
+    // fits, else its verified copy.
+    const bool forBatch = holdsForBatch(opened);
     if (edits->keepsLayout()) {
-        const std::vector<PendingEdits::Region> regions = edits->changedRegions();
+        std::vector<PendingEdits::Region> regions = edits->changedRegions();
+        if (regions.size() <= kMaxSpans && forBatch)
+            return holdInPlace(target, opened, *edits, std::move(regions), steps);
         // Without room for the rollback record the copy still can replace the file.
         if (regions.size() <= kMaxSpans)
             if (const auto result = saveRegionsInPlace(stream, target, opened, regions, steps))
                 return *result;
     }
-    return saveThroughCopy(stream, target, opened, *edits, steps);
+    // A small file whose tag changes size is rewritten in place too: its old bytes in the
+    // batch's record cost less than a new file, a rename and the old file's blocks freed.
+    if (forBatch && opened.size <= kLargestRewrittenFile &&
+        edits->length() <= kLargestRewrittenFile)
+        return holdInPlace(target, opened, *edits, {}, steps);
+    return saveThroughCopy(stream, target, opened, *edits, steps, forBatch);
+}
+
+bool beginBatch(std::function<bool()> ready)
+{
+    if (g_batch)
+        return false;
+    g_batch = std::make_unique<Batch>();
+    g_batch->ready = std::move(ready);
+    return true;
+}
+
+bool batchOpen()
+{
+    return g_batch != nullptr;
+}
+
+size_t heldSaves()
+{
+    return g_batch ? g_batch->saves.size() : 0;
+}
+
+std::vector<bool> commitBatch()
+{
+    const std::unique_ptr<Batch> batch = std::move(g_batch);
+    std::vector<bool> placed(batch ? batch->saves.size() : 0, false);
+    if (placed.empty() || (batch->ready && !batch->ready()))
+        return placed;
+    writeHeldRegions(batch->saves, placed);
+    renameHeldCopies(batch->saves, placed);
+    return placed;
 }
 
 } // namespace tagwrapper

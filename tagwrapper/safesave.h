@@ -12,28 +12,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <taglib/tiostream.h>
 
+#include "filestamp.h"
 #include "pendingedits.h"
 
 namespace tagwrapper {
 
-// What tells a file apart from the one that was opened: the same inode, not grown or shrunk
-// and not written since (as far as the modification time's tick can tell).
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{};
-};
-
-bool operator==(const FileIdentity& a, const FileIdentity& b);
-inline bool operator!=(const FileIdentity& a, const FileIdentity& b)
-{
-    return !(a == b);
-}
+using tagora::FileIdentity;
 
 // TagLib's stream over a file descriptor. Outside a save it is read-only (TagLib refuses to
 // write through it); during one it records the edits in memory (recordEdits()), or writes
@@ -148,5 +136,19 @@ void restoreTornFiles();
 // the write fails, or by restoreTornFiles() when the save dies during it). Without room for that
 // backup the file is not written.
 SaveResult saveSafely(DescriptorStream& stream, FileIdentity& opened, const SaveSteps& steps);
+
+// Group commit for a run over many files (see taglib_batch_begin() for what it guarantees).
+// While a batch is open, the save of a file of at most 16 MiB checks the new file at once and
+// reports success, but the file changes only in commitBatch(). `ready` (may be empty) is
+// called before any original file is touched, at once or by the commit, and must put on disk
+// what has to be there first; when it gives false nothing is touched. False when a batch is
+// open already.
+bool beginBatch(std::function<bool()> ready);
+bool batchOpen();
+// How many saves the open batch holds (0 without one).
+size_t heldSaves();
+// Ends the open batch; one flag per held save, in the order they were made: whether its file
+// now holds the saved bytes. A file changed by another program since it was opened is left.
+std::vector<bool> commitBatch();
 
 } // namespace tagwrapper

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -591,6 +592,36 @@ int taglib_file_save_ex(TagLib_File* file, int options)
         return h && save(h, options) ? 1 : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+int taglib_batch_begin(TagLib_Batch_Ready ready, void* context)
+{
+    try {
+        std::function<bool()> callback;
+        if (ready)
+            callback = [ready, context] { return ready(context) != 0; };
+        return tagwrapper::beginBatch(std::move(callback)) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int taglib_batch_held(void)
+{
+    return int(tagwrapper::heldSaves());
+}
+
+int taglib_batch_commit(int* placed, int count)
+{
+    try {
+        const bool open = tagwrapper::batchOpen();
+        const std::vector<bool> results = tagwrapper::commitBatch();
+        for (int i = 0; placed && i < count && size_t(i) < results.size(); ++i)
+            placed[i] = results[size_t(i)] ? 1 : 0;
+        return open ? int(results.size()) : -1;
+    } catch (...) {
+        return -1;
     }
 }
 

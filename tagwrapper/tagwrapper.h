@@ -110,6 +110,30 @@ TAGWRAPPER_EXPORT int taglib_file_read_in_full(const TagLib_File* file);
 /* Like taglib_file_save_ex(), keeping every MPEG tag type the file already has. */
 TAGWRAPPER_EXPORT int taglib_file_save(TagLib_File* file);
 
+/* Group commit, for a program that saves many files in one run. Between taglib_batch_begin()
+ * and taglib_batch_commit(), the save of a file of at most 16 MiB writes the new file (into
+ * memory, or into a hidden copy beside it) and reads it back at once, and returns non-zero,
+ * but the file changes only in the commit, if it is still the one opened. Files written in
+ * place (those whose new tag fits the old one's room, and those of at most 1 MiB) have their
+ * old bytes kept in one rollback record for the batch, flushed once; then they are written
+ * and flushed once per file system, and the record dropped. Copies are flushed together,
+ * renamed over their files, and each folder flushed once. Other saves run at once. Save each
+ * file once per batch; until the commit a handle that was saved reads the file as it was.
+ * `ready` (NULL for none) is called with `context` before any file is touched, at once or by
+ * the commit; it puts on disk what must be there first (a journal of the batch) and returns
+ * non-zero, or 0 to have nothing touched. A kill leaves files that the next load of this
+ * library puts back to their old bytes, and copies that the next save or tagora-cli walk in
+ * their folder removes: every file is whole, old or new. taglib_batch_begin() returns 0 when
+ * a batch is open already. */
+typedef int (*TagLib_Batch_Ready)(void* context);
+TAGWRAPPER_EXPORT int taglib_batch_begin(TagLib_Batch_Ready ready, void* context);
+/* How many saves the open batch holds; 0 without one. */
+TAGWRAPPER_EXPORT int taglib_batch_held(void);
+/* Ends the open batch. For the first `count` held saves, in the order they were made, writes
+ * into placed[i] 1 when the file now holds the saved bytes, 0 when it was left as it was.
+ * Returns the number of held saves, -1 when no batch was open. */
+TAGWRAPPER_EXPORT int taglib_batch_commit(int* placed, int count);
+
 /* The common fields, through the file's tag handle.
  * Several values of one item (two artists, say) read as one text joined by "; ", in every
  * format. A setter given the text (or number) the item reads as now leaves the item exactly

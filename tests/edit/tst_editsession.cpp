@@ -31,8 +31,8 @@ FileStamp stamp(std::int64_t size)
 {
     FileStamp stamp;
     stamp.exists = true;
-    stamp.inode = 7;
-    stamp.size = size;
+    stamp.identity.inode = 7;
+    stamp.identity.size = size;
     return stamp;
 }
 
