@@ -7,10 +7,12 @@
 namespace tagora::cli {
 namespace {
 
-// A journal's last 64 KiB are what the next run reads back to settle a group a kill cut
-// short, so a group's records stay well inside them.
-constexpr qsizetype kLargestGroup = 256;
-constexpr qint64 kLargestUnflushedRecords = 32 * 1024;
+// A journal's last 256 KiB are what the next run reads back to settle a group a kill cut
+// short, so a group's records, and the settling lines written after them, stay well inside
+// them. A group holds a descriptor for each file saved through a copy (those above 1 MiB
+// whose tag changes size): 512 stays below the usual limit of 1024 open files.
+constexpr qsizetype kLargestGroup = 512;
+constexpr qint64 kLargestUnflushedRecords = 128 * 1024;
 
 struct BatchEntryPoints
 {

@@ -308,10 +308,11 @@ bool streamRecords(int fd, const JournalVisitor& visit)
 }
 
 // The records in the journal's last kTail bytes, so a long journal costs no more to open
-// than a short one; a line the cut falls into is left out.
+// than a short one; a line the cut falls into is left out. A group of saves a kill cut short
+// leaves its pending records within them (groupcommit.cpp).
 QList<JournalRecord> tailRecords(int fd)
 {
-    constexpr off_t kTail = 65536;
+    constexpr off_t kTail = 256 * 1024;
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_size == 0)
         return {};

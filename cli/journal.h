@@ -90,8 +90,8 @@ public:
     // Every record so far, oldest first, with its latest settling applied, one at a time
     // (see streamJournal()). False with a reason when the journal cannot be read.
     bool stream(const JournalVisitor& visit, QByteArray& reason) const;
-    // The records of the journal's last 64 KiB: where a run that died left its pending
-    // record, as nothing is written after it until the next run settles it.
+    // The records of the journal's last 256 KiB: where a run that died left its pending
+    // records, as little is written after them until the next run settles them.
     QList<JournalRecord> recentRecords() const;
 
     // Drops the oldest whole operations beyond `limits`. False with a reason when the

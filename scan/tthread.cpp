@@ -15,6 +15,8 @@
 #include <mutex>
 
 #include <linux/futex.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -29,15 +31,12 @@ namespace {
 // gets to its timers, so the window still answers within a frame.
 constexpr std::chrono::microseconds kEventLoopSlice(8000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
-// Falling asleep on a condition variable costs a wake-up per hand-off, and an idle core takes
-// microseconds to tens of microseconds to wake. The GUI thread, which waits for the worker's
-// next file (a directory entry or two away, already walked ahead), first spins for a short
-// while; the budget halves after each wait it did not cover, so a slow worker soon costs it
-// nothing. The worker, which waits for the GUI thread to add its row (a whole tag read),
-// sleeps at once: spinning through the tag read doubled the listing's CPU time. The GUI
-// thread does not yield while it spins: a thread that yields to a busy program gets its core
-// back only after that program's whole time slice.
-constexpr std::chrono::microseconds kGuiSpin(50);
+// Both threads sleep while they wait for each other, and the worker runs on the core the
+// GUI thread last served a hand-off on. Spinning through the GUI thread's tag read doubled the
+// listing's CPU time; sleeping across two cores made each hand-off wake an idle core (on a
+// virtual machine a trip through the host: the idle listing took 3 times the bare loop's time
+// and CPU). On one core a wake-up is a switch between the two threads, which take turns there
+// anyway: the worker's walk is a few microseconds per file against the tag read's tens.
 
 // A hand-off's state word, which the worker sleeps on (a futex) until the GUI thread has run
 // the method.
@@ -75,42 +74,22 @@ struct HandOff
     }
 };
 
-// How long one side spins before it sleeps. A wait that the longest spin would have
-// covered restores the spin to its longest; a longer one (the other side is slow, or off
-// its core on a busy machine) halves it, so a loaded machine soon gets plain sleeps and
-// wake-ups, which hand the core to the woken thread at once. One thread only.
-class SpinBudget
+// The core the GUI thread last served a hand-off on; -1 before the first.
+std::atomic<int> g_guiCore{-1};
+
+// Worker: moves to the GUI thread's core when it has changed since the last hand-off.
+void followGuiCore()
 {
-public:
-    explicit SpinBudget(std::chrono::microseconds longest) : m_longest(longest), m_spin(longest) {}
-
-    // Spins until `ready` holds or the budget is spent; true when it holds.
-    template <typename Ready> bool spin(Ready ready)
-    {
-        m_start = std::chrono::steady_clock::now();
-        const auto end = m_start + m_spin;
-        while (!ready()) {
-            if (std::chrono::steady_clock::now() >= end)
-                return false;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-        return true;
-    }
-
-    // After a failed spin, once the sleep that followed it has ended.
-    void slept()
-    {
-        const auto waited = std::chrono::steady_clock::now() - m_start;
-        m_spin = waited <= m_longest ? std::chrono::nanoseconds(m_longest) : m_spin / 2;
-    }
-
-private:
-    std::chrono::microseconds m_longest;
-    std::chrono::nanoseconds m_spin;
-    std::chrono::steady_clock::time_point m_start;
-};
+    static thread_local int current = -1;
+    const int core = g_guiCore.load(std::memory_order_relaxed);
+    if (core < 0 || core == current)
+        return;
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    CPU_SET(core, &cores);
+    if (::pthread_setaffinity_np(::pthread_self(), sizeof cores, &cores) == 0)
+        current = core;
+}
 
 // The process-wide hand-off queue, shared by every worker like the toolkit's own.
 struct SyncQueue
@@ -118,11 +97,9 @@ struct SyncQueue
     std::mutex mutex;
     std::condition_variable changed; // a hand-off was queued or a thread finished
     std::deque<HandOff*> pending;
-    std::atomic<std::size_t> pendingCount{0}; // pending.size(), for spinning without the mutex
-    // The GUI thread spins or waits for the next hand-off in CheckSynchronize, so a worker
+    // The GUI thread waits for the next hand-off in CheckSynchronize, so a worker
     // need not ring the doorbell (a system call per file). Under the mutex.
     bool serving = false;
-    SpinBudget guiSpin{kGuiSpin}; // GUI thread only
     std::atomic<std::thread::id> guiThread{};
     int wakeFd = -1;
     QPointer<QSocketNotifier> notifier; // GUI thread only
@@ -163,24 +140,13 @@ struct SyncQueue
 
     bool onGuiThread() const { return std::this_thread::get_id() == guiThread.load(); }
 
-    void setServing(bool on)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        serving = on;
-    }
-
     // The next hand-off to run, or null when the GUI thread should go back to what it was
     // doing: nothing is pending and no worker handed over within the wait, or the slice,
     // when given, is over. GUI thread.
     HandOff* nextHandOff(std::chrono::microseconds slice, std::chrono::steady_clock::time_point end)
     {
-        bool spun = true; // no spin was needed, or it saw a hand-off come
-        if (slice.count() > 0) {
-            if (std::chrono::steady_clock::now() >= end)
-                return stopServing();
-            setServing(true);
-            spun = guiSpin.spin([&] { return pendingCount.load() > 0; });
-        }
+        if (slice.count() > 0 && std::chrono::steady_clock::now() >= end)
+            return stopServing();
         std::unique_lock<std::mutex> lock(mutex);
         if (pending.empty()) {
             const auto now = std::chrono::steady_clock::now();
@@ -191,15 +157,12 @@ struct SyncQueue
             serving = true;
             changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
                                [&] { return !pending.empty(); });
-            if (!spun)
-                guiSpin.slept();
         }
         serving = false;
         if (pending.empty())
             return nullptr;
         HandOff* handOff = pending.front();
         pending.pop_front();
-        pendingCount.store(pending.size());
         return handOff;
     }
 
@@ -245,6 +208,7 @@ void TThread::Start()
     if (m_started)
         return;
     m_started = true;
+    g_guiCore.store(::sched_getcpu(), std::memory_order_relaxed);
     m_thread = std::thread(&TThread::run, this);
 }
 
@@ -297,6 +261,7 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
         } catch (...) {
             handOff->error = std::current_exception();
         }
+        g_guiCore.store(::sched_getcpu(), std::memory_order_relaxed);
         handOff->finish();
     }
 }
@@ -318,12 +283,12 @@ void TThread::Synchronize(const std::function<void()>& method,
             meanwhile();
         return;
     }
+    followGuiCore();
     HandOff handOff{&method, nullptr};
     bool ring;
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         queue.pending.push_back(&handOff);
-        queue.pendingCount.store(queue.pending.size());
         ring = !queue.serving;
     }
     queue.changed.notify_all();

@@ -98,8 +98,8 @@ bool identityOf(int fd, FileIdentity& identity);
 // audio type, so a folder listing never shows one as a file to edit.
 bool isTemporaryCopyName(const char* name);
 
-// Removes copies left in folder by a save that died (older than a minute and not locked by a
-// save in progress). Never touches any other file.
+// Removes copies left in folder by a save that died: those no running save holds locked (a
+// save locks its copy before the copy has a name). Never touches any other file.
 void removeLeftoverCopies(const std::string& folder);
 
 enum class SaveResult
