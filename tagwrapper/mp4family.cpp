@@ -52,20 +52,37 @@ bool checkOffsetAtom(const Reader& r, std::uint64_t pos, const unsigned char* na
 
 } // namespace
 
+namespace {
+
+// A save sizes the tag's new room from the lengths of "ilst" and the "free" atoms beside it,
+// and allocates the difference as padding: one that claims more than its "meta" holds asks
+// for gigabytes from a file of kilobytes.
+bool tagRoomFits(const unsigned char* name, std::uint64_t pos, std::uint64_t length,
+                 std::uint64_t metaEnd)
+{
+    const bool room = std::memcmp(name, "ilst", 4) == 0 || std::memcmp(name, "free", 4) == 0;
+    return !room || (pos <= metaEnd && length <= metaEnd - pos);
+}
+
+} // namespace
+
 // Walks the atom tree the way TagLib builds it, without recursion, and refuses a tree
-// deeper or larger than TagLib can build safely, or offset tables it would overrun. Where
-// TagLib stops reading (a length below 8, a cut-off header) the walk stops too and the file
-// passes. A length beyond the end of the file does not stop TagLib 1.13, so it does not stop
-// the walk either.
+// deeper or larger than TagLib can build safely, offset tables it would overrun, or a tag's
+// room larger than its "meta". Where TagLib stops reading (a length below 8, a cut-off
+// header) the walk stops too and the file passes. A length beyond the end of the file does
+// not stop TagLib 1.13, so elsewhere it does not stop the walk either.
 bool mp4Passes(const Reader& r)
 {
     const std::uint64_t fileEnd = r.size();
     std::vector<std::uint64_t> openEnds; // end offsets of the containers we are inside
+    std::vector<bool> openIsMeta;        // whether each of them is a "meta"
     std::uint64_t pos = 0;
     long atoms = 0;
     for (;;) {
-        while (!openEnds.empty() && pos >= openEnds.back())
+        while (!openEnds.empty() && pos >= openEnds.back()) {
             openEnds.pop_back();
+            openIsMeta.pop_back();
+        }
         if (openEnds.empty() && (pos > fileEnd || fileEnd - pos < 8))
             return true;
         unsigned char header[8];
@@ -91,6 +108,9 @@ bool mp4Passes(const Reader& r)
         const unsigned char* name = header + 4;
         if (!checkOffsetAtom(r, pos, name, std::min(length, fileEnd - pos)))
             return false;
+        if (!openIsMeta.empty() && openIsMeta.back() &&
+            !tagRoomFits(name, pos, length, std::min(openEnds.back(), fileEnd)))
+            return false;
         if (!isMp4Container(name)) {
             pos += length;
             continue;
@@ -113,6 +133,7 @@ bool mp4Passes(const Reader& r)
             child += 8;
         }
         openEnds.push_back(pos + length);
+        openIsMeta.push_back(std::memcmp(name, "meta", 4) == 0);
         pos = child;
     }
 }

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <random>
@@ -214,6 +215,19 @@ QByteArray mp4WithHugeOffsetCount(QByteArray mp4)
     return mp4;
 }
 
+// The sample MP4 (whose moov, udta and meta end the file) with a "free" atom beside its "ilst"
+// claiming gigabytes: a save would pad the tag to fill that room.
+QByteArray mp4WithHugeRoomBesideTag(QByteArray mp4)
+{
+    for (const char* container : {"moov", "udta", "meta"}) {
+        const qsizetype at = mp4.indexOf(container) - 4;
+        if (at < 0)
+            return QByteArray();
+        mp4.replace(at, 4, bigEndian32(qFromBigEndian<quint32>(mp4.constData() + at) + 8));
+    }
+    return mp4 + bigEndian32(0xdcdcdcdc) + "free";
+}
+
 QByteArray synchsafe(quint32 v)
 {
     const char b[] = {char((v >> 21) & 0x7f), char((v >> 14) & 0x7f), char((v >> 7) & 0x7f),
@@ -376,6 +390,8 @@ private Q_SLOTS:
         QTest::newRow("m4a atoms nested 100000 deep") << QStringLiteral("m4a") << nestedMp4(100000);
         QTest::newRow("m4a chunk offset count beyond its table")
             << QStringLiteral("m4a") << mp4WithHugeOffsetCount(sample("m4a"));
+        QTest::newRow("m4a free atom beside the tag, beyond its meta")
+            << QStringLiteral("m4a") << mp4WithHugeRoomBesideTag(sample("m4a"));
         QTest::newRow("flac comment field length wraps")
             << QStringLiteral("flac") << flacWithComment(sample("flac"), wrappingComment(65536));
         QTest::newRow("flac vendor length beyond the block")
