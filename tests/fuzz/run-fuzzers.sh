@@ -3,7 +3,7 @@
 # TAGORA_FUZZ_SECONDS seconds (default 60; ./test.sh asks for 15), seeded with the fixtures, the
 # files of tests/fuzz/seeds/ (tagged by mutagen, pictures included),
 # the kept regression inputs and, when present, the shared audio corpus (TAGORA_CORPUS_DIR).
-# The types only tagora-cli lists run TAGORA_FUZZ_CLI_SECONDS each (default 2: their parsers
+# The types only tagora-cli lists run TAGORA_FUZZ_CLI_SECONDS each (default 5: their parsers
 # are the six's or small ones), seeded with a tiny file tests/preservation/othertypes.py makes.
 # Any crash, sanitizer report, leak, hang (over 10 s for one input) or memory blow-up (over
 # 2 GB) fails the run; the input is left as <build-dir>/artifacts/<extension>-crash-* (keep it
@@ -22,7 +22,7 @@ cmake --build "$dir" -- -j"$(nproc)"
 window_types=$(tr ';' ' ' <"$dir/audio-types.txt")
 cli_types=$(tr ';' ' ' <"$dir/cli-audio-types.txt")
 types=${TAGORA_FUZZ_TYPES:-$window_types $cli_types}
-cli_seconds=${TAGORA_FUZZ_CLI_SECONDS:-2}
+cli_seconds=${TAGORA_FUZZ_CLI_SECONDS:-5}
 
 failed=()
 for ext in $types; do
