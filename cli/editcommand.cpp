@@ -3,6 +3,9 @@
 #include "cli/filecommand.h"
 #include "cli/listformat.h"
 #include "cli/namepattern.h"
+#include "edit/editsession.h"
+#include "services/nativepath.h"
+#include "tags/filestamp.h"
 #include "tags/tagfields.h"
 
 #include <QSet>
@@ -37,7 +40,7 @@ public:
     int run() override;
 
 private:
-    void applyEditedRow(const EditRow& row, const FileIdentity& identity,
+    void applyEditedRow(const EditRow& row, const EditSession& session,
                         const QList<QString audiotag::*>& members,
                         const QMap<qsizetype, QString>& cells);
 };
@@ -54,18 +57,22 @@ int EditCommand::run()
     for (QString audiotag::*member : std::as_const(members))
         names.append(scriptName(member));
     QList<EditRow> rows;
-    QList<FileIdentity> identities;
+    QList<EditSession> sessions;
     QSet<QByteArray> listed; // a file named twice gets one row
     forEachFile(m_options.arguments, [&](const QByteArray& path) {
+        if (listed.contains(absolutePath(path)))
+            return;
+        const FileStamp stamp = fileStampOf(pathFromNative(path));
         FileIdentity identity;
         audiotag tag;
-        if (listed.contains(absolutePath(path)) || !load(path, identity, tag))
+        if (!load(path, identity, tag))
             return;
         listed.insert(absolutePath(path));
         rows.append({path, {}});
         for (QString audiotag::*member : std::as_const(members))
             rows.last().values.append(shownText(tag, member));
-        identities.append(identity);
+        sessions.append(EditSession());
+        sessions.last().show(tag, stamp);
     });
     if (rows.isEmpty() && !m_options.quiet)
         writeBytes(stderr, "tagora-cli: no files to edit\n");
@@ -83,24 +90,29 @@ int EditCommand::run()
     // unchoose its file.
     m_where = WhereFilter();
     for (auto it = edits.changed.cbegin(); it != edits.changed.cend(); ++it)
-        applyEditedRow(rows[it.key()], identities[it.key()], members, it.value());
+        applyEditedRow(rows[it.key()], sessions[it.key()], members, it.value());
     summarize();
     return status();
 }
 
-void EditCommand::applyEditedRow(const EditRow& row, const FileIdentity& identity,
+// Another program may have saved the file while the editor was open: the fields not edited
+// here keep what it wrote, and only a field it changed to another text than the table's is
+// a reason to leave the file alone.
+void EditCommand::applyEditedRow(const EditRow& row, const EditSession& session,
                                  const QList<QString audiotag::*>& members,
                                  const QMap<qsizetype, QString>& cells)
 {
-    FileIdentity now;
-    if (!m_options.force && (!identityOf(row.path, now) || now != identity)) {
-        fail(row.path, "changed on disk while being edited; left alone (--force writes it anyway)");
-        return;
-    }
+    audiotag edited = session.shown();
+    for (auto cell = cells.cbegin(); cell != cells.cend(); ++cell)
+        edited.*members[cell.key()] = cell.value();
     const qint64 changedBefore = m_changed;
-    changeFile(row.path, [&](const QByteArray&, audiotag& tag) {
-        for (auto cell = cells.cbegin(); cell != cells.cend(); ++cell)
-            tag.*members[cell.key()] = cell.value();
+    changeFile(row.path, [&](const QByteArray& path, audiotag& current) {
+        const SavePlan plan = session.planSave(fileStampOf(pathFromNative(path)), current, edited);
+        if (plan.step == SavePlan::Step::AskBeforeOverwriting && !m_options.force) {
+            fail(path, "changed on disk while being edited; left alone (--force writes it anyway)");
+            return false;
+        }
+        current = plan.tag;
         return true;
     });
     for (auto cell = cells.cbegin();
@@ -117,8 +129,10 @@ extern const Command kEditCommand = {
     "Usage: tagora-cli edit [-r] [-n] [--force] [--fields F1,F2...] PATH...\n"
     "Opens the files' fields as a table (tsv, one row per file, the path first) in\n"
     "$VISUAL or $EDITOR, then writes only the cells changed there. A row whose path\n"
-    "was changed, removed or doubled is refused; so is a file changed on disk in\n"
-    "the meantime, unless --force is given.\n",
+    "was changed, removed or doubled is refused. A file another program saved in\n"
+    "the meantime keeps that program's values in the cells not changed here; one\n"
+    "where it changed a cell changed here to another value is refused, unless\n"
+    "--force is given.\n",
     true, &FileCommand::runAs<EditCommand>};
 
 } // namespace tagora::cli

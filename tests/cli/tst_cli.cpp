@@ -657,8 +657,8 @@ private Q_SLOTS:
             << QStringList{} << QByteArrayList{"exited with status 3"};
         const QByteArray touchC = "touch -d '2001-01-01 00:00' c.ogg\n";
         QTest::newRow("file changed meanwhile")
-            << touchC + twoCells << QStringList{} << 1 << QStringList{QStringLiteral("b.flac")}
-            << QByteArrayList{"c.ogg: changed on disk while being edited"};
+            << touchC + twoCells << QStringList{} << 0
+            << QStringList{QStringLiteral("b.flac"), QStringLiteral("c.ogg")} << QByteArrayList{};
         QTest::newRow("file changed meanwhile, forced")
             << touchC + twoCells << QStringList{QStringLiteral("--force")} << 0
             << QStringList{QStringLiteral("b.flac"), QStringLiteral("c.ogg")} << QByteArrayList{};
@@ -705,6 +705,58 @@ private Q_SLOTS:
         cli({QStringLiteral("undo")});
         for (const QString& name : before.keys())
             QCOMPARE(readTag(m_dir->filePath(name)), readBack(tag));
+    }
+
+    // While the table is open, another tagora-cli saves c.ogg; the table changes its genre.
+    void editKeepsAnotherProgramsSave_data()
+    {
+        QTest::addColumn<QByteArray>("other"); // what the other program sets
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("artist"); // c.ogg's fields afterwards
+        QTest::addColumn<QString>("genre");
+        QTest::addColumn<QByteArray>("failure");
+        const QString artist = plainTag().Artist;
+        const QString blues = QStringLiteral("Blues");
+        QTest::newRow("another field") << QByteArray("artist=Other") << QStringList{}
+                                       << QStringLiteral("Other") << blues << QByteArray();
+        QTest::newRow("same field, same text")
+            << QByteArray("genre=Blues") << QStringList{} << artist << blues << QByteArray();
+        QTest::newRow("same field, another text")
+            << QByteArray("genre=Rock") << QStringList{} << artist << QStringLiteral("Rock")
+            << QByteArray("c.ogg: changed on disk while being edited; left alone");
+        QTest::newRow("same field, another text, forced")
+            << QByteArray("genre=Rock") << QStringList{QStringLiteral("--force")} << artist << blues
+            << QByteArray();
+    }
+    void editKeepsAnotherProgramsSave()
+    {
+        QFETCH(QByteArray, other);
+        QFETCH(QStringList, options);
+        QFETCH(QString, artist);
+        QFETCH(QString, genre);
+        QFETCH(QByteArray, failure);
+        const audiotag tag = plainTag();
+        const QString path = sample(QStringLiteral("ogg"), QStringLiteral("c"), &tag);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("tmp")));
+        const QString editor = m_dir->filePath(QStringLiteral("editor.sh"));
+        QVERIFY(writeFile(editor,
+                          "#!/bin/sh\n'" TAGORA_CLI_PATH "' set '" + other +
+                              "' ./c.ogg >/dev/null\n"
+                              "cp -p c.ogg other.bin\n"
+                              "sed -i '/^\\.\\/c\\.ogg\\t/s/\\tJazz\\t/\\tBlues\\t/' \"$1\"\n"));
+        QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
+
+        const Run run =
+            cli(QStringList{QStringLiteral("edit"), QStringLiteral(".")} + options, {}, editor);
+        QCOMPARE(run.code, failure.isEmpty() ? 0 : 1);
+        QVERIFY2(failure.isEmpty() ? run.err.isEmpty() : run.err.contains(failure),
+                 run.err.constData());
+        audiotag expected = readBack(tag);
+        expected.Artist = artist;
+        expected.Genre = genre;
+        QCOMPARE(readTag(path), expected);
+        if (!failure.isEmpty())
+            QVERIFY(snapshot(path) == snapshot(m_dir->filePath(QStringLiteral("other.bin"))));
     }
 
     void namesThatAreNotUtf8StayByteExact()

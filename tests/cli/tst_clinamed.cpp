@@ -1,6 +1,7 @@
 // tagora-cli get and set of fields by name on files of every type tagged by mutagen: mutagen
 // reads each named field as the format's own item, and nothing else in the file changes.
 #include "support/fixtures.h"
+#include "support/mutagen.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,7 +17,6 @@ using namespace tagora::test;
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kRichTags = QStringLiteral(TAGORA_RICHTAGS);
 
 struct Run
@@ -30,29 +30,8 @@ struct Run
 // saves.
 QStringList mutagenView(const QString& path)
 {
-    QProcess process;
-    process.start(kPython, {kRichTags, QStringLiteral("dump"), path});
-    process.waitForFinished(60000);
-    QStringList lines =
-        QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    lines.removeAll(QStringLiteral("Rating=ASFUnicodeAttribute('')"));
-    return lines;
-}
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The lines of `after` that `before` lacks.
-QStringList added(const QStringList& before, const QStringList& after)
-{
-    QStringList lines;
-    for (const QString& line : after) {
-        if (!before.contains(line))
-            lines.append(line);
-    }
+    QStringList lines = outputLines(runPython({kRichTags, QStringLiteral("dump"), path}));
+    lines.removeAll(kAsfAddedRating);
     return lines;
 }
 
@@ -95,14 +74,12 @@ class CliNamedTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import mutagen")}) !=
-            0)
+        if (!mutagenInstalled())
             QSKIP("python3 with mutagen is needed (scripts/install-deps.sh)");
-        for (const char* type : kAudioTypes) {
-            const QString path = m_made.filePath(QStringLiteral("made.") + QLatin1String(type));
-            QVERIFY(QFile::copy(sampleFile(QLatin1String(type)), path));
+        const QStringList paths = copiesOfSamples(m_made.path());
+        QVERIFY(!paths.isEmpty());
+        for (const QString& path : paths)
             QCOMPARE(QProcess::execute(kPython, {kRichTags, QStringLiteral("tag"), path}), 0);
-        }
     }
 
     void init()
@@ -314,11 +291,11 @@ private Q_SLOTS:
         QCOMPARE(get(QStringLiteral("year"), path), QByteArray("2019-05-17\n"));
 
         QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("TITLESORT=x"), path}).code, 0);
-        const QByteArray bytes = bytesOf(path);
+        const QByteArray bytes = contents(path);
         const Run refused = cli({QStringLiteral("convert"), QStringLiteral("--id3v2=3"), path});
         QCOMPARE(refused.code, 1);
         QVERIFY(refused.err.contains("TSOT"));
-        QCOMPARE(bytesOf(path), bytes);
+        QCOMPARE(contents(path), bytes);
         QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("--id3v2"), QStringLiteral("3"),
                       QStringLiteral("--force"), QStringLiteral("composer=C"), path})
                      .code,
@@ -396,10 +373,10 @@ private Q_SLOTS:
     void unusableNamesAreRefused()
     {
         const QString path = copyOfMade(QStringLiteral("mp3"));
-        const QByteArray bytes = bytesOf(path);
+        const QByteArray bytes = contents(path);
         QCOMPARE(cli({QStringLiteral("set"), QStringLiteral("title+=x"), path}).code, 2);
         QCOMPARE(cli({QStringLiteral("get"), QStringLiteral("BAD\tNAME"), path}).code, 2);
-        QCOMPARE(bytesOf(path), bytes);
+        QCOMPARE(contents(path), bytes);
         QCOMPARE(get(QStringLiteral("TITLE"), path), QByteArray("Old Title\n"));
     }
 };

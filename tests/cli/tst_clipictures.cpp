@@ -2,6 +2,7 @@
 // and a back cover among many other items), with its journal in a temporary state folder;
 // mutagen reads the results.
 #include "support/fixtures.h"
+#include "support/mutagen.h"
 #include "support/testimages.h"
 
 #include <QDir>
@@ -16,7 +17,6 @@ using namespace tagora::test;
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kPictures = QStringLiteral(TAGORA_PICTURES_DIR "/pictures.py");
 
 struct Run
@@ -28,27 +28,14 @@ struct Run
 
 QByteArray runPictures(const QString& command, const QStringList& paths)
 {
-    QProcess process;
-    process.start(kPython, QStringList{kPictures, command} + paths);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return "pictures.py failed: " + process.readAllStandardError();
-    return process.readAllStandardOutput();
+    return runPython(QStringList{kPictures, command} + paths);
 }
 
 // mutagen's view of a file: its pictures and every other item, in a stable order. TagLib
-// writes an ASF file's pictures in an order of its own, and adds an empty rating.
+// writes an ASF file's pictures in an order of its own.
 QStringList mutagenView(const QString& path)
 {
-    QStringList lines = QString::fromUtf8(runPictures(QStringLiteral("dump"), {path}))
-                            .split(u'\n', Qt::SkipEmptyParts);
-    lines.removeAll(QStringLiteral("Rating=ASFUnicodeAttribute('')"));
-    for (QString& line : lines) {
-        QStringList values = line.section(u'=', 1).split(QLatin1String(" | "));
-        values.sort();
-        line = line.section(u'=', 0, 0) + u'=' + values.join(QLatin1String(" | "));
-    }
-    lines.sort();
-    return lines;
+    return sortedDumps(kPictures, {path}).value(path);
 }
 
 QStringList pictureLines(const QStringList& view)
@@ -107,14 +94,10 @@ class CliPicturesTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import mutagen")}) !=
-            0)
+        if (!mutagenInstalled())
             QSKIP("python3 with mutagen is needed (scripts/install-deps.sh)");
-        QStringList paths;
-        for (const char* type : kAudioTypes) {
-            QVERIFY(QFile::copy(sampleFile(QLatin1String(type)), made(QLatin1String(type))));
-            paths.append(made(QLatin1String(type)));
-        }
+        const QStringList paths = copiesOfSamples(m_made.path());
+        QVERIFY(!paths.isEmpty());
         QCOMPARE(runPictures(QStringLiteral("make"), paths), QByteArray());
     }
 

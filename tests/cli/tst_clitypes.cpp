@@ -2,6 +2,7 @@
 // every one, and a set changes the named items alone, which mutagen then reads as the format's
 // own items.
 #include "support/fixtures.h"
+#include "support/mutagen.h"
 
 #include <QDir>
 #include <QProcess>
@@ -15,26 +16,9 @@ using namespace tagora::test;
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
-
 QStringList mutagenView(const QString& path)
 {
-    QProcess process;
-    process.start(kPython, {QStringLiteral(TAGORA_RICHTAGS), QStringLiteral("dump"), path});
-    process.waitForFinished(60000);
-    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-}
-
-// The lines of `after` that `before` lacks, sorted.
-QStringList added(const QStringList& before, const QStringList& after)
-{
-    QStringList lines;
-    for (const QString& line : after) {
-        if (!before.contains(line))
-            lines.append(line);
-    }
-    lines.sort();
-    return lines;
+    return outputLines(runPython({QStringLiteral(TAGORA_RICHTAGS), QStringLiteral("dump"), path}));
 }
 
 QStringList cliOnlyTypes()
@@ -76,8 +60,7 @@ class CliTypesTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import mutagen")}) !=
-            0)
+        if (!mutagenInstalled())
             QSKIP("python3 with mutagen is needed (scripts/install-deps.sh)");
         QStringList arguments{QStringLiteral(TAGORA_OTHERTYPES), QStringLiteral("make"),
                               sampleFile(QStringLiteral("m4a"))};

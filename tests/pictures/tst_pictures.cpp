@@ -3,6 +3,7 @@
 #include "tagwrapper.h"
 
 #include "support/fixtures.h"
+#include "support/mutagen.h"
 #include "support/testimages.h"
 
 #include <QCryptographicHash>
@@ -16,46 +17,17 @@ using namespace tagora::test;
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kPictures = QStringLiteral(TAGORA_PICTURES_DIR "/pictures.py");
-// Items a save may add beside the change: the ID3v1 tag of an MPEG save, as mutagen shows it,
-// and the empty rating TagLib gives an ASF file.
-const QStringList kSaveAdds = {QStringLiteral("Rating=ASFUnicodeAttribute('')")};
 
 QByteArray runPictures(const QString& command, const QStringList& paths)
 {
-    QProcess process;
-    process.start(kPython, QStringList{kPictures, command} + paths);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return "pictures.py failed: " + process.readAllStandardError();
-    return process.readAllStandardOutput();
-}
-
-// TagLib reads the values of an ASF attribute spread over two header objects (as mutagen
-// writes two WM/Genre values) in the other order, and saves them so.
-QString valuesSorted(const QString& line)
-{
-    QStringList values = line.section(u'=', 1).split(QLatin1String(" | "));
-    values.sort();
-    return line.section(u'=', 0, 0) + u'=' + values.join(QLatin1String(" | "));
+    return runPython(QStringList{kPictures, command} + paths);
 }
 
 // mutagen's view of each file: its pictures, then every other item, sorted.
 QHash<QString, QStringList> mutagenViews(const QStringList& paths)
 {
-    QHash<QString, QStringList> views;
-    QString current;
-    for (const QString& line : QString::fromUtf8(runPictures(QStringLiteral("dump"), paths))
-                                   .split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(QLatin1String("== ")))
-            current = line.mid(3);
-        else if (std::none_of(kSaveAdds.begin(), kSaveAdds.end(),
-                              [&](const QString& p) { return line.startsWith(p); }))
-            views[current].append(valuesSorted(line));
-    }
-    for (QStringList& view : views)
-        view.sort();
-    return views;
+    return sortedDumps(kPictures, paths);
 }
 
 QStringList mutagenView(const QString& path)
@@ -140,15 +112,10 @@ class TestPictures : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(kPython) ||
-            QProcess::execute(kPython, {QStringLiteral("-c"), QStringLiteral("import mutagen")}) !=
-                0)
+        if (!mutagenInstalled())
             QSKIP("python3 with mutagen is needed (scripts/install-deps.sh)");
-        QStringList paths;
-        for (const char* type : kAudioTypes) {
-            QVERIFY(QFile::copy(sampleFile(QLatin1String(type)), made(QLatin1String(type))));
-            paths.append(made(QLatin1String(type)));
-        }
+        const QStringList paths = copiesOfSamples(m_dir.path());
+        QVERIFY(!paths.isEmpty());
         QCOMPARE(runPictures(QStringLiteral("make"), paths), QByteArray());
         const QHash<QString, QStringList> views = mutagenViews(paths);
         for (const char* type : kAudioTypes)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 
 namespace tagora::test {
@@ -28,6 +29,19 @@ inline QString fixture(const QString& name)
 inline QString sampleFile(const QString& type)
 {
     return fixture(QStringLiteral("sample.") + type);
+}
+
+// A copy of each type's sample, `folder`/made.<type>, for another program to tag; the paths in
+// kAudioTypes' order, or none when a copy failed.
+inline QStringList copiesOfSamples(const QString& folder)
+{
+    QStringList paths;
+    for (const char* type : kAudioTypes) {
+        paths.append(folder + QStringLiteral("/made.") + QLatin1String(type));
+        if (!QFile::copy(sampleFile(QLatin1String(type)), paths.last()))
+            return {};
+    }
+    return paths;
 }
 
 inline QByteArray contents(const QString& path)
