@@ -1,6 +1,7 @@
 // tagora-cli as a separate process on copies of the sample files of all six types, with its
 // journal in a temporary state folder; every result is read back through libtagwrapper.so.
 #include "services/nativepath.h"
+#include "support/clirun.h"
 #include "support/fixtures.h"
 #include "support/sampletags.h"
 #include "tags/tagfields.h"
@@ -31,12 +32,7 @@ using namespace tagora::test;
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = tagora::test::CliRun;
 
 // Bytes and modification time: what a command that writes nothing must leave alone.
 struct Snapshot
@@ -122,22 +118,12 @@ class CliTest : public QObject
     // `editor` is the program 'edit' runs, with its temporary table in m_dir's "tmp".
     Run cli(const QStringList& arguments, const QByteArray& input = {}, const QString& editor = {})
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
+        tagora::test::CliPlace place{m_state.path(), m_dir->path()};
         if (!editor.isEmpty()) {
-            environment.insert(QStringLiteral("VISUAL"), editor);
-            environment.insert(QStringLiteral("TMPDIR"), m_dir->filePath(QStringLiteral("tmp")));
+            place.extra.insert(QStringLiteral("VISUAL"), editor);
+            place.extra.insert(QStringLiteral("TMPDIR"), m_dir->filePath(QStringLiteral("tmp")));
         }
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(m_dir->path());
-        process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000))
-            return {};
-        return {process.exitCode(), process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        return tagora::test::runCli(QStringLiteral(TAGORA_CLI_PATH), arguments, place, input);
     }
 
     // A fresh copy of sample.<type> named `name`.<type>, holding `tag` when one is given.

@@ -1,5 +1,6 @@
 // tagora-cli get and set of fields by name on files of every type tagged by mutagen: mutagen
 // reads each named field as the format's own item, and nothing else in the file changes.
+#include "support/clirun.h"
 #include "support/fixtures.h"
 #include "support/mutagen.h"
 
@@ -19,12 +20,7 @@ namespace {
 
 const QString kRichTags = QStringLiteral(TAGORA_RICHTAGS);
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = tagora::test::CliRun;
 
 // mutagen's view of a file, one item per line. TagLib adds an empty rating to an ASF file it
 // saves.
@@ -47,16 +43,7 @@ class CliNamedTest : public QObject
 
     Run cli(const QStringList& arguments)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000))
-            return {};
-        return {process.exitCode(), process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        return tagora::test::runCli(QStringLiteral(TAGORA_CLI_PATH), arguments, {m_state.path()});
     }
 
     QString copyOfMade(const QString& type)

@@ -1,6 +1,7 @@
 // tagora-cli picture as a separate process on files of every type tagged by mutagen (a front
 // and a back cover among many other items), with its journal in a temporary state folder;
 // mutagen reads the results.
+#include "support/clirun.h"
 #include "support/fixtures.h"
 #include "support/mutagen.h"
 #include "support/testimages.h"
@@ -19,12 +20,7 @@ namespace {
 
 const QString kPictures = QStringLiteral(TAGORA_PICTURES_DIR "/pictures.py");
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = tagora::test::CliRun;
 
 QByteArray runPictures(const QString& command, const QStringList& paths)
 {
@@ -55,17 +51,8 @@ class CliPicturesTest : public QObject
 
     Run cli(const QStringList& arguments)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(m_dir->path());
-        process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000))
-            return {};
-        return {process.exitCode(), process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        return tagora::test::runCli(QStringLiteral(TAGORA_CLI_PATH), arguments,
+                                    {m_state.path(), m_dir->path()});
     }
 
     QString made(const QString& type) const

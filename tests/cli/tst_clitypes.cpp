@@ -1,6 +1,7 @@
 // tagora-cli on the types only it lists, each file made and tagged by mutagen: a walk finds
 // every one, and a set changes the named items alone, which mutagen then reads as the format's
 // own items.
+#include "support/clirun.h"
 #include "support/fixtures.h"
 #include "support/mutagen.h"
 
@@ -43,18 +44,12 @@ class CliTypesTest : public QObject
     // The exit code, -1 when the program did not end by itself.
     int cli(const QStringList& arguments, QByteArray* out = nullptr)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TAGORA_CLI_PATH), arguments);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-            return -1;
+        const tagora::test::CliRun run =
+            tagora::test::runCli(QStringLiteral(TAGORA_CLI_PATH), arguments, {m_state.path()});
         if (out)
-            *out = process.readAllStandardOutput();
-        qDebug("%s", process.readAllStandardError().constData());
-        return process.exitCode();
+            *out = run.out;
+        qDebug("%s", run.err.constData());
+        return run.code;
     }
 
 private Q_SLOTS:
