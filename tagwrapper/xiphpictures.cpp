@@ -59,14 +59,40 @@ TagLib::Ogg::XiphComment& xiphOf(TagLib::File& file)
     return *static_cast<TagLib::Ogg::XiphComment*>(file.tag());
 }
 
-class FlacPictures : public PictureStore
+// The pictures of whatever holds them in a file: a FLAC file's blocks or an Ogg file's comment
+// take the same calls.
+template <typename Owner, Owner& (*ownerOf)(TagLib::File&)>
+class FlacPictureList : public PictureStore
 {
 public:
     std::vector<Picture> pictures(TagLib::File& file) const override
     {
-        return picturesOf(flacOf(file).pictureList());
+        return picturesOf(ownerOf(file).pictureList());
     }
 
+    bool holds(const Picture&) const override { return true; }
+
+    void add(TagLib::File& file, const Picture& picture) const override
+    {
+        ownerOf(file).addPicture(newPicture(picture));
+    }
+
+    void replace(TagLib::File& file, std::size_t index, const Picture& picture) const override
+    {
+        fill(*pictureAt(ownerOf(file).pictureList(), index), picture);
+    }
+
+    void remove(TagLib::File& file, std::size_t index) const override
+    {
+        FlacPicture* picture = pictureAt(ownerOf(file).pictureList(), index);
+        ownerOf(file).removePicture(picture);
+    }
+};
+
+// A FLAC block has a size limit; a Vorbis comment field has none that matters.
+class FlacPictures : public FlacPictureList<TagLib::FLAC::File, flacOf>
+{
+public:
     bool holds(const Picture& picture) const override
     {
         const std::size_t framed = 32 + picture.mimeType.data(TagLib::String::UTF8).size() +
@@ -74,50 +100,9 @@ public:
                                    picture.data.size();
         return framed <= kMaxFlacBlockBytes;
     }
-
-    void add(TagLib::File& file, const Picture& picture) const override
-    {
-        flacOf(file).addPicture(newPicture(picture));
-    }
-
-    void replace(TagLib::File& file, std::size_t index, const Picture& picture) const override
-    {
-        fill(*pictureAt(flacOf(file).pictureList(), index), picture);
-    }
-
-    void remove(TagLib::File& file, std::size_t index) const override
-    {
-        FlacPicture* picture = pictureAt(flacOf(file).pictureList(), index);
-        flacOf(file).removePicture(picture);
-    }
 };
 
-class XiphPictures : public PictureStore
-{
-public:
-    std::vector<Picture> pictures(TagLib::File& file) const override
-    {
-        return picturesOf(xiphOf(file).pictureList());
-    }
-
-    bool holds(const Picture&) const override { return true; }
-
-    void add(TagLib::File& file, const Picture& picture) const override
-    {
-        xiphOf(file).addPicture(newPicture(picture));
-    }
-
-    void replace(TagLib::File& file, std::size_t index, const Picture& picture) const override
-    {
-        fill(*pictureAt(xiphOf(file).pictureList(), index), picture);
-    }
-
-    void remove(TagLib::File& file, std::size_t index) const override
-    {
-        FlacPicture* picture = pictureAt(xiphOf(file).pictureList(), index);
-        xiphOf(file).removePicture(picture);
-    }
-};
+using XiphPictures = FlacPictureList<TagLib::Ogg::XiphComment, xiphOf>;
 
 } // namespace
 
