@@ -31,12 +31,16 @@ namespace {
 // gets to its timers, so the window still answers within a frame.
 constexpr std::chrono::microseconds kEventLoopSlice(8000);
 constexpr std::chrono::microseconds kNextHandOffWait(300);
-// Both threads sleep while they wait for each other, and the worker runs on the core the
-// GUI thread last served a hand-off on. Spinning through the GUI thread's tag read doubled the
+// Both threads sleep while they wait for each other, and while a worker runs it and the GUI
+// thread are held on one core. Spinning through the GUI thread's tag read doubled the
 // listing's CPU time; sleeping across two cores made each hand-off wake an idle core (on a
 // virtual machine a trip through the host: the idle listing took 3 times the bare loop's time
-// and CPU). On one core a wake-up is a switch between the two threads, which take turns there
-// anyway: the worker's walk is a few microseconds per file against the tag read's tens.
+// and CPU). Pinning the worker alone to the GUI thread's last core was not enough: a woken
+// GUI thread lands on whichever core is idle while the worker still runs, and a quarter of
+// the hand-offs then crossed cores and moved the worker after it. On one core a wake-up is a
+// switch between the two threads (1.6 us here, against 17 us across cores), which take
+// turns there anyway: the worker's walk is a few microseconds per file against the tag
+// read's tens.
 
 // A hand-off's state word, which the worker sleeps on (a futex) until the GUI thread has run
 // the method.
@@ -74,21 +78,50 @@ struct HandOff
     }
 };
 
-// The core the GUI thread last served a hand-off on; -1 before the first.
-std::atomic<int> g_guiCore{-1};
-
-// Worker: moves to the GUI thread's core when it has changed since the last hand-off.
-void followGuiCore()
+// Keeps the GUI thread and the running workers on one core while any worker runs, and gives
+// the GUI thread its own set of cores back after the last. GUI thread only.
+class SharedCore
 {
-    static thread_local int current = -1;
-    const int core = g_guiCore.load(std::memory_order_relaxed);
-    if (core < 0 || core == current)
-        return;
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    CPU_SET(core, &cores);
-    if (::pthread_setaffinity_np(::pthread_self(), sizeof cores, &cores) == 0)
-        current = core;
+public:
+    // The core the worker should run on.
+    int join()
+    {
+        if (m_workers++ == 0) {
+            m_core = ::sched_getcpu();
+            m_restored =
+                ::pthread_getaffinity_np(::pthread_self(), sizeof m_guiCores, &m_guiCores) == 0;
+            pinCurrentThread(m_core);
+        }
+        return m_core;
+    }
+
+    void leave()
+    {
+        if (--m_workers == 0 && m_restored)
+            ::pthread_setaffinity_np(::pthread_self(), sizeof m_guiCores, &m_guiCores);
+    }
+
+    static void pinCurrentThread(int core)
+    {
+        if (core < 0)
+            return;
+        cpu_set_t cores;
+        CPU_ZERO(&cores);
+        CPU_SET(core, &cores);
+        ::pthread_setaffinity_np(::pthread_self(), sizeof cores, &cores);
+    }
+
+private:
+    int m_workers = 0;
+    int m_core = -1;
+    bool m_restored = false;
+    cpu_set_t m_guiCores;
+};
+
+SharedCore& sharedCore()
+{
+    static SharedCore core;
+    return core;
 }
 
 // The process-wide hand-off queue, shared by every worker like the toolkit's own.
@@ -208,7 +241,7 @@ void TThread::Start()
     if (m_started)
         return;
     m_started = true;
-    g_guiCore.store(::sched_getcpu(), std::memory_order_relaxed);
+    m_core = sharedCore().join();
     m_thread = std::thread(&TThread::run, this);
 }
 
@@ -261,7 +294,6 @@ void TThread::CheckSynchronize(std::chrono::microseconds slice)
         } catch (...) {
             handOff->error = std::current_exception();
         }
-        g_guiCore.store(::sched_getcpu(), std::memory_order_relaxed);
         handOff->finish();
     }
 }
@@ -283,7 +315,6 @@ void TThread::Synchronize(const std::function<void()>& method,
             meanwhile();
         return;
     }
-    followGuiCore();
     HandOff handOff{&method, nullptr};
     bool ring;
     {
@@ -312,6 +343,7 @@ void TThread::Synchronize(const std::function<void()>& method,
 
 void TThread::run()
 {
+    SharedCore::pinCurrentThread(m_core);
     std::exception_ptr escaped;
     if (!Terminated()) {
         try {
@@ -322,6 +354,7 @@ void TThread::run()
     }
     try {
         Synchronize([this, &escaped] {
+            sharedCore().leave();
             if (escaped)
                 showUnhandled(escaped);
             if (OnTerminate)

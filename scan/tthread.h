@@ -33,7 +33,9 @@ public:
     // members must have been waited for before its destructor returns.
     virtual ~TThread();
 
-    // Lets the suspended thread run. GUI thread; once only.
+    // Lets the suspended thread run. GUI thread; once only. Until its OnTerminate, the thread
+    // and the GUI thread share the core the GUI thread runs on now (hand-offs within one core
+    // cost a thread switch; across cores, a wake-up of the other core).
     void Start();
     // Sets the stop flag; does not wait. Any thread.
     void Terminate();
@@ -70,6 +72,7 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_terminated{false};
     bool m_started = false;  // GUI thread only
+    int m_core = -1;         // the core this worker shares with the GUI thread
     bool m_finished = false; // under the hand-off mutex
 };
 

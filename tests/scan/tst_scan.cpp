@@ -12,11 +12,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -157,6 +161,8 @@ private Q_SLOTS:
     void workMeanwhileWaitsForItsHandOff();
     void workerSleepsThroughHandOffs_data();
     void workerSleepsThroughHandOffs();
+    void guiThreadGetsItsCoresBack_data();
+    void guiThreadGetsItsCoresBack();
 };
 
 void TestScan::isAudioFileExt_data()
@@ -541,6 +547,56 @@ void TestScan::workerSleepsThroughHandOffs()
     const double busy = count * microseconds / 1000.0;
     QVERIFY2(thread.workerCpuMilliseconds >= 0 && thread.workerCpuMilliseconds < busy / slack,
              qPrintable(QString::number(thread.workerCpuMilliseconds)));
+}
+
+namespace {
+
+QByteArray guiThreadCores()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (::pthread_getaffinity_np(::pthread_self(), sizeof cores, &cores) != 0)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(&cores), sizeof cores);
+}
+
+} // namespace
+
+void TestScan::guiThreadGetsItsCoresBack_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<bool>("failing");
+    QTest::newRow("one scan") << 1 << false;
+    QTest::newRow("two at once") << 2 << false;
+    QTest::newRow("a scan whose work throws") << 1 << true;
+}
+
+// The workers share the GUI thread's core while they run; a GUI thread left pinned would keep
+// the program on one core for good.
+void TestScan::guiThreadGetsItsCoresBack()
+{
+    QFETCH(int, workers);
+    QFETCH(bool, failing);
+    if (std::thread::hardware_concurrency() < 2)
+        QSKIP("one core: nothing to pin");
+    test::RecordingMessageBoxes boxes;
+    CurrentFolder folder;
+    folder.files(20);
+    RecordingTarget target;
+    const QByteArray before = guiThreadCores();
+    bool pinnedMeanwhile = false;
+    target.onAdd = [&](int) { pinnedMeanwhile = pinnedMeanwhile || guiThreadCores() != before; };
+    std::vector<std::unique_ptr<Scan>> scans;
+    for (int i = 0; i < workers; ++i) {
+        scans.push_back(std::make_unique<Scan>());
+        if (failing)
+            scans.back()->thread.OnTerminate = [](TThread*) { throw std::runtime_error("x"); };
+        scans.back()->thread.Start();
+    }
+    for (auto& scan : scans)
+        scan->thread.WaitFor();
+    QVERIFY(pinnedMeanwhile);
+    QCOMPARE(guiThreadCores(), before);
 }
 
 QTEST_GUILESS_MAIN(TestScan)
