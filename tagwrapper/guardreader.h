@@ -35,8 +35,20 @@ public:
             m_ok = true;
         }
     }
+    // Reads through `fd`, a regular file of `size` bytes the caller has already looked at.
+    Reader(int fd, std::uint64_t size) { reset(fd, size); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
+
+    // Reads another descriptor, or the same one after the file changed; the window is dropped
+    // but its buffer kept.
+    void reset(int fd, std::uint64_t size)
+    {
+        m_fd = fd;
+        m_size = size;
+        m_ok = fd >= 0;
+        m_windowSize = 0;
+    }
 
     bool ok() const { return m_ok; }
     std::uint64_t size() const { return m_size; }

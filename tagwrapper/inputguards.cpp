@@ -81,16 +81,24 @@ bool flacFilePasses(const Reader& r)
 
 bool passesInputGuards(int fd, const char* name)
 {
-    const Reader reader(fd);
+    return passesInputGuards(Reader(fd), name);
+}
+
+bool passesInputGuards(int fd, TagLib_File_Type type)
+{
+    return passesInputGuards(Reader(fd), type);
+}
+
+bool passesInputGuards(const Reader& reader, const char* name)
+{
     if (!name || !reader.ok())
         return false;
     const FileKind* kind = fileKindOfName(name);
     return kind ? kind->passes(reader) : contentPasses(reader);
 }
 
-bool passesInputGuards(int fd, TagLib_File_Type type)
+bool passesInputGuards(const Reader& reader, TagLib_File_Type type)
 {
-    const Reader reader(fd);
     const FileKind* kind = fileKindOfType(type);
     return reader.ok() && (!kind || kind->passes(reader));
 }

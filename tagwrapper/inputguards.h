@@ -28,7 +28,12 @@ constexpr int kMaxFlacBlocks = 4096;
 // `type`. The descriptor is the one TagLib will read, so the file checked is the file parsed.
 // False for anything that is not a regular file. Reads only the structures it checks, with
 // pread: the descriptor's offset is left as it was.
+class Reader;
+
 bool passesInputGuards(int fd, const char* name);
 bool passesInputGuards(int fd, TagLib_File_Type type);
+// The same through a reader of the descriptor, whose window the caller reads on from.
+bool passesInputGuards(const Reader& reader, const char* name);
+bool passesInputGuards(const Reader& reader, TagLib_File_Type type);
 
 } // namespace tagwrapper

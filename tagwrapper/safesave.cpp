@@ -539,7 +539,8 @@ bool identityOf(int fd, FileIdentity& identity)
 // --- DescriptorStream ---------------------------------------------------------------------
 
 DescriptorStream::DescriptorStream(int fd, std::string name, off_t size)
-    : m_fd(fd), m_name(std::move(name)), m_length(size >= 0 ? long(size) : sizeOf(fd))
+    : m_fd(fd), m_name(std::move(name)), m_length(size >= 0 ? long(size) : sizeOf(fd)),
+      m_reader(fd, std::uint64_t(std::max(0L, m_length)))
 {}
 
 DescriptorStream::~DescriptorStream()
@@ -600,25 +601,7 @@ TagLib::ByteVector DescriptorStream::readBlock(unsigned long length)
 
 bool DescriptorStream::readBuffered(char* out, unsigned long length)
 {
-    constexpr long kWindow = 16 * 1024;
-    const long from = m_position;
-    if (long(length) > kWindow)
-        return false;
-    if (from < m_windowStart || from + long(length) > m_windowStart + m_windowSize) {
-        if (!m_window)
-            m_window.reset(new char[kWindow]);
-        // Near the end the window ends with the file: TagLib looks for tags there backwards.
-        const long start = m_length - from < kWindow ? std::max(0L, m_length - kWindow) : from;
-        const long size = std::min(kWindow, m_length - start);
-        size_t got = 0;
-        m_windowSize = 0;
-        if (!readAll(m_fd, m_window.get(), size_t(size), start, got) || long(got) != size)
-            return false;
-        m_windowStart = start;
-        m_windowSize = size;
-    }
-    std::memcpy(out, m_window.get() + (from - m_windowStart), length);
-    return true;
+    return length <= Reader::kWindow && m_reader.read(std::uint64_t(m_position), out, length);
 }
 
 void DescriptorStream::edit(off_t at, off_t removed, const TagLib::ByteVector& data)
@@ -776,7 +759,7 @@ int DescriptorStream::exchange(int fd, bool writable)
     m_failed = false;
     m_position = 0;
     m_length = sizeOf(fd);
-    m_windowSize = 0;
+    m_reader.reset(fd, std::uint64_t(std::max(0L, m_length)));
     return previous;
 }
 
@@ -793,7 +776,7 @@ std::unique_ptr<PendingEdits> DescriptorStream::takeEdits()
     m_writable = false;
     m_position = 0;
     m_length = sizeOf(m_fd);
-    m_windowSize = 0;
+    m_reader.reset(m_fd, std::uint64_t(std::max(0L, m_length)));
     return std::move(m_edits);
 }
 

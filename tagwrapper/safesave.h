@@ -17,6 +17,7 @@
 #include <taglib/tiostream.h>
 
 #include "filestamp.h"
+#include "guardreader.h"
 #include "pendingedits.h"
 
 namespace tagwrapper {
@@ -57,6 +58,9 @@ public:
     void truncate(long length) override;
 
     int descriptor() const { return m_fd; }
+    // The file behind the stream as the input guards read it. Their reads fill the window
+    // TagLib's small reads are served from, so the head of a file is read once for both.
+    const Reader& reader() const { return m_reader; }
     // Puts another descriptor under the stream (writable or not) and hands back the one it
     // had, which the caller then owns. Clears the failure record.
     int exchange(int fd, bool writable);
@@ -85,10 +89,8 @@ private:
     // save; during one nobody else writes to the copy.
     long m_length = 0;
     // TagLib reads mostly a few bytes at a time (headers, frame by frame); outside a save
-    // those reads come from this window of the file, which starts at m_windowStart.
-    std::unique_ptr<char[]> m_window;
-    long m_windowStart = 0;
-    long m_windowSize = 0;
+    // those reads come from the reader's window of the file.
+    Reader m_reader;
     std::unique_ptr<PendingEdits> m_edits;
 };
 

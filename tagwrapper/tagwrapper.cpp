@@ -146,7 +146,7 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
     tagwrapper::FileIdentity identity;
     std::unique_ptr<tagwrapper::DescriptorStream> stream(
         tagwrapper::DescriptorStream::openFile(path, identity));
-    if (!stream || !guard(stream->descriptor()))
+    if (!stream || !guard(stream->reader()))
         return nullptr;
     TagLib::FileRef ref = create(stream.get());
     TagLib::File* file = ref.file();
@@ -155,7 +155,7 @@ TagLib_File* openHandle(const char* path, Guard guard, Create create)
     const tagwrapper::TagFamily& family = tagwrapper::familyOf(*file);
     if (!family.holdsAudio(*file))
         return nullptr;
-    const bool readInFull = family.readInFull(*file, tagwrapper::Reader(stream->descriptor()));
+    const bool readInFull = family.readInFull(*file, stream->reader());
     auto* h = new FileHandle{std::move(stream), ref, &family, identity};
     h->readInPart = !readInFull;
     return reinterpret_cast<TagLib_File*>(h);
@@ -429,7 +429,7 @@ bool readsBack(const FileHandle* h, int copyFd, const tagwrapper::SaveRequest& r
     if (!reread.file())
         return false;
     // Read as the handle's file was: a family that reads on where TagLib stops does so here too.
-    h->family->readInFull(*reread.file(), tagwrapper::Reader(fd));
+    h->family->readInFull(*reread.file(), stream.reader());
     return sameContent(h, reread.file(), request);
 }
 
@@ -454,7 +454,7 @@ bool save(FileHandle* h, int options)
     case tagwrapper::SaveResult::Saved:
         if (TagLib::File* reparsed = h->family->reopened(*h->stream)) {
             h->ref = TagLib::FileRef(reparsed);
-            h->family->readInFull(*reparsed, tagwrapper::Reader(h->stream->descriptor()));
+            h->family->readInFull(*reparsed, h->stream->reader());
         }
         h->removePending = false;
         h->changed = false;
@@ -518,7 +518,9 @@ TagLib_File* taglib_file_newu(const char* path)
     try {
         if (!isRegularFile(path))
             return nullptr;
-        const auto guard = [path](int fd) { return tagwrapper::passesInputGuards(fd, path); };
+        const auto guard = [path](const tagwrapper::Reader& reader) {
+            return tagwrapper::passesInputGuards(reader, path);
+        };
         return openHandle(path, guard, [](TagLib::IOStream* stream) {
             return TagLib::FileRef(stream, true, TagLib::AudioProperties::Average);
         });
@@ -537,7 +539,9 @@ TagLib_File* taglib_file_new_type(const char* path, TagLib_File_Type type)
     try {
         if (!isRegularFile(path))
             return nullptr;
-        const auto guard = [type](int fd) { return tagwrapper::passesInputGuards(fd, type); };
+        const auto guard = [type](const tagwrapper::Reader& reader) {
+            return tagwrapper::passesInputGuards(reader, type);
+        };
         return openHandle(path, guard, [type](TagLib::IOStream* stream) {
             return TagLib::FileRef(createByType(stream, type));
         });
