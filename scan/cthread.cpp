@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,17 +33,16 @@ constexpr std::size_t kReadAheadFiles = 32;
 constexpr off_t kHeadBytes = 128 * 1024;
 constexpr off_t kTailBytes = 16 * 1024;
 
-// Size of a directory entry that may be listed: a regular file's own size, or the size of
-// the regular file a symbolic link points to. Anything else (directories, devices, dangling
-// links, links to directories) gives -1. The name is relative to the current directory.
-qint64 listableSize(const char* name)
+// Whether a directory entry may be listed: a regular file that is not empty, or a symbolic
+// link to one. `info` then describes that file. Anything else (directories, devices, dangling
+// links, links to directories) may not. The name is relative to the current directory.
+bool listable(const char* name, struct stat& info)
 {
-    struct stat info;
     if (::lstat(name, &info) != 0)
-        return -1;
+        return false;
     if (S_ISLNK(info.st_mode) && ::stat(name, &info) != 0)
-        return -1;
-    return S_ISREG(info.st_mode) ? static_cast<qint64>(info.st_size) : -1;
+        return false;
+    return S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
 class DirectorySearch
@@ -62,22 +63,60 @@ private:
     DIR* m_dir;
 };
 
-// Asks the kernel to bring the parts of a file that its tag read will want into the page
-// cache, and returns at once. Not blocking on a special file that has taken the name since
-// its size was read.
-void readAhead(const char* name, off_t size)
+// Asks the kernel to bring the parts of the files that their tag reads will want into the
+// page cache, and returns at once. A folder listed before is mostly cached already; asking for
+// each of its files cost the walk, which runs on the GUI thread's core, more than a tenth of
+// the listing. So one file in kProbeEvery is looked at, and what it shows (cached or not)
+// goes for the files up to the next one looked at.
+class ReadAhead
 {
-    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    if (size <= kHeadBytes + kTailBytes) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-    } else {
-        ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_WILLNEED);
-        ::posix_fadvise(fd, size - kTailBytes, kTailBytes, POSIX_FADV_WILLNEED);
+public:
+    void file(const char* name, off_t size)
+    {
+        const bool probe = m_sinceProbe == 0;
+        m_sinceProbe = (m_sinceProbe + 1) % kProbeEvery;
+        if (!probe && !m_cold)
+            return;
+        // Not blocking on a special file that has taken the name since its size was read.
+        const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (probe)
+            m_cold = !headCached(fd);
+        if (m_cold)
+            request(fd, size);
+        ::close(fd);
     }
-    ::close(fd);
-}
+
+private:
+    static constexpr int kProbeEvery = 16;
+
+    // Asked of the page tables, not by reading: a read that misses the cache starts the
+    // disk itself, and on a fast disk it may be done before the call returns.
+    static bool headCached(int fd)
+    {
+        void* head = ::mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0);
+        if (head == MAP_FAILED)
+            return false;
+        unsigned char resident = 0;
+        const bool cached = ::mincore(head, 1, &resident) == 0 && (resident & 1) != 0;
+        ::munmap(head, 1);
+        return cached;
+    }
+
+    static void request(int fd, off_t size)
+    {
+        if (size <= kHeadBytes + kTailBytes) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+        } else {
+            ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_WILLNEED);
+            ::posix_fadvise(fd, size - kTailBytes, kTailBytes, POSIX_FADV_WILLNEED);
+        }
+    }
+
+    int m_sinceProbe = 0;
+    bool m_cold = true;
+};
 
 // The audio files of the directory search that come next, each read ahead as it is found,
 // in the order the search delivers them. Stops reading when the thread is told to stop.
@@ -89,7 +128,7 @@ public:
     // Reads entries until `count` files wait or the search is over.
     void fill(std::size_t count)
     {
-        while (m_names.size() < count && !m_thread.Terminated()) {
+        while (m_files.size() < count && !m_thread.Terminated()) {
             const dirent* entry = m_search.next();
             if (!entry)
                 return;
@@ -98,26 +137,34 @@ public:
             const QString extension = dot < 0 ? QString() : name.mid(dot);
             if (!CThread::IsAudioFileExt(extension))
                 continue;
-            const qint64 size = listableSize(entry->d_name);
-            if (size > 0) {
-                readAhead(entry->d_name, off_t(size));
-                m_names.push_back(name);
+            struct stat info;
+            if (listable(entry->d_name, info)) {
+                m_readAhead.file(entry->d_name, info.st_size);
+                m_files.push_back({name, std::int64_t(info.st_mtim.tv_sec)});
             }
         }
     }
 
-    bool empty() const { return m_names.empty(); }
-    QString take()
+    struct File
     {
-        QString name = std::move(m_names.front());
-        m_names.pop_front();
-        return name;
+        QString name;
+        std::int64_t modified;
+    };
+
+    bool empty() const { return m_files.empty(); }
+    std::size_t size() const { return m_files.size(); }
+    File take()
+    {
+        File file = std::move(m_files.front());
+        m_files.pop_front();
+        return file;
     }
 
 private:
     const TThread& m_thread;
     DirectorySearch m_search;
-    std::deque<QString> m_names;
+    ReadAhead m_readAhead;
+    std::deque<File> m_files;
 };
 
 } // namespace
@@ -155,9 +202,15 @@ void CThread::Execute()
         Lookahead ahead(*this);
         ahead.fill(1);
         while (!ahead.empty() && !Terminated()) {
-            CurrentName = ahead.take();
+            auto [name, modified] = ahead.take();
+            CurrentName = std::move(name);
+            CurrentModified = modified;
             // The next files are read ahead while the GUI thread reads this one's tag.
-            Synchronize([this] { DeliverFile(); }, [&ahead] { ahead.fill(kReadAheadFiles); });
+            Synchronize([this] { DeliverFile(); },
+                        [&ahead] {
+                            if (ahead.size() < kReadAheadFiles / 2)
+                                ahead.fill(kReadAheadFiles);
+                        });
         }
     } catch (...) {
         ReportScanError(std::current_exception());
@@ -167,7 +220,7 @@ void CThread::Execute()
 void CThread::DeliverFile()
 {
     if (ScanTarget* target = scanTarget())
-        target->addfile(CurrentName);
+        target->addScannedFile(CurrentName, CurrentModified);
 }
 
 void CThread::ReportScanError(std::exception_ptr error)

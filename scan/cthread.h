@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <exception>
 
 namespace tagora {
@@ -15,6 +16,14 @@ class ScanTarget
 public:
     // `fileName` is a bare name, resolved against the process's current directory.
     virtual void addfile(const QString& fileName) = 0;
+    // The same with the file's modification time (seconds since the epoch, after links) as
+    // the search read it, which spares the receiver looking it up again. The scan calls this
+    // one; by default it passes the name on.
+    virtual void addScannedFile(const QString& fileName, std::int64_t modifiedSeconds)
+    {
+        static_cast<void>(modifiedSeconds);
+        addfile(fileName);
+    }
 
 protected:
     ~ScanTarget() = default;
@@ -43,8 +52,10 @@ public:
     // `extension` with its leading dot (".mp3").
     static bool IsAudioFileExt(const QString& extension);
 
-    // The bare name being handed over; written by the worker before each hand-off.
+    // The bare name being handed over, and its modification time; written by the worker
+    // before each hand-off.
     QString CurrentName;
+    std::int64_t CurrentModified = 0;
     // The error being relayed to the GUI thread; null except while ReportScanError runs.
     std::exception_ptr PendingError;
 

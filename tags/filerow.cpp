@@ -211,19 +211,38 @@ void beginListing()
     ::tzset();
 }
 
-QStringList fileRowTexts(const QString& fileName, const RowFormat& format)
+namespace {
+
+QStringList rowTexts(const QString& fileName, const RowFormat& format, const QDate& date)
 {
-    QDate date = kDayZero;
-    struct stat info;
-    struct tm local;
-    if (::stat(pathToNative(fileName).constData(), &info) == 0 &&
-        ::localtime_r(&info.st_mtim.tv_sec, &local))
-        date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     audiotag tag;
     ReadTag(fileName, tag);
 
     const QString caption = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
     return {caption, tag.Title, tag.Artist, format.durationText(tag.Length), format.dateText(date)};
+}
+
+QDate localDay(time_t seconds)
+{
+    struct tm local;
+    if (!::localtime_r(&seconds, &local))
+        return kDayZero;
+    return QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+} // namespace
+
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format)
+{
+    struct stat info;
+    const bool known = ::stat(pathToNative(fileName).constData(), &info) == 0;
+    return rowTexts(fileName, format, known ? localDay(info.st_mtim.tv_sec) : kDayZero);
+}
+
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format,
+                         std::int64_t modifiedSeconds)
+{
+    return rowTexts(fileName, format, localDay(time_t(modifiedSeconds)));
 }
 
 FileRowData::FileRowData(const QStringList& texts)

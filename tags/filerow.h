@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace tagora {
@@ -83,6 +84,10 @@ void beginListing();
 // writes them. `fileName` is relative to the current directory or absolute; the
 // File cell is its name part. GUI thread, like every tag read.
 QStringList fileRowTexts(const QString& fileName, const RowFormat& format);
+// The same for a file whose modification time the caller has just read (seconds since the
+// epoch).
+QStringList fileRowTexts(const QString& fileName, const RowFormat& format,
+                         std::int64_t modifiedSeconds);
 
 // A row from given texts (missing ones empty), its keys read back with `format`.
 FileRowData rowFromTexts(const QStringList& texts, const RowFormat& format);

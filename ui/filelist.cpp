@@ -318,9 +318,20 @@ void FileList::insertPendingRows()
 
 void FileList::addfile(const QString& fileName)
 {
+    beginListingWhenEmpty();
+    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format), m_format));
+}
+
+void FileList::addfile(const QString& fileName, std::int64_t modifiedSeconds)
+{
+    beginListingWhenEmpty();
+    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format, modifiedSeconds), m_format));
+}
+
+void FileList::beginListingWhenEmpty()
+{
     if (m_model->rowCount() == 0 && m_pendingRows.empty())
         beginListing();
-    appendBuiltRow(rowFromTexts(fileRowTexts(fileName, m_format), m_format));
 }
 
 void FileList::appendRow(const QStringList& texts)

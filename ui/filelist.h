@@ -71,6 +71,8 @@ public:
 
     // Appends the row of a file found by the scan: a bare name in the current directory.
     void addfile(const QString& fileName);
+    // The same for a file whose modification time the scan has read (seconds since the epoch).
+    void addfile(const QString& fileName, std::int64_t modifiedSeconds);
     // Appends a row of five texts (caption first), at its sorted place while automatic
     // sorting is on.
     void appendRow(const QStringList& texts);
@@ -110,6 +112,8 @@ Q_SIGNALS:
     void statusTextChanged(const QString& text);
 
 private:
+    // The first row of a listing looks at the time zone once for all rows.
+    void beginListingWhenEmpty();
     void appendBuiltRow(FileRowData built);
     int compareRows(const FileRowData& first, const FileRowData& second) const;
     // The rows' old places in their order under SortColumn and SortFlag.

@@ -87,6 +87,7 @@ public:
     void filesCompare(QObject* Sender, int Row1, int Row2, int Data, int& Compare);
     // A file found by the scan, as a bare name in the current directory.
     void addfile(const QString& FileName) override;
+    void addScannedFile(const QString& FileName, std::int64_t ModifiedSeconds) override;
     void onterminate(QObject* Sender);
 
     // Sort state of the file list: column 0 to 4 and the direction flag.

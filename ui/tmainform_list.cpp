@@ -24,6 +24,11 @@ void TMainForm::addfile(const QString& FileName)
     files->addfile(FileName);
 }
 
+void TMainForm::addScannedFile(const QString& FileName, std::int64_t ModifiedSeconds)
+{
+    files->addfile(FileName, ModifiedSeconds);
+}
+
 void TMainForm::onterminate(QObject*)
 {
     files->onterminate();

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -157,6 +158,8 @@ private Q_SLOTS:
     void sliceEndsWhileTheWorkerKeepsHandingOver();
     void filesReadAheadArriveInTheSearchOrder();
     void cancelledScanLeavesNoReadAheadRunning();
+    void coldFilesAreReadAhead_data();
+    void coldFilesAreReadAhead();
     void workMeanwhileWaitsForItsHandOff_data();
     void workMeanwhileWaitsForItsHandOff();
     void workerSleepsThroughHandOffs_data();
@@ -419,6 +422,82 @@ void TestScan::cancelledScanLeavesNoReadAheadRunning()
     QVERIFY(openDuringHandOff >= 1); // the directory search, at least
     QCOMPARE(openFilesIn(here), 0);
     QCOMPARE(threadCount(), threadsBefore);
+}
+
+namespace {
+
+// Whether the file's first page is in the page cache. Asked without reading, which would
+// start the kernel's own read-ahead.
+bool headCached(const QByteArray& name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    void* mapped = fd >= 0 ? ::mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    ::close(fd);
+    if (mapped == MAP_FAILED)
+        return false;
+    unsigned char resident = 0;
+    const bool cached = ::mincore(mapped, 1, &resident) == 0 && (resident & 1);
+    ::munmap(mapped, 1);
+    return cached;
+}
+
+// The kernel may keep a page it was asked to drop (one still on another core's list), so
+// the request is repeated until the page has gone.
+bool evict(const QByteArray& name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    ::fdatasync(fd);
+    for (int attempt = 0; attempt < 50 && headCached(name); ++attempt) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(fd);
+    return !headCached(name);
+}
+
+} // namespace
+
+void TestScan::coldFilesAreReadAhead_data()
+{
+    QTest::addColumn<int>("warmFirst"); // files the search finds first that are cached
+    QTest::addColumn<int>("unasked");   // files after them that may go without a request
+    QTest::newRow("a cold folder") << 0 << 0;
+    // A cached file stands for a few after it; the next cold one looked at brings back a
+    // request for every file.
+    QTest::newRow("listed before, in part") << 5 << 27;
+}
+
+void TestScan::coldFilesAreReadAhead()
+{
+    QFETCH(int, warmFirst);
+    QFETCH(int, unasked);
+    CurrentFolder folder;
+    for (int i = 0; i < 80; ++i)
+        folder.file("song" + QByteArray::number(i) + ".mp3", 8192);
+    const QStringList order = searchOrder(QDir::currentPath()).filter(QStringLiteral(".mp3"));
+    for (int i = 0; i < order.size(); ++i) {
+        if (!evict(QFile::encodeName(order[i])))
+            QSKIP("this file system keeps every file in memory");
+        QFile file(order[i]);
+        if (i < warmFirst)
+            QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().isEmpty());
+    }
+    RecordingTarget target;
+    Scan scan;
+    scan.thread.Start();
+    scan.thread.WaitFor();
+    QCOMPARE(target.names.size(), order.size());
+    // The requests are answered in the background, and the kernel may drop a few of them.
+    const auto cachedAfterTheUnasked = [&] {
+        int cached = 0;
+        for (int i = warmFirst + unasked; i < order.size(); ++i)
+            cached += headCached(QFile::encodeName(order[i])) ? 1 : 0;
+        return cached;
+    };
+    const int asked = int(order.size()) - warmFirst - unasked;
+    QTRY_VERIFY2(cachedAfterTheUnasked() >= asked * 9 / 10,
+                 qPrintable(QString::number(cachedAfterTheUnasked())));
 }
 
 namespace {
