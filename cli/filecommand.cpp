@@ -253,14 +253,37 @@ void FileCommand::forEachListed(const QList<QByteArray>& files,
 bool FileCommand::load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
                        bool chosenOnly)
 {
-    if (!identityOf(path, identity) || ::access(path.constData(), R_OK) != 0) {
-        fail(path, "unreadable: " + errorText(errno));
+    if (!readable(path, identity))
         return false;
-    }
     if (!ReadTagAsStored(pathFromNative(path), tag)) {
         fail(path, "not an audio file of a known type");
         return false;
     }
+    return chosen(path, tag, chosenOnly);
+}
+
+bool FileCommand::load(const QByteArray& path, const PictureFile& file, audiotag& tag)
+{
+    FileIdentity identity;
+    if (!readable(path, identity))
+        return false;
+    if (!ReadTagOf(file.handle(), tag)) {
+        fail(path, "not an audio file of a known type");
+        return false;
+    }
+    return chosen(path, tag, true);
+}
+
+bool FileCommand::readable(const QByteArray& path, FileIdentity& identity)
+{
+    if (identityOf(path, identity) && ::access(path.constData(), R_OK) == 0)
+        return true;
+    fail(path, "unreadable: " + errorText(errno));
+    return false;
+}
+
+bool FileCommand::chosen(const QByteArray& path, const audiotag& tag, bool chosenOnly)
+{
     if (!chosenOnly || path == m_chosenFile)
         return true;
     if (!m_where.matches([&](const QString& field) { return whereValue(path, tag, field); }))
@@ -274,6 +297,8 @@ bool saveTags(const QByteArray& path, const TagSave& save)
     const QString name = pathFromNative(path);
     if (save.strip)
         return RemoveTag(name);
+    if (save.fields && save.file)
+        return WriteTagOf(save.file->handle(), *save.fields) == WriteTagResult::Saved;
     if (save.fields)
         return WriteTag(name, *save.fields) == WriteTagResult::Saved;
     return save.file->save();
@@ -374,10 +399,14 @@ void FileCommand::printChanges(const QByteArray& path, const QList<FieldChange>&
 
 void FileCommand::changeFile(const QByteArray& path, const TagEdit& edit, const QByteArray& undoes)
 {
-    FileIdentity before;
-    audiotag original;
-    if (stopped() || !load(path, before, original))
+    if (stopped())
         return;
+    // One parse of the file serves the read, the edit and the save.
+    PictureFile file(path);
+    audiotag original;
+    if (!load(path, file, original))
+        return;
+    const FileIdentity before = file.opened();
     audiotag edited = original;
     if (!edit(path, edited))
         return;
@@ -396,7 +425,7 @@ void FileCommand::changeFile(const QByteArray& path, const TagEdit& edit, const 
     if (!writeAhead(entry, path))
         return;
     // Already as it was: the record that settles the undo is all there is to write.
-    settle(entry, settlesUndo || save(path, before, TagSave::tenFields(edited)));
+    settle(entry, settlesUndo || save(path, before, TagSave::tenFieldsInto(edited, file)));
 }
 
 void FileCommand::changeFiles(const QList<QByteArray>& paths, const TagEdit& edit,
@@ -414,15 +443,13 @@ void FileCommand::changeFiles(const QList<QByteArray>& paths, const TagEdit& edi
 void FileCommand::setNamedIn(const QByteArray& path, const QList<PropertyAssignment>& assignments,
                              const QByteArray& undoes)
 {
-    FileIdentity before;
-    audiotag tag;
-    if (stopped() || !load(path, before, tag))
+    if (stopped())
         return;
     PictureFile file(path);
-    if (!file.isOpen()) {
-        fail(path, "not an audio file of a known type");
+    audiotag tag;
+    if (!load(path, file, tag))
         return;
-    }
+    const FileIdentity before = file.opened();
     JournalRecord entry;
     QList<QStringList> after;
     // Each change goes into memory at once, so a second assignment to a name sees the
@@ -470,12 +497,14 @@ void FileCommand::setNamedIn(const QByteArray& path, const QList<PropertyAssignm
 // journalled change of its own. Frames the version cannot hold stop it unless --force.
 void FileCommand::convertFile(const QByteArray& path, int version, const QByteArray& undoes)
 {
-    FileIdentity before;
-    audiotag tag;
-    if (version == 0 || stopped() || !namedFieldsAvailable() || !load(path, before, tag))
+    if (version == 0 || stopped() || !namedFieldsAvailable())
         return;
     PictureFile file(path);
-    const int stored = file.isOpen() ? id3v2Version(file.handle()) : 0;
+    audiotag tag;
+    if (!load(path, file, tag))
+        return;
+    const FileIdentity before = file.opened();
+    const int stored = id3v2Version(file.handle());
     if (stored == 0 || stored == version) {
         m_unchanged += m_options.command == "convert" ? 1 : 0;
         return;

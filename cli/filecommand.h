@@ -46,6 +46,11 @@ struct TagSave
     PictureFile* file = nullptr;
 
     static TagSave tenFields(const audiotag& tag) { return {&tag, false, nullptr}; }
+    // The ten fields through the handle they were read from.
+    static TagSave tenFieldsInto(const audiotag& tag, PictureFile& file)
+    {
+        return {&tag, false, &file};
+    }
     static TagSave tagRemoved() { return {nullptr, true, nullptr}; }
     static TagSave openFile(PictureFile& file) { return {nullptr, false, &file}; }
 };
@@ -102,6 +107,11 @@ protected:
                        const std::function<void(const QByteArray&)>& visit);
     bool load(const QByteArray& path, FileIdentity& identity, audiotag& tag,
               bool chosenOnly = true);
+    // load() through a handle opened on the file, whose opened() is the identity the tag was
+    // read at.
+    bool load(const QByteArray& path, const PictureFile& file, audiotag& tag);
+    bool readable(const QByteArray& path, FileIdentity& identity);
+    bool chosen(const QByteArray& path, const audiotag& tag, bool chosenOnly);
     bool save(const QByteArray& path, const FileIdentity& before, const TagSave& what);
     JournalRecord recordOf(const QByteArray& path, const FileIdentity& before,
                            const QList<FieldChange>& changes) const;

@@ -307,16 +307,22 @@ WriteTagResult WriteTag(const QString& path, const audiotag& tag)
     TagLib_File* file = lib.taglib_file_newu(nativePath.constData());
     if (!file)
         return WriteTagResult::NotOpened;
+    const WriteTagResult result = WriteTagOf(file, tag);
+    lib.taglib_file_free(file);
+    return result;
+}
 
+WriteTagResult WriteTagOf(TagLib_File* file, const audiotag& tag)
+{
+    const TagLibraryEntryPoints& lib = tagLibrary();
+    if (!file || !writeEntryPointsPresent(lib))
+        return WriteTagResult::NotOpened;
     if (TagLib_Tag* fileTag = lib.taglib_file_tag(file)) {
         for (const TagField* field : fieldsInWriteOrder())
             writeField(lib, file, fileTag, field->calls, tag.*field->member);
     }
-    const WriteTagResult result = lib.taglib_file_save_ex(file, kSaveOptions) != 0
-                                      ? WriteTagResult::Saved
-                                      : WriteTagResult::SaveFailed;
-    lib.taglib_file_free(file);
-    return result;
+    return lib.taglib_file_save_ex(file, kSaveOptions) != 0 ? WriteTagResult::Saved
+                                                            : WriteTagResult::SaveFailed;
 }
 
 bool TagReadInFull(const QString& path)

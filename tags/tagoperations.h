@@ -38,6 +38,9 @@ bool ReadTagOf(TagLib_File_s* file, audiotag& tag);
 // an empty text as an empty string. Without a tag handle nothing is set, yet the file is
 // still saved and the result is that save's.
 WriteTagResult WriteTag(const QString& path, const audiotag& tag);
+// WriteTag into a file the caller opened with taglib_file_newu and still owns (null: not
+// opened), for a caller that has read the tag through the same handle.
+WriteTagResult WriteTagOf(TagLib_File_s* file, const audiotag& tag);
 
 // Strips the file's tag. True when the tag was removed and the file saved, and also when
 // the library finds no tag to remove (nothing is left to strip, the file is not touched);
