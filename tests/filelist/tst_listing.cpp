@@ -22,6 +22,8 @@
 #include <memory>
 #include <thread>
 
+#include <string_view>
+
 #include <sys/time.h>
 
 using namespace tagora;
@@ -76,6 +78,7 @@ private Q_SLOTS:
     void cleanupTestCase();
 
     void listsTheAudioFilesOfTheFolderSorted();
+    void aLinkShowsTheDateOfItsFile();
     void errorInThirdOfFiveHandOffs();
     void stopWhileWorkerWaitsInHandOff();
 
@@ -192,6 +195,30 @@ void TestListing::listsTheAudioFilesOfTheFolderSorted()
     m_form->filesColumnClick(m_form, 4);
     QCOMPARE(column(files, 0).first(), QStringLiteral("FLAC 0.flac"));
     QCOMPARE(column(files, 0).last(), QStringLiteral("MP3 0.mp3"));
+}
+
+// The walk reads the date a row shows; through a link it must be the linked file's.
+void TestListing::aLinkShowsTheDateOfItsFile()
+{
+    makeFolder(1);
+    QVERIFY(QFile::link(QStringLiteral("MP3 0.mp3"), QStringLiteral("link.mp3")));
+    const timeval linkTimes[2] = {{946728000, 0}, {946728000, 0}}; // 2000-01-01
+    QCOMPARE(::lutimes("link.mp3", linkTimes), 0);
+
+    CThread thread;
+    scan(thread);
+    QTRY_VERIFY(thread.Finished());
+    thread.WaitFor();
+
+    FileList* files = m_form->files;
+    QCOMPARE(files->rowCount(), 7);
+    const int link = int(column(files, 0).indexOf(QStringLiteral("link.mp3")));
+    QVERIFY(link >= 0);
+    const int mp3Day = 1 + int(std::find(std::begin(test::kAudioTypes), std::end(test::kAudioTypes),
+                                         std::string_view("mp3")) -
+                               std::begin(test::kAudioTypes));
+    QCOMPARE(files->cellText(link, 4), files->dateText(QDate(2020, 1, mp3Day)));
+    QCOMPARE(files->cellText(link, 1), QStringLiteral("Title of MP3 0.mp3"));
 }
 
 void TestListing::errorInThirdOfFiveHandOffs()
