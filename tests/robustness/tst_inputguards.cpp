@@ -1,5 +1,6 @@
 // The input guards on their own, on the descriptor TagLib will parse: by name and by type they
 // agree, and they leave the descriptor's offset alone.
+#include "familyguards.h"
 #include "inputguards.h"
 #include "support/audiotypes.h"
 
@@ -23,6 +24,19 @@ QByteArray nestedMp4(int depth)
     return bytes;
 }
 
+// A Vorbis comment field holding a FLAC picture structure in base64: type, MIME type,
+// description, four numbers, then the data, whose length is `dataLength` whatever follows.
+QByteArray pictureField(const char* key, quint32 mimeLength, quint32 dataLength, int dataSize)
+{
+    const auto be32 = [](quint32 v) {
+        const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(b, 4);
+    };
+    QByteArray picture = be32(3) + be32(mimeLength) + "image/jpeg" + be32(0) +
+                         QByteArray(16, '\0') + be32(dataLength) + QByteArray(dataSize, 'x');
+    return QByteArray(key) + picture.toBase64();
+}
+
 } // namespace
 
 class InputGuardsTest : public QObject
@@ -32,6 +46,34 @@ class InputGuardsTest : public QObject
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
+    // TagLib adds each length to its position in 32 bits; a length that wraps makes it take
+    // garbage for the picture.
+    void vorbisPictureLengths_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<bool>("passes");
+        const char* key = "METADATA_BLOCK_PICTURE=";
+        QTest::newRow("a cover of 300 KB") << pictureField(key, 10, 300000, 300000) << true;
+        QTest::newRow("the key in small letters")
+            << pictureField("metadata_block_picture=", 10, 300000, 16) << true;
+        QTest::newRow("MIME length wraps") << pictureField(key, 0xfffffff0u, 16, 16) << false;
+        QTest::newRow("data length wraps") << pictureField(key, 10, 0xffffffe0u, 16) << false;
+        QTest::newRow("data length wraps, key in small letters")
+            << pictureField("metadata_block_picture=", 10, 0xffffffe0u, 16) << false;
+        QTest::newRow("cut before the data length")
+            << pictureField(key, 10, 0xffffffe0u, 0).left(60) << true;
+        QTest::newRow("another field") << QByteArray("TITLE=\xff\xff\xff\xff") << true;
+    }
+    void vorbisPictureLengths()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(bool, passes);
+        QCOMPARE(tagwrapper::xiphPictureFieldPasses(
+                     reinterpret_cast<const unsigned char*>(field.constData()),
+                     std::uint64_t(field.size())),
+                 passes);
+    }
+
     void guardsTheDescriptor_data()
     {
         QTest::addColumn<QString>("name");
