@@ -1,4 +1,5 @@
 #include "cthread.h"
+#include "tagextent.h"
 
 #include "services/errors.h"
 #include "services/messageboxes.h"
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tagora {
@@ -23,8 +25,12 @@ ScanTarget* g_scanTarget = nullptr;
 
 // How many accepted files the worker keeps ahead of the hand-offs. The kernel is asked to
 // read each one's head and tail as it joins them, so a cold disk has that many requests in
-// its queue instead of the one that the tag read in progress makes.
-constexpr std::size_t kReadAheadFiles = 32;
+// its queue instead of the one that the tag read in progress makes. The window is filled
+// again when half of it is gone, so requests go out in batches; those heads that have
+// arrived by the time a quarter is gone tell what else the tags hold (covers). On 10,000
+// files of 150-210 KB with a cover each, listed cold: 32 files, 0.61 times the bare loop's
+// time; 64, 0.53; 128, 0.52.
+constexpr std::size_t kReadAheadFiles = 64;
 // Where tag reads look: the head holds ID3v2, FLAC, ASF and Ogg headers and MP4's leading
 // atoms; the tail holds ID3v1 and APE tags and Ogg's last page. The tag library's input
 // guards read the tail in one window of 16 KB; with only its last 4 KB read ahead, each file
@@ -71,25 +77,48 @@ private:
 class ReadAhead
 {
 public:
-    void file(const char* name, off_t size)
+    // True when the file's head and tail were asked for.
+    bool file(const char* name, off_t size)
     {
         const bool probe = m_sinceProbe == 0;
         m_sinceProbe = (m_sinceProbe + 1) % kProbeEvery;
         if (!probe && !m_cold)
-            return;
-        // Not blocking on a special file that has taken the name since its size was read.
-        const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            return false;
+        const int fd = openWithoutWaiting(name);
         if (fd < 0)
-            return;
+            return false;
         if (probe)
             m_cold = !headCached(fd);
         if (m_cold)
             request(fd, size);
         ::close(fd);
+        return m_cold;
+    }
+
+    // Asks for what the file's tags hold beyond the head and tail asked for before, as far
+    // as the headers that have arrived since tell: covers make a tag larger than the head.
+    static void tagsBeyond(const char* name, off_t size)
+    {
+        const int fd = openWithoutWaiting(name);
+        if (fd < 0)
+            return;
+        const CachedRead cached = [fd](off_t offset, void* into, std::size_t count) {
+            iovec buffer{into, count};
+            return ::preadv2(fd, &buffer, 1, offset, RWF_NOWAIT) == ssize_t(count);
+        };
+        for (const ByteRange& range : tagBytesBeyond(cached, size, kHeadBytes, kTailBytes))
+            ::posix_fadvise(fd, range.from, range.to - range.from, POSIX_FADV_WILLNEED);
+        ::close(fd);
     }
 
 private:
     static constexpr int kProbeEvery = 16;
+
+    // Not blocking on a special file that has taken the name since its size was read.
+    static int openWithoutWaiting(const char* name)
+    {
+        return ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
 
     // Asked of the page tables, not by reading: a read that misses the cache starts the
     // disk itself, and on a fast disk it may be done before the call returns.
@@ -139,9 +168,22 @@ public:
                 continue;
             struct stat info;
             if (listable(entry->d_name, info)) {
-                m_readAhead.file(entry->d_name, info.st_size);
-                m_files.push_back({name, std::int64_t(info.st_mtim.tv_sec)});
+                const bool askedFor = m_readAhead.file(entry->d_name, info.st_size);
+                m_files.push_back({name, std::int64_t(info.st_mtim.tv_sec),
+                                   askedFor ? QByteArray(entry->d_name) : QByteArray(),
+                                   info.st_size});
             }
+        }
+    }
+
+    // The files waiting whose heads were asked for at the last fill have had the time of
+    // several tag reads to arrive; what those heads tell is asked for now.
+    void askForTagsBeyondTheHeads()
+    {
+        for (File& file : m_files) {
+            if (!file.nativeName.isEmpty())
+                ReadAhead::tagsBeyond(file.nativeName.constData(), file.size);
+            file.nativeName.clear();
         }
     }
 
@@ -149,6 +191,8 @@ public:
     {
         QString name;
         std::int64_t modified;
+        QByteArray nativeName; // while what its tags hold beyond the head is still to ask for
+        off_t size;
     };
 
     bool empty() const { return m_files.empty(); }
@@ -202,12 +246,14 @@ void CThread::Execute()
         Lookahead ahead(*this);
         ahead.fill(1);
         while (!ahead.empty() && !Terminated()) {
-            auto [name, modified] = ahead.take();
-            CurrentName = std::move(name);
-            CurrentModified = modified;
+            Lookahead::File file = ahead.take();
+            CurrentName = std::move(file.name);
+            CurrentModified = file.modified;
             // The next files are read ahead while the GUI thread reads this one's tag.
             Synchronize([this] { DeliverFile(); },
                         [&ahead] {
+                            if (ahead.size() < kReadAheadFiles * 3 / 4)
+                                ahead.askForTagsBeyondTheHeads();
                             if (ahead.size() < kReadAheadFiles / 2)
                                 ahead.fill(kReadAheadFiles);
                         });

@@ -41,8 +41,9 @@ void setScanTarget(ScanTarget* target);
 // 0, or a symbolic link to one. An error raised while a file is handed over ends the scan and is
 // shown once with the standard error display (silent-abort errors are not shown). While the GUI
 // thread reads one file's tag, the worker walks on to the next few audio files and asks the kernel
-// to bring their heads and tails into the page cache; it opens them for that alone and still hands
-// them over one at a time, in the search's order.
+// to bring their heads and tails into the page cache, then what their headers say their tags hold
+// beyond that (covers); it opens them for that alone, never parses a tag, and still hands them
+// over one at a time, in the search's order.
 class CThread : public TThread
 {
 public:

@@ -1,6 +1,7 @@
 // The folder scan worker: which directory entries it hands over, and the contract of its
 // blocking hand-off to the GUI thread (stop, errors, early Terminate).
 #include "scan/cthread.h"
+#include "scan/tagextent.h"
 #include "services/errors.h"
 #include "services/nativepath.h"
 #include "support/recorders.h"
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -160,6 +162,8 @@ private Q_SLOTS:
     void cancelledScanLeavesNoReadAheadRunning();
     void coldFilesAreReadAhead_data();
     void coldFilesAreReadAhead();
+    void tagBytesBeyondTheHead_data();
+    void tagBytesBeyondTheHead();
     void workMeanwhileWaitsForItsHandOff_data();
     void workMeanwhileWaitsForItsHandOff();
     void workerSleepsThroughHandOffs_data();
@@ -498,6 +502,127 @@ void TestScan::coldFilesAreReadAhead()
     const int asked = int(order.size()) - warmFirst - unasked;
     QTRY_VERIFY2(cachedAfterTheUnasked() >= asked * 9 / 10,
                  qPrintable(QString::number(cachedAfterTheUnasked())));
+}
+
+namespace {
+
+constexpr off_t kHead = 128 * 1024;
+constexpr off_t kTail = 16 * 1024;
+
+QByteArray bigEndian32(quint32 v)
+{
+    const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+QByteArray littleEndian32(quint32 v)
+{
+    const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    return QByteArray(b, 4);
+}
+
+QByteArray id3v2(int bodySize)
+{
+    QByteArray header("ID3\x03\x00\x00", 6);
+    for (int shift = 21; shift >= 0; shift -= 7)
+        header += char((bodySize >> shift) & 0x7f);
+    return header + QByteArray(bodySize, '\0');
+}
+
+QByteArray flacBlock(int type, int size, bool last)
+{
+    return bigEndian32(quint32(last ? 0x80 | type : type) << 24 | quint32(size)) +
+           QByteArray(size, '\0');
+}
+
+QByteArray mp4Atom(const char* type, int size)
+{
+    return bigEndian32(quint32(size)) + QByteArray(type, 4) + QByteArray(size - 8, '\0');
+}
+
+// An Ogg page holding `size` bytes of one packet, ending it when `ends`.
+QByteArray oggPage(int size, bool ends)
+{
+    QByteArray segments(size / 255, char(255));
+    if (ends)
+        segments += char(size % 255);
+    QByteArray page("OggS", 4);
+    page += QByteArray(22, '\0') + char(segments.size()) + segments;
+    return page + QByteArray(size, '\0');
+}
+
+QByteArray apeFooter(quint32 tagSize, bool withHeader)
+{
+    return QByteArray("APETAGEX") + littleEndian32(2000) + littleEndian32(tagSize) +
+           littleEndian32(1) + littleEndian32(withHeader ? 0x80000000u : 0) + QByteArray(8, '\0');
+}
+
+} // namespace
+
+void TestScan::tagBytesBeyondTheHead_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("cachedBytes");      // at the start of the file; the end is all cached
+    QTest::addColumn<QList<qint64>>("ranges"); // from, to, from, to...
+    const int big = 300 * 1024;
+    const QByteArray audio(2 * 1024 * 1024, '\x55');
+    const qint64 end = 300 * 1024 + 10;
+
+    QTest::newRow("small ID3v2 tag") << id3v2(4000) + audio << int(kHead) << QList<qint64>{};
+    QTest::newRow("ID3v2 tag with a cover")
+        << id3v2(big) + audio << int(kHead) << QList<qint64>{kHead, end + 4096};
+    QTest::newRow("FLAC picture block")
+        << QByteArray("fLaC") + flacBlock(0, 34, false) + flacBlock(6, big, true) + audio
+        << int(kHead) << QList<qint64>{kHead, 4 + 38 + 4 + big};
+    QTest::newRow("FLAC blocks past what is cached")
+        << QByteArray("fLaC") + flacBlock(1, int(kHead), false) + flacBlock(6, big, true) + audio
+        << int(kHead) << QList<qint64>{kHead, 4 + 4 + kHead + 256 * 1024};
+    QTest::newRow("MP4 moov first")
+        << mp4Atom("ftyp", 24) + mp4Atom("moov", big) + mp4Atom("mdat", audio.size()) << int(kHead)
+        << QList<qint64>{kHead, 24 + big};
+    const int mdat = audio.size();
+    // Its header lies beyond what is cached: a guess at the size of a moov with a cover.
+    QTest::newRow("MP4 moov after the audio")
+        << mp4Atom("ftyp", 24) + mp4Atom("mdat", mdat) + mp4Atom("moov", big) << int(kHead)
+        << QList<qint64>{24 + mdat, 24 + mdat + 256 * 1024};
+    const QByteArray oggHeaders = oggPage(30, true) + oggPage(255 * 235, false) +
+                                  oggPage(255 * 235, false) + oggPage(60000, true) +
+                                  oggPage(3000, true);
+    QTest::newRow("Ogg comment over many pages")
+        << oggHeaders + audio << int(oggHeaders.size()) << QList<qint64>{kHead, oggHeaders.size()};
+    const qint64 unseenPage = oggHeaders.size() - (27 + 12 + 3000);
+    QTest::newRow("Ogg comment going on past what is cached")
+        << oggHeaders + audio << int(kHead) << QList<qint64>{kHead, unseenPage + 256 * 1024};
+    QTest::newRow("APE tag with a cover before ID3v1")
+        << audio + QByteArray(32, '\0') + QByteArray(big, '\0') +
+               apeFooter(quint32(big + 32), true) + QByteArray("TAG") + QByteArray(125, '\0')
+        << int(kHead) << QList<qint64>{audio.size(), audio.size() + 32 + big + 32 + 128 - kTail};
+    QTest::newRow("header not yet cached") << id3v2(big) + audio << 0 << QList<qint64>{};
+    QTest::newRow("ID3v2 size past the end of the file")
+        << id3v2(100) + QByteArray(200 * 1024, '\0') << int(kHead) << QList<qint64>{};
+    QTest::newRow("MP4 atom claiming more than the file")
+        << mp4Atom("ftyp", 24) + bigEndian32(0x7fffffff) + QByteArray("moov") + audio << int(kHead)
+        << QList<qint64>{};
+}
+
+void TestScan::tagBytesBeyondTheHead()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, cachedBytes);
+    QFETCH(QList<qint64>, ranges);
+    const off_t size = off_t(file.size());
+    const CachedRead cached = [&](off_t offset, void* into, std::size_t count) {
+        const bool inMemory = offset + off_t(count) <= cachedBytes || offset >= size - kTail;
+        if (inMemory)
+            std::memcpy(into, file.constData() + offset, count);
+        return inMemory;
+    };
+    QList<qint64> got;
+    for (const ByteRange& range : tagBytesBeyond(cached, size, kHead, kTail)) {
+        QVERIFY(range.from >= kHead && range.to <= size - kTail && range.from < range.to);
+        got << qint64(range.from) << qint64(range.to);
+    }
+    QCOMPARE(got, ranges);
 }
 
 namespace {
