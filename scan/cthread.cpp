@@ -13,7 +13,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -51,6 +50,33 @@ bool listable(const char* name, struct stat& info)
     return S_ISREG(info.st_mode) && info.st_size > 0;
 }
 
+// Not blocking on a special file that has taken the name since it was looked at.
+constexpr int kReadAheadOpen = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// listable() for a directory entry, with the file opened for its read-ahead: `fd`, or -1
+// when it cannot be opened (it is listed all the same). An entry the search calls a regular
+// file is opened first and looked at through the descriptor: its name is looked up once
+// instead of twice, and a device or a link is never opened that way.
+bool openListable(const dirent& entry, struct stat& info, int& fd)
+{
+    if (entry.d_type == DT_REG) {
+        fd = ::open(entry.d_name, kReadAheadOpen | O_NOFOLLOW);
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            if (info.st_size > 0)
+                return true;
+            ::close(fd);
+            return false;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    fd = -1;
+    if (!listable(entry.d_name, info))
+        return false;
+    fd = ::open(entry.d_name, kReadAheadOpen);
+    return true;
+}
+
 class DirectorySearch
 {
 public:
@@ -69,37 +95,32 @@ private:
     DIR* m_dir;
 };
 
-// Asks the kernel to bring the parts of the files that their tag reads will want into the
-// page cache, and returns at once. A folder listed before is mostly cached already; asking for
-// each of its files cost the walk, which runs on the GUI thread's core, more than a tenth of
-// the listing. So one file in kProbeEvery is looked at, and what it shows (cached or not)
-// goes for the files up to the next one looked at.
+// Asks the kernel to bring the parts of a file that its tag read will want into the page
+// cache, and returns at once. A file whose first page is cached already is left alone.
 class ReadAhead
 {
 public:
-    // True when the file's head and tail were asked for.
-    bool file(const char* name, off_t size)
+    // True when the file was cold and its head and tail were asked for.
+    static bool file(int fd, off_t size)
     {
-        const bool probe = m_sinceProbe == 0;
-        m_sinceProbe = (m_sinceProbe + 1) % kProbeEvery;
-        if (!probe && !m_cold)
+        char byte;
+        iovec first{&byte, 1};
+        if (::preadv2(fd, &first, 1, 0, RWF_NOWAIT) == 1)
             return false;
-        const int fd = openWithoutWaiting(name);
-        if (fd < 0)
-            return false;
-        if (probe)
-            m_cold = !headCached(fd);
-        if (m_cold)
-            request(fd, size);
-        ::close(fd);
-        return m_cold;
+        if (size <= kHeadBytes + kTailBytes) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+        } else {
+            ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_WILLNEED);
+            ::posix_fadvise(fd, size - kTailBytes, kTailBytes, POSIX_FADV_WILLNEED);
+        }
+        return true;
     }
 
     // Asks for what the file's tags hold beyond the head and tail asked for before, as far
     // as the headers that have arrived since tell: covers make a tag larger than the head.
     static void tagsBeyond(const char* name, off_t size)
     {
-        const int fd = openWithoutWaiting(name);
+        const int fd = ::open(name, kReadAheadOpen);
         if (fd < 0)
             return;
         const CachedRead cached = [fd](off_t offset, void* into, std::size_t count) {
@@ -110,41 +131,34 @@ public:
             ::posix_fadvise(fd, range.from, range.to - range.from, POSIX_FADV_WILLNEED);
         ::close(fd);
     }
+};
+
+// Which files the walk opens to see whether they are cached. Opening every file cost a warm
+// folder's listing a tenth of its time, and looking at one file in sixteen alone, letting it
+// stand for the others, left most cold files of a folder cached in part to wait for the disk
+// one by one. So every file is looked at until a long run of them was found cached, and
+// from then on one in sixteen, until one is found cold.
+class CacheWatch
+{
+public:
+    bool looksAtNext()
+    {
+        ++m_sinceLook;
+        return m_cachedRun < kCachedRunBeforeSampling || m_sinceLook >= kSampleEvery;
+    }
+
+    void saw(bool cold)
+    {
+        m_sinceLook = 0;
+        m_cachedRun = cold ? 0 : m_cachedRun + 1;
+    }
 
 private:
-    static constexpr int kProbeEvery = 16;
+    static constexpr int kCachedRunBeforeSampling = 64;
+    static constexpr int kSampleEvery = 16;
 
-    // Not blocking on a special file that has taken the name since its size was read.
-    static int openWithoutWaiting(const char* name)
-    {
-        return ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    }
-
-    // Asked of the page tables, not by reading: a read that misses the cache starts the
-    // disk itself, and on a fast disk it may be done before the call returns.
-    static bool headCached(int fd)
-    {
-        void* head = ::mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0);
-        if (head == MAP_FAILED)
-            return false;
-        unsigned char resident = 0;
-        const bool cached = ::mincore(head, 1, &resident) == 0 && (resident & 1) != 0;
-        ::munmap(head, 1);
-        return cached;
-    }
-
-    static void request(int fd, off_t size)
-    {
-        if (size <= kHeadBytes + kTailBytes) {
-            ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-        } else {
-            ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_WILLNEED);
-            ::posix_fadvise(fd, size - kTailBytes, kTailBytes, POSIX_FADV_WILLNEED);
-        }
-    }
-
-    int m_sinceProbe = 0;
-    bool m_cold = true;
+    int m_cachedRun = 0;
+    int m_sinceLook = 0;
 };
 
 // The audio files of the directory search that come next, each read ahead as it is found,
@@ -167,12 +181,20 @@ public:
             if (!CThread::IsAudioFileExt(extension))
                 continue;
             struct stat info;
-            if (listable(entry->d_name, info)) {
-                const bool askedFor = m_readAhead.file(entry->d_name, info.st_size);
-                m_files.push_back({name, std::int64_t(info.st_mtim.tv_sec),
-                                   askedFor ? QByteArray(entry->d_name) : QByteArray(),
-                                   info.st_size});
+            bool askedFor = false;
+            if (m_cache.looksAtNext()) {
+                int fd = -1;
+                if (!openListable(*entry, info, fd))
+                    continue;
+                askedFor = fd >= 0 && ReadAhead::file(fd, info.st_size);
+                if (fd >= 0)
+                    ::close(fd);
+                m_cache.saw(askedFor);
+            } else if (!listable(entry->d_name, info)) {
+                continue;
             }
+            m_files.push_back({name, std::int64_t(info.st_mtim.tv_sec),
+                               askedFor ? QByteArray(entry->d_name) : QByteArray(), info.st_size});
         }
     }
 
@@ -207,7 +229,7 @@ public:
 private:
     const TThread& m_thread;
     DirectorySearch m_search;
-    ReadAhead m_readAhead;
+    CacheWatch m_cache;
     std::deque<File> m_files;
 };
 

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -464,28 +465,37 @@ bool evict(const QByteArray& name)
 
 void TestScan::coldFilesAreReadAhead_data()
 {
-    QTest::addColumn<int>("warmFirst"); // files the search finds first that are cached
-    QTest::addColumn<int>("unasked");   // files after them that may go without a request
-    QTest::newRow("a cold folder") << 0 << 0;
-    // A cached file stands for a few after it; the next cold one looked at brings back a
-    // request for every file.
-    QTest::newRow("listed before, in part") << 5 << 27;
+    // One character per file in the search's order: 'w' cached, '.' not.
+    QTest::addColumn<QByteArray>("cache");
+    QTest::addColumn<int>("mayMiss"); // cold files that may go without a request
+    QTest::newRow("a cold folder") << QByteArray(80, '.') << 0;
+    QTest::newRow("listed before, in part") << QByteArray(5, 'w') + QByteArray(75, '.') << 0;
+    QTest::newRow("every other file cached") << QByteArray("w.").repeated(40) << 0;
+    QTest::newRow("one file in ten cold") << QByteArray("wwwwwwwww.").repeated(8) << 0;
+    // After a long cached run only some files are looked at, until one is found cold.
+    QTest::newRow("cold after a long cached run")
+        << QByteArray(100, 'w') + QByteArray(60, '.') << 16;
 }
 
 void TestScan::coldFilesAreReadAhead()
 {
-    QFETCH(int, warmFirst);
-    QFETCH(int, unasked);
+    QFETCH(QByteArray, cache);
+    QFETCH(int, mayMiss);
     CurrentFolder folder;
-    for (int i = 0; i < 80; ++i)
+    for (int i = 0; i < cache.size(); ++i)
         folder.file("song" + QByteArray::number(i) + ".mp3", 8192);
     const QStringList order = searchOrder(QDir::currentPath()).filter(QStringLiteral(".mp3"));
+    QCOMPARE(order.size(), cache.size());
+    QList<QByteArray> cold;
     for (int i = 0; i < order.size(); ++i) {
-        if (!evict(QFile::encodeName(order[i])))
+        const QByteArray name = QFile::encodeName(order[i]);
+        if (!evict(name))
             QSKIP("this file system keeps every file in memory");
         QFile file(order[i]);
-        if (i < warmFirst)
+        if (cache[i] == 'w')
             QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().isEmpty());
+        else
+            cold << name;
     }
     RecordingTarget target;
     Scan scan;
@@ -493,15 +503,11 @@ void TestScan::coldFilesAreReadAhead()
     scan.thread.WaitFor();
     QCOMPARE(target.names.size(), order.size());
     // The requests are answered in the background, and the kernel may drop a few of them.
-    const auto cachedAfterTheUnasked = [&] {
-        int cached = 0;
-        for (int i = warmFirst + unasked; i < order.size(); ++i)
-            cached += headCached(QFile::encodeName(order[i])) ? 1 : 0;
-        return cached;
+    const auto cachedOfTheCold = [&] {
+        return std::count_if(cold.begin(), cold.end(), headCached);
     };
-    const int asked = int(order.size()) - warmFirst - unasked;
-    QTRY_VERIFY2(cachedAfterTheUnasked() >= asked * 9 / 10,
-                 qPrintable(QString::number(cachedAfterTheUnasked())));
+    QTRY_VERIFY2(cachedOfTheCold() >= (cold.size() - mayMiss) * 9 / 10,
+                 qPrintable(QString::number(cachedOfTheCold())));
 }
 
 namespace {
