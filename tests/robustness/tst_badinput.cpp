@@ -5,6 +5,7 @@
 // or fail without touching the file; no operation may change a file's audio data.
 #include "services/nativepath.h"
 #include "support/audiopayload.h"
+#include "support/bytes.h"
 #include "support/fixtures.h"
 #include "support/sampletags.h"
 #include "support/taglibraryloaded.h"
@@ -67,18 +68,6 @@ QByteArray garbage(std::mt19937& random, qsizetype size)
     for (char& c : bytes)
         c = char(random() & 0xff);
     return bytes;
-}
-
-QByteArray bigEndian32(quint32 v)
-{
-    const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
-QByteArray littleEndian32(quint32 v)
-{
-    const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    return QByteArray(b, 4);
 }
 
 // Atoms nested `depth` deep, each the only child of the one before.

@@ -3,6 +3,7 @@
 #include "familyguards.h"
 #include "inputguards.h"
 #include "support/audiotypes.h"
+#include "support/bytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,12 +29,9 @@ QByteArray nestedMp4(int depth)
 // description, four numbers, then the data, whose length is `dataLength` whatever follows.
 QByteArray pictureField(const char* key, quint32 mimeLength, quint32 dataLength, int dataSize)
 {
-    const auto be32 = [](quint32 v) {
-        const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-        return QByteArray(b, 4);
-    };
-    QByteArray picture = be32(3) + be32(mimeLength) + "image/jpeg" + be32(0) +
-                         QByteArray(16, '\0') + be32(dataLength) + QByteArray(dataSize, 'x');
+    using tagora::test::bigEndian32;
+    QByteArray picture = bigEndian32(3) + bigEndian32(mimeLength) + "image/jpeg" + bigEndian32(0) +
+                         QByteArray(16, '\0') + bigEndian32(dataLength) + QByteArray(dataSize, 'x');
     return QByteArray(key) + picture.toBase64();
 }
 

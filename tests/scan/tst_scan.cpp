@@ -4,6 +4,7 @@
 #include "scan/tagextent.h"
 #include "services/errors.h"
 #include "services/nativepath.h"
+#include "support/bytes.h"
 #include "support/recorders.h"
 
 #include <QDir>
@@ -512,20 +513,11 @@ void TestScan::coldFilesAreReadAhead()
 
 namespace {
 
+using test::bigEndian32;
+using test::littleEndian32;
+
 constexpr off_t kHead = 128 * 1024;
 constexpr off_t kTail = 16 * 1024;
-
-QByteArray bigEndian32(quint32 v)
-{
-    const char b[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
-QByteArray littleEndian32(quint32 v)
-{
-    const char b[] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    return QByteArray(b, 4);
-}
 
 QByteArray id3v2(int bodySize)
 {

@@ -2,8 +2,9 @@
 // Tiny images made at test time: a PNG and a JPEG whose headers declare the given size. Their
 // pixel data is not meant to be decoded; what a tag library stores is the bytes.
 
+#include "support/bytes.h"
+
 #include <QByteArray>
-#include <QtEndian>
 
 namespace tagora::test {
 
@@ -16,13 +17,6 @@ inline quint32 crc32Of(const QByteArray& bytes)
             crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
     }
     return ~crc;
-}
-
-inline QByteArray bigEndian32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
 }
 
 inline QByteArray pngChunk(const char* type, const QByteArray& data)
