@@ -132,10 +132,12 @@ QString RowFormat::durationText(qint32 seconds) const
 {
     // Only the time of day is shown: whole days drop out.
     const qint32 s = qMax(seconds, 0);
-    const QChar zero = QLatin1Char('0');
-    return QString::number(s / 3600 % 24) + m_timeSeparator +
-           QStringLiteral("%1").arg(s / 60 % 60, 2, 10, zero) + m_timeSeparator +
-           QStringLiteral("%1").arg(s % 60, 2, 10, zero);
+    const auto twoDigits = [](int n) {
+        const QChar digits[] = {QChar(u'0' + n / 10), QChar(u'0' + n % 10)};
+        return QString(digits, 2);
+    };
+    return QString::number(s / 3600 % 24) + m_timeSeparator + twoDigits(s / 60 % 60) +
+           m_timeSeparator + twoDigits(s % 60);
 }
 
 qint64 RowFormat::durationValue(const QString& text) const
@@ -160,7 +162,14 @@ qint64 RowFormat::durationValue(const QString& text) const
 
 QString RowFormat::dateText(const QDate& date) const
 {
-    return m_locale.toString(date, m_dateFormat);
+    constexpr qsizetype kMostDaysKept = 4096;
+    const qint64 day = date.toJulianDay();
+    const auto kept = m_dateTexts.constFind(day);
+    if (kept != m_dateTexts.constEnd())
+        return *kept;
+    if (m_dateTexts.size() >= kMostDaysKept)
+        m_dateTexts.clear();
+    return *m_dateTexts.insert(day, m_locale.toString(date, m_dateFormat));
 }
 
 qint64 RowFormat::dateValue(const QString& text) const

@@ -3,6 +3,7 @@
 #include "tags/audiotag.h"
 
 #include <QDate>
+#include <QHash>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,9 @@ private:
     QString m_timeSeparator;
     QString m_dateFormat;
     std::vector<DateField> m_dateFields; // empty when the format needs QLocale to parse
+    // Texts of the days written so far, by Julian day: the files of a folder mostly share a
+    // few days, and QLocale takes longer to write one than the rest of a row takes.
+    mutable QHash<qint64, QString> m_dateTexts;
 };
 
 // One row of the file list as plain data: the five cell texts (File, Title, Artist,
