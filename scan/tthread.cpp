@@ -130,7 +130,7 @@ struct SyncQueue
     std::mutex mutex;
     std::condition_variable changed; // a hand-off was queued or a thread finished
     std::deque<HandOff*> pending;
-    // The GUI thread waits for the next hand-off in CheckSynchronize, so a worker
+    // The GUI thread is in CheckSynchronize and will look at the queue again, so a worker
     // need not ring the doorbell (a system call per file). Under the mutex.
     bool serving = false;
     std::atomic<std::thread::id> guiThread{};
@@ -175,25 +175,25 @@ struct SyncQueue
 
     // The next hand-off to run, or null when the GUI thread should go back to what it was
     // doing: nothing is pending and no worker handed over within the wait, or the slice,
-    // when given, is over. GUI thread.
+    // when given, is over. GUI thread. The GUI thread counts as serving from here until it
+    // returns null, also while it runs the hand-off: a worker woken by the end of one (on
+    // one core it may run first) need not ring for the next.
     HandOff* nextHandOff(std::chrono::microseconds slice, std::chrono::steady_clock::time_point end)
     {
         if (slice.count() > 0 && std::chrono::steady_clock::now() >= end)
             return stopServing();
         std::unique_lock<std::mutex> lock(mutex);
+        serving = true;
         if (pending.empty()) {
             const auto now = std::chrono::steady_clock::now();
-            if (now >= end) {
-                serving = false;
-                return nullptr;
-            }
-            serving = true;
-            changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
-                               [&] { return !pending.empty(); });
+            if (now < end)
+                changed.wait_until(lock, std::min(end, now + kNextHandOffWait),
+                                   [&] { return !pending.empty(); });
         }
-        serving = false;
-        if (pending.empty())
+        if (pending.empty()) {
+            serving = false;
             return nullptr;
+        }
         HandOff* handOff = pending.front();
         pending.pop_front();
         return handOff;
