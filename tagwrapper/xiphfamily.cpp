@@ -118,16 +118,21 @@ bool oggHeaderPackets(const Reader& r, std::vector<Bytes>& packets)
         if (!r.read(data, static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, available)),
                     page))
             break;
+        // A packet's segments lie end to end in the page: each run of them is copied at once.
         std::size_t at = 0;
+        std::size_t runStart = 0;
         for (std::size_t s = 0; s < segments && at < page.size(); ++s) {
-            const std::size_t piece = std::min<std::size_t>(lacing[s], page.size() - at);
+            at += std::min<std::size_t>(lacing[s], page.size() - at);
+            const bool packetEnds = lacing[s] < 255;
+            if (!packetEnds && s + 1 < segments && at < page.size())
+                continue;
             Bytes& packet = packets.back();
-            if (packet.size() + piece > kMaxOggHeaderPacket)
+            if (packet.size() + (at - runStart) > kMaxOggHeaderPacket)
                 return false;
-            packet.insert(packet.end(), page.begin() + static_cast<long>(at),
-                          page.begin() + static_cast<long>(at + piece));
-            at += piece;
-            if (lacing[s] < 255) {
+            packet.insert(packet.end(), page.begin() + static_cast<long>(runStart),
+                          page.begin() + static_cast<long>(at));
+            runStart = at;
+            if (packetEnds) {
                 if (packets.size() == kOggHeaderPackets)
                     return true;
                 packets.emplace_back();
