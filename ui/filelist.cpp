@@ -17,7 +17,13 @@ namespace tagora {
 
 namespace {
 
-constexpr std::chrono::milliseconds kInsertInterval(100);
+// Rows found by a scan are inserted in batches, the first after 100 ms. Each insertion makes
+// the view lay out all its rows again, so the wait grows with the rows already shown (1 ms a
+// hundred rows, up to a second): the layouts then cost a long scan time in proportion to
+// its rows instead of to their square (4% of the listing at 100,000 rows with 100 ms).
+constexpr std::chrono::milliseconds kFirstInsert(100);
+constexpr std::chrono::milliseconds kLongestInsertWait(1000);
+constexpr int kRowsPerInsertMillisecond = 100;
 // Rows of a cleared listing freed per event-loop pass: about a tenth of a millisecond.
 constexpr std::size_t kRowsFreedPerPass = 4096;
 
@@ -221,10 +227,7 @@ private:
 
 FileList::FileList(QWidget* parent) : QTreeView(parent), m_model(new FileListModel(m_format, this))
 {
-    // Every insertion makes the view lay out all its rows again on its next pass, so a
-    // long scan inserts its rows in few, large batches.
     m_insertTimer.setSingleShot(true);
-    m_insertTimer.setInterval(kInsertInterval);
     connect(&m_insertTimer, &QTimer::timeout, this, &FileList::insertPendingRows);
     setObjectName(QStringLiteral("files"));
     setModel(m_model);
@@ -343,8 +346,10 @@ void FileList::appendBuiltRow(FileRowData built)
 {
     if (!m_autoSort) {
         m_pendingRows.push_back(std::move(built));
-        if (!m_insertTimer.isActive())
-            m_insertTimer.start();
+        if (!m_insertTimer.isActive()) {
+            const std::chrono::milliseconds wait(m_model->rowCount() / kRowsPerInsertMillisecond);
+            m_insertTimer.start(std::clamp(wait, kFirstInsert, kLongestInsertWait));
+        }
         return;
     }
     insertPendingRows();

@@ -171,6 +171,7 @@ private Q_SLOTS:
     void changedCellsSortByTheirNewText_data();
     void changedCellsSortByTheirNewText();
     void rowsOfAScanReachTheViewInBatches();
+    void rowsOfALongScanStillReachTheView();
     void clearedRowsAreFreedOverLaterPasses();
 
     void rowsFromRealFiles();
@@ -597,6 +598,24 @@ void TestFileList::rowsOfAScanReachTheViewInBatches()
     QTest::qWait(300);
     QCOMPARE(list.model()->rowCount(), 0);
     QCOMPARE(list.rowCount(), 0);
+}
+
+// A long scan inserts less often, as each insertion lays out every row shown; the rows it
+// finds still reach the view within about a second.
+void TestFileList::rowsOfALongScanStillReachTheView()
+{
+    FileList list;
+    list.setAutoSort(false);
+    for (int round = 0; round < 25000; ++round)
+        fill(list);
+    QTRY_COMPARE(list.model()->rowCount(), 100000);
+    int insertions = 0;
+    connect(list.model(), &QAbstractItemModel::rowsInserted, &list, [&] { ++insertions; });
+    fill(list);
+    QTest::qWait(50);
+    QCOMPARE(list.model()->rowCount(), 100000);
+    QTRY_COMPARE_WITH_TIMEOUT(list.model()->rowCount(), 100004, 5000);
+    QCOMPARE(insertions, 1);
 }
 
 void TestFileList::clearedRowsAreFreedOverLaterPasses()
